@@ -1,0 +1,380 @@
+#include "app/phases.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/picture_source.h"
+#include "bodies/bodies.h"
+#include "config/settings.h"
+#include "framework/framework.h"
+#include "platform/os/message_box.h"
+#include "render/collision_surfaces.h"
+#include "render/frame.h"
+#include "render/resources.h"
+#include "render/sprites.h"
+#include "ui/error_report.h"
+#include "universe/motion.h"
+#include "universe/world.h"
+
+namespace gx {
+
+WindUpState windUpState;
+SimulationState simulationState;
+WindDownState windDownState;
+
+State* currentState = nullptr;
+bool PauseFlag = false;
+bool FirstPictureLoaded = true;
+uint8_t* colourBucket = nullptr;
+
+namespace {
+constexpr size_t kColourBucketBytes = 16777216;
+}
+
+void switchState(State* next) {
+    if (currentState) currentState->leave();
+    currentState = next;
+    // A pause left by a failed read-back belongs to the phase it happened in.
+    readbackPaused = false;
+    if (next) next->enter();
+}
+
+bool phaseHeld() { return phasePaused(PauseFlag); }
+
+void stateUpdate(float dt) {
+    if (currentState) currentState->update(dt);
+}
+void stateBeforeUpdate() {
+    if (currentState) currentState->beforeUpdate();
+}
+bool stateOnKey(bool keyDown, uint32_t key) {
+    return currentState ? currentState->onKey(keyDown, key) : false;
+}
+void stateDrawOverlay() {
+    if (currentState) currentState->drawOverlay();
+}
+
+// ---- wind-up ----
+
+void WindUpState::enter() {
+    MinimumFrameTime = 1.0 / 30.0;
+    if (FirstPictureLoaded) {
+        FirstPictureLoaded = false;
+    } else {
+        advancePicture(false);
+        loadCurrentPicture();
+    }
+    elapsed = 0;
+    StartX1 = StartY1 = StartX2 = StartY2 = 0;
+    EndX1 = EndY1 = EndX2 = EndY2 = 0;
+    CreationWidth = CreationHeight = 0;
+    setCallbackFrameRender(drawPictureFrame);
+    setFrameOverlay(stateDrawOverlay);
+
+    float w = float(loadedPictureWidth());
+    float h = float(loadedPictureHeight());
+    const gfx::SurfaceDesc* bb = getD3D9BackBufferSurfaceDesc();
+    float sw = float(bb->width);
+    float sh = float(bb->height);
+    float dispW, dispH;
+    if (h < w) {
+        dispW = 0.2f * sw;
+        dispH = dispW * (h / w);
+    } else {
+        dispH = 0.2f * sw * 0.75f;
+        dispW = dispH * (w / h);
+    }
+    float x0 = 0.5f * sw - 0.5f * dispW;
+    float y0 = 0.5f * sh - 0.5f * dispH;
+
+    void* data = nullptr;
+    if (!screenQuad.vertexBuffer ||
+        gfx::failed(screenQuad.vertexBuffer->lock(0, ScreenQuad::kQuadBytes, &data, 0))) {
+        internalError("Internal error - Failed to render2.");
+        return;
+    }
+    const ScreenVertex* v = static_cast<const ScreenVertex*>(data);
+    StartX1 = v[0].x;
+    StartY1 = v[0].y;
+    EndX1 = v[1].x;
+    EndY1 = v[2].y;
+    screenQuad.vertexBuffer->unlock();
+
+    StartX2 = x0;
+    StartY2 = y0;
+    EndX2 = x0 + dispW;
+    EndY2 = y0 + dispH;
+    getGlobalTimer()->elapsedTime();
+}
+
+void WindUpState::update(float dt) {
+    if (!screenQuad.vertexBuffer) {
+        // The device was re-created: load the picture again and start over.
+        FirstPictureLoaded = true;
+        loadCurrentPicture();
+        enter();
+        if (RenderSuppressed) return;
+    }
+    float T = elapsed;
+    float u = (T - 3.0f) / 3.0f;
+    float s = u * u * u;
+    float x1, y1, x2, y2;
+    if (T < 3.0f) {
+        x1 = StartX1; y1 = StartY1; x2 = EndX1; y2 = EndY1;
+    } else if (T <= 6.0f) {
+        x1 = StartX1 + s * (StartX2 - StartX1);
+        y1 = StartY1 + s * (StartY2 - StartY1);
+        x2 = EndX1 + s * (EndX2 - EndX1);
+        y2 = EndY1 + s * (EndY2 - EndY1);
+    } else {
+        x1 = StartX2; y1 = StartY2; x2 = EndX2; y2 = EndY2;
+    }
+    uint32_t colour;
+    if (T < 3.0f) {
+        float a = T <= 0.75f ? T / 0.75f : 1.0f;
+        colour = (uint32_t(a * 255.0f) << 24) | 0x00FFFFFFu;
+    } else {
+        colour = 0xFFFFFFFFu;
+    }
+    float px[4] = {x1, x2, x1, x2};
+    float py[4] = {y1, y2, y2, y1};
+    if (T + dt <= 6.5f) {
+        float r = T / 6.5f;
+        float phi = T * 20.0f * (r * r);
+        float A = 0.0f;
+        if (T > 3.0f && T < 6.0f) {
+            float b = T - 3.0f;
+            A = b <= 1.5f ? b / 1.5f : (3.0f - b) / 1.5f;
+        }
+        float rho = 7.5f * A;
+        for (int i = 0; i < 4; ++i) {
+            float theta = float(i) * 1.5707964f + phi;
+            px[i] += rho * std::sin(theta);
+            py[i] += rho * std::cos(theta);
+        }
+    }
+    const int order[6] = {0, 1, 2, 0, 3, 1};
+    const float us[6] = {0, 1, 0, 0, 1, 1};
+    const float vs[6] = {0, 1, 1, 0, 0, 1};
+    ScreenVertex verts[6];
+    for (int i = 0; i < 6; ++i)
+        verts[i] = ScreenVertex{px[order[i]], py[order[i]], 0.0f, 1.0f, colour, us[i], vs[i]};
+    void* data = nullptr;
+    if (!screenQuad.vertexBuffer ||
+        gfx::failed(screenQuad.vertexBuffer->lock(0, ScreenQuad::kQuadBytes, &data, 0))) {
+        internalError("Internal error - Failed to render3.");
+        return;
+    }
+    std::memcpy(data, verts, sizeof verts);
+    screenQuad.vertexBuffer->unlock();
+
+    if (T > 6.5f) {
+        switchState(&simulationState);
+        if (RenderSuppressed) return;
+        if (gfx::succeeded(capturePicture())) {
+            setCallbackFrameRender(renderFrame);
+            onPopulationCreated();
+            return;
+        }
+        internalError("Internal error - Failed to render4.");
+    }
+    elapsed += dt;
+}
+
+void WindUpState::leave() {
+    CreationWidth = worldWidth;
+    CreationHeight = wrapHeight;
+    MinimumFrameTime = 1.0 / 15.0;
+}
+
+// ---- simulation ----
+
+void SimulationState::enter() {
+    frames = -1;
+    elapsed = 0;
+    releaseParticles();
+    // The universe starts empty: no read-back, no bodies, no sprites.
+    collisionView.bits = nullptr;
+    processedCount = int32_t(particleCount);
+    resetBodies();
+    resetSprites();
+    bodyLimit = 1;
+    bodySnapshot = nullptr;
+    setGravityForPopulation();
+    PauseFlag = false;
+    sparseFlag = 0;
+}
+
+void SimulationState::update(float dt) {
+    if (float(settings.Duration) < elapsed) {
+        switchState(&windDownState);
+        return;
+    }
+    frames += 1;
+    elapsed += speedFactor * dt;
+    if (particles) {
+        simulateFrame();
+        if (RenderSuppressed) return;
+        updateAllSprites();
+        onSimulationFrameDone(frames);
+    }
+}
+
+void SimulationState::leave() { PauseFlag = false; }
+
+// ---- wind-down ----
+
+int32_t bucketSize(uint32_t n) { return 1 - int32_t(double(n) / -255.0); }
+
+void matchColours() {
+    uint32_t n = particleCount;
+    if (n == 0 || !particles) return;
+    if (!colourBucket) {
+        colourBucket = static_cast<uint8_t*>(std::calloc(kColourBucketBytes, 1));
+        if (!colourBucket) {
+            reportOutOfMemory();
+            return;
+        }
+    }
+    std::vector<Particle*> localSlots;
+    Particle** slots = matchSlots;
+    if (!slots) {
+        localSlots.assign(n, nullptr);
+        slots = localSlots.data();
+    }
+    const int32_t B = bucketSize(n);
+    std::memset(colourBucket, 0, kColourBucketBytes);
+    std::memset(slots, 0, sizeof(Particle*) * n);
+    uint32_t f = 0;
+    std::vector<uint8_t> changed(n);
+    for (uint32_t i = 0; i < n; ++i) changed[i] = particles[i].colour != particles[i].pictureColour;
+
+    // Slots at or beyond n count as empty.
+    auto findSlot = [&](uint32_t key, uint32_t wanted) -> int64_t {
+        int64_t first = int64_t(colourBucket[key & 0xFFFFFF]) * B;
+        for (int64_t k = first; k < first + B && k < int64_t(n); ++k)
+            if (slots[k] && slots[k]->pictureColour == wanted) return k;
+        return -1;
+    };
+
+    // Chains by picture colour.
+    for (uint32_t i = 0; i < n; ++i) {
+        Particle* p = &particles[i];
+        if (p->colour == p->pictureColour) continue;
+        int64_t k = findSlot(p->pictureColour, p->pictureColour);
+        if (k >= 0) {
+            p->memberNext = slots[k];
+            slots[k] = p;
+        } else {
+            p->memberNext = nullptr;
+            colourBucket[p->pictureColour & 0xFFFFFF] = uint8_t(f / uint32_t(B));
+            if (f < n) slots[f] = p;
+            f += 1;
+        }
+    }
+    // The chain of each particle's present colour.
+    for (uint32_t i = 0; i < n; ++i) {
+        Particle* p = &particles[i];
+        if (p->colour == p->pictureColour) continue;
+        int64_t k = findSlot(p->colour, p->colour);
+        p->matchSlot = k >= 0 ? int32_t(k) : -1;
+    }
+    // Take homes; those left without one take the homes nobody took, in array order.
+    std::vector<uint8_t> taken(n, 0);
+    std::vector<Particle*> unmatched;
+    for (uint32_t i = 0; i < n; ++i) {
+        Particle* p = &particles[i];
+        if (p->colour == p->pictureColour) continue;
+        Particle* q = p->matchSlot >= 0 ? slots[p->matchSlot] : nullptr;
+        if (!q) {
+            unmatched.push_back(p);
+            continue;
+        }
+        p->homeX = q->originX;
+        p->homeY = q->originY;
+        taken[size_t(q - particles)] = 1;
+        p->pictureColour = p->colour;
+        slots[p->matchSlot] = q->memberNext;
+    }
+    size_t next = 0;
+    for (Particle* p : unmatched) {
+        // Homes in play are those of the particles that changed colour.
+        while (next < n && (taken[next] || !changed[next])) ++next;
+        if (next < n) {
+            p->homeX = particles[next].originX;
+            p->homeY = particles[next].originY;
+            taken[next] = 1;
+            ++next;
+        }
+        p->pictureColour = p->colour;
+    }
+    for (uint32_t i = 0; i < n; ++i) particles[i].memberNext = nullptr;
+}
+
+void WindDownState::enter() {
+    elapsed = 0;
+    MinimumFrameTime = 1.0 / 30.0;
+    for (BodyNode* node = bodyList(); node;) {
+        BodyNode* next = node->next;
+        dissolveBody(node, 0);
+        node = next;
+    }
+    matchColours();
+    getGlobalTimer()->elapsedTime();
+}
+
+void WindDownState::update(float dt) {
+    const float T = elapsed;
+    const int32_t W = worldWidth;
+    const int32_t Hb = wrapHeight;
+    const int32_t offX = (W - windUpState.CreationWidth) / 2;
+    const int32_t offY = (Hb - windUpState.CreationHeight) / 2;
+    if (particles) {
+        float a = 1.0f;
+        if (T - 5.0f >= 2.25f) a = 1.0f - ((T - 5.0f) - 2.25f) / 0.75f;
+        if (a < 0.0f) a = 0.0f;
+        for (uint32_t i = particleCount; i-- > 0;) {
+            Particle* p = &particles[i];
+            int32_t hx = p->homeX + offX;
+            int32_t hy = p->homeY + offY;
+            if (T <= 5.0f) {
+                float g = T / 5.0f;
+                float nx = g * (float(hx) - p->x) + p->x;
+                float ny = g * (float(hy) - p->y) + p->y;
+                p->cell = (nx >= 0.0f && nx < float(W) && ny >= 0.0f && ny < float(Hb))
+                              ? int32_t(ny) * W + int32_t(nx)
+                              : -1;
+            } else {
+                p->cell = (hx >= 0 && hx < W && hy >= 0 && hy < Hb) ? hy * W + hx : -1;
+                uint32_t pc = p->pictureColour;
+                uint32_t r = uint32_t(a * float((pc >> 16) & 0xFF));
+                uint32_t g = uint32_t(a * float((pc >> 8) & 0xFF));
+                uint32_t b = uint32_t(a * float(pc & 0xFF));
+                p->colour = (p->colour & 0xFF000000u) | (r << 16) | (g << 8) | b;
+            }
+        }
+    }
+    if (T > 8.0f) switchState(&windUpState);
+    elapsed += dt;
+}
+
+void WindDownState::leave() { MinimumFrameTime = 1.0 / 15.0; }
+
+void releasePhases() {
+    std::free(colourBucket);
+    colourBucket = nullptr;
+}
+
+void resetPhasesForTests() {
+    releasePhases();
+    currentState = nullptr;
+    PauseFlag = false;
+    FirstPictureLoaded = true;
+    windUpState = WindUpState{};
+    simulationState = SimulationState{};
+    windDownState = WindDownState{};
+}
+
+}  // namespace gx

@@ -1,0 +1,143 @@
+#include "app/run_observers.h"
+
+#include <stb_image_write.h>
+
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "app/phases.h"
+#include "bodies/bodies.h"
+#include "framework/framework.h"
+#include "framework/run_options.h"
+#include "render/resources.h"
+#include "universe/world.h"
+
+namespace gx {
+namespace {
+
+std::FILE* traceFile = nullptr;
+bool dumped = false;
+int32_t populations = 0;
+
+void mix(uint64_t& h, const void* data, size_t n) {
+    const auto* b = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) {
+        h ^= b[i];
+        h *= 1099511628211ull;
+    }
+}
+
+bool writeCapturePng(const std::string& path) {
+    if (!ScreenCaptureSurface) return false;
+    gfx::SurfaceDesc d;
+    ScreenCaptureSurface->getDesc(&d);
+    gfx::LockedRect lr;
+    if (gfx::failed(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly))) return false;
+    std::vector<uint32_t> px(size_t(d.width) * d.height);
+    for (uint32_t y = 0; y < d.height; ++y)
+        std::memcpy(&px[size_t(y) * d.width], static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch,
+                    size_t(d.width) * 4);
+    ScreenCaptureSurface->unlockRect();
+    std::vector<uint8_t> rgb(px.size() * 3);
+    for (size_t i = 0; i < px.size(); ++i) {
+        rgb[i * 3] = uint8_t(px[i] >> 16);
+        rgb[i * 3 + 1] = uint8_t(px[i] >> 8);
+        rgb[i * 3 + 2] = uint8_t(px[i]);
+    }
+    return stbi_write_png(path.c_str(), int(d.width), int(d.height), 3, rgb.data(),
+                          int(d.width) * 3) != 0;
+}
+
+}  // namespace
+
+uint64_t hashParticleStates() {
+    uint64_t h = 1469598103934665603ull;
+    for (uint32_t i = 0; particles && i < particleCount; ++i) {
+        const Particle& p = particles[i];
+        float f[6] = {p.x, p.y, p.vx, p.vy, p.mass, p.polarRadius};
+        int32_t n[4] = {p.cell, p.holdOff, int32_t(p.colour), p.body ? 1 : 0};
+        mix(h, f, sizeof f);
+        mix(h, n, sizeof n);
+    }
+    return h;
+}
+
+bool dumpState(int32_t frame, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    std::unordered_map<const Body*, int> index;
+    int m = 0;
+    for (BodyNode* node = bodyList(); node; node = node->next) index[node->body] = m++;
+    const gfx::SurfaceDesc* bb = getD3D9BackBufferSurfaceDesc();
+    std::fprintf(f,
+                 "{\"frame\":%d,\"worldWidth\":%d,\"backBuffer\":[%u,%u],\"picture\":[%.9g,%.9g,%.9g,%.9g],"
+                 "\"particles\":%u,\"bodies\":%d}\n",
+                 frame, worldWidth, bb->width, bb->height, double(windUpState.StartX2),
+                 double(windUpState.StartY2), double(windUpState.EndX2), double(windUpState.EndY2),
+                 particles ? particleCount : 0u, m);
+    for (uint32_t i = 0; particles && i < particleCount; ++i) {
+        const Particle& p = particles[i];
+        auto it = p.body ? index.find(p.body) : index.end();
+        std::fprintf(f,
+                     "{\"p\":%u,\"x\":%.9g,\"y\":%.9g,\"colour\":%u,\"mass\":%.9g,\"vx\":%.9g,"
+                     "\"vy\":%.9g,\"holdOff\":%d,\"body\":%d}\n",
+                     i, double(p.x), double(p.y), p.colour, double(p.mass), double(p.vx),
+                     double(p.vy), p.holdOff, it == index.end() ? -1 : it->second);
+    }
+    int j = 0;
+    for (BodyNode* node = bodyList(); node; node = node->next, ++j) {
+        const Body* b = node->body;
+        std::fprintf(f,
+                     "{\"b\":%d,\"centroid\":[%.9g,%.9g],\"velocity\":[%.9g,%.9g],\"mass\":%.9g,"
+                     "\"spin\":%.9g,\"radius\":%.9g,\"memberCount\":%d,\"sprite\":%s}\n",
+                     j, double(b->centroid.x), double(b->centroid.y), double(b->velocity.x),
+                     double(b->velocity.y), double(b->mass), double(b->spin), double(b->radius),
+                     b->memberCount, b->group ? "true" : "false");
+    }
+    bool ok = std::ferror(f) == 0;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+void openRunObservers() {
+    const RunOptions& o = runOptions();
+    dumped = false;
+    populations = 0;
+    if (!o.tracePath.empty()) {
+        traceFile = std::fopen(o.tracePath.c_str(), "w");
+        if (!traceFile) std::fprintf(stderr, "glimmerax: cannot write %s\n", o.tracePath.c_str());
+    }
+}
+
+void closeRunObservers() {
+    if (traceFile) std::fclose(traceFile);
+    traceFile = nullptr;
+}
+
+void onPopulationCreated() {
+    ++populations;
+    const RunOptions& o = runOptions();
+    if (o.dumpStateFrame == 0 && !dumped && populations == 1 && !o.dumpStatePath.empty()) {
+        dumped = true;
+        if (!dumpState(0, o.dumpStatePath) || !writeCapturePng(o.dumpStatePath + ".png"))
+            std::fprintf(stderr, "glimmerax: cannot write %s\n", o.dumpStatePath.c_str());
+    }
+}
+
+void onSimulationFrameDone(int32_t frame) {
+    if (traceFile) {
+        std::fprintf(traceFile, "%d %d %016llx\n", populations, frame,
+                     (unsigned long long)hashParticleStates());
+    }
+    const RunOptions& o = runOptions();
+    if (o.dumpStateFrame > 0 && !dumped && populations == 1 && frame + 1 == o.dumpStateFrame &&
+        !o.dumpStatePath.empty()) {
+        dumped = true;
+        if (!dumpState(frame + 1, o.dumpStatePath))
+            std::fprintf(stderr, "glimmerax: cannot write %s\n", o.dumpStatePath.c_str());
+    }
+}
+
+}  // namespace gx

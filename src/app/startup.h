@@ -1,0 +1,33 @@
+// The program's entry: the screensaver switch, the Linux options, the start-up
+// sequence and the fixed release order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gx {
+
+extern int32_t RunMode;
+extern int32_t ShowCommand;
+extern bool CreatingDevice;
+
+// The screensaver switch: 0 configure, 1 preview, 2/3/4 run. args excludes the program.
+int32_t parseCommandLine(const std::vector<std::string>& args);
+
+struct ParsedArgs {
+    int32_t mode = 0;
+    bool exitNow = false;  // --help, --version, or a usage error
+    int exitCode = 0;
+    std::string message;   // printed before exiting
+};
+// Takes the Linux options (with their values) out first, then the switch decides;
+// run options without a switch mean run mode.
+ParsedArgs parseArguments(const std::vector<std::string>& args);
+
+std::string usageText();
+
+// The whole program; returns the process exit code.
+int runEntry(int argc, char** argv);
+
+}  // namespace gx

@@ -1,0 +1,177 @@
+// The body list and its two bump pools: bodies and nodes are handed out zeroed from
+// large blocks and only ever released whole.
+#include <cstdlib>
+
+#include "bodies/bodies.h"
+#include "bodies/body_state.h"
+#include "platform/os/message_box.h"
+
+namespace gx {
+
+namespace {
+
+struct BodyBlock {
+    uint32_t used;
+    BodyBlock* next;
+    Body entries[kBodiesPerBlock];
+};
+
+struct NodeBlock {
+    uint32_t used;
+    NodeBlock* next;
+    BodyNode entries[kNodesPerBlock];
+};
+
+BodyBlock* bodyBlocks = nullptr;
+NodeBlock* nodeBlocks = nullptr;
+
+template <typename Block>
+bool pushBlock(Block*& front) {
+    auto* block = static_cast<Block*>(std::calloc(1, sizeof(Block)));
+    if (!block) {
+        reportOutOfMemory();
+        return false;
+    }
+    block->next = front;
+    front = block;
+    return true;
+}
+
+template <typename Block>
+void freeBlocks(Block*& front) {
+    while (front) {
+        Block* next = front->next;
+        std::free(front);
+        front = next;
+    }
+}
+
+template <typename Block, uint32_t kPerBlock>
+auto* takeEntry(Block*& front) {
+    if (!front || front->used >= kPerBlock) {
+        if (!pushBlock(front)) return static_cast<decltype(&front->entries[0])>(nullptr);
+    }
+    return &front->entries[front->used++];
+}
+
+}  // namespace
+
+BodyState bodyState;
+
+BodyNode* bodyList() { return bodyState.head; }
+
+uint32_t bodyCount() {
+    uint32_t n = 0;
+    for (BodyNode* node = bodyState.head; node; node = node->next) ++n;
+    return n;
+}
+
+uint32_t clumpFrameCounter() { return bodyState.clumpCounter; }
+
+void initBodies() {
+    if (!bodyBlocks) pushBlock(bodyBlocks);
+    if (!nodeBlocks) pushBlock(nodeBlocks);
+}
+
+void releaseBodies() {
+    freeBlocks(bodyBlocks);
+    freeBlocks(nodeBlocks);
+    bodyState.head = nullptr;
+    bodyState.tail = nullptr;
+}
+
+void resetBodies() {
+    releaseBodies();
+    bodyState.clumpCounter = 0;
+    initBodies();
+}
+
+void resetBodyModule() {
+    releaseBodies();
+    bodyState = BodyState{};
+}
+
+Body* newBody() {
+    Body* body = takeEntry<BodyBlock, kBodiesPerBlock>(bodyBlocks);
+    if (!body) return nullptr;
+    BodyNode* node = takeEntry<NodeBlock, kNodesPerBlock>(nodeBlocks);
+    if (!node) return nullptr;
+    node->body = body;
+    appendNode(node);
+    return body;
+}
+
+BodyNode* nodeOfBody(const Body* body) {
+    for (BodyNode* node = bodyState.head; node; node = node->next) {
+        if (node->body == body) return node;
+    }
+    return nullptr;
+}
+
+// The list keeps its last node so appending does not walk the whole list.
+void appendNode(BodyNode* node) {
+    node->next = nullptr;
+    node->prev = bodyState.tail;
+    if (bodyState.tail) {
+        bodyState.tail->next = node;
+    } else {
+        bodyState.head = node;
+    }
+    bodyState.tail = node;
+}
+
+BodyNode* unlinkNode(BodyNode* node) {
+    if (!nodeLinked(node)) return node;
+    if (node->prev) {
+        node->prev->next = node->next;
+    } else {
+        bodyState.head = node->next;
+    }
+    if (node->next) {
+        node->next->prev = node->prev;
+    } else {
+        bodyState.tail = node->prev;
+    }
+    node->prev = nullptr;
+    node->next = nullptr;
+    return node;
+}
+
+bool nodeLinked(const BodyNode* node) {
+    return node != nullptr && (node->prev != nullptr || bodyState.head == node);
+}
+
+void sortBodies() {
+    bool swapped = true;
+    while (swapped) {
+        swapped = false;
+        BodyNode* p = bodyState.head;
+        while (p && p->next) {
+            BodyNode* q = p->next;
+            if (p->body->sortKey <= q->body->sortKey) {
+                // q moves in front of p; p stays the left member of the next pair.
+                BodyNode* before = p->prev;
+                BodyNode* after = q->next;
+                if (before) {
+                    before->next = q;
+                } else {
+                    bodyState.head = q;
+                }
+                q->prev = before;
+                q->next = p;
+                p->prev = q;
+                p->next = after;
+                if (after) {
+                    after->prev = p;
+                } else {
+                    bodyState.tail = p;
+                }
+                swapped = true;
+            } else {
+                p = q;
+            }
+        }
+    }
+}
+
+}  // namespace gx

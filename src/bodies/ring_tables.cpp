@@ -1,0 +1,154 @@
+// Ring tables: the process-wide copy, the data file's reader and writer, and the
+// checks that keep a foreign or damaged file from reaching the sprite code.
+#include "bodies/ring_tables.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "platform/os/message_box.h"
+#include "platform/os/paths.h"
+
+namespace gx {
+
+// The file is the in-memory image of the tables, and that is little-endian.
+static_assert(std::endian::native == std::endian::little);
+
+RingTables ringTables;
+
+const int8_t ringCompassSteps[11][2] = {{0, 0},  {1, 1},  {0, 1},  {-1, 1}, {-1, 0}, {-1, -1},
+                                        {0, -1}, {1, -1}, {1, 0},  {1, 1},  {0, 1}};
+
+int ringStepCode(int dx, int dy) {
+  // Rows dx = -1, 0, +1; columns dy = -1, 0, +1.
+  static const uint8_t codes[3][3] = {{5, 4, 3}, {6, 0, 2}, {7, 8, 9}};
+  if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return 0;
+  return codes[dx + 1][dy + 1];
+}
+
+std::string ringTablesPath() { return joinPath(cacheFolder(), kRingFileName); }
+
+void freeRingTables() {
+  delete[] ringTables.ringStart;
+  delete[] ringTables.ringPoints;
+  delete[] ringTables.directionCodes;
+  ringTables = RingTables{};
+}
+
+bool ringTablesValid(const RingTables& t) {
+  if (t.ringCentreX != kRingCentre || t.ringCentreY != kRingCentre) return false;
+  if (!t.ringStart || !t.ringPoints || !t.directionCodes) return false;
+  if (t.ringStart[0] != 0) return false;
+  for (int r = 1; r < kRingCount; ++r) {
+    if (t.ringStart[r] < t.ringStart[r - 1] || t.ringStart[r] > kRingPointCount) return false;
+  }
+  // Branch-free reductions: these run over the whole 23 MB on every start.
+  const int32_t* coords = &t.ringPoints[0].x;
+  uint32_t outside = 0;
+  for (size_t i = 0; i < size_t(kRingPointCount) * 2; ++i) {
+    outside |= uint32_t(uint32_t(coords[i]) >= uint32_t(kRingSide));
+  }
+  if (outside) return false;
+  uint32_t badCode = 0;
+  for (size_t i = 0; i < size_t(kRingPointCount); ++i) {
+    const uint8_t c = t.directionCodes[i];
+    badCode |= uint32_t(c == 1) | uint32_t(c > 9);
+  }
+  return badCode == 0;
+}
+
+namespace {
+
+bool readFully(int fd, void* data, size_t size) {
+  auto* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::read(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+bool writeFully(int fd, const void* data, size_t size) {
+  const auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+struct FileCloser {
+  int fd;
+  ~FileCloser() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool readTables(int fd, RingTables& t) {
+  int32_t header[4];
+  if (!readFully(fd, header, sizeof header)) return false;
+  if (header[0] != kRingStampSide || header[1] != kRingStampSecond) return false;
+  t.ringCentreX = header[2];
+  t.ringCentreY = header[3];
+
+  t.ringStart = new (std::nothrow) int32_t[kRingCount];
+  t.ringPoints = new (std::nothrow) RingPoint[kRingPointCount];
+  t.directionCodes = new (std::nothrow) uint8_t[kRingPointCount];
+  if (!t.ringStart || !t.ringPoints || !t.directionCodes) {
+    reportOutOfMemory();
+    return false;
+  }
+  return readFully(fd, t.ringStart, kRingStartBytes) &&
+         readFully(fd, t.ringShades, kRingShadesBytes) &&
+         readFully(fd, t.ringPoints, kRingPointsBytes) &&
+         readFully(fd, t.directionCodes, kDirectionCodesBytes);
+}
+
+}  // namespace
+
+bool loadRingTablesFrom(const std::string& path) {
+  freeRingTables();
+  struct stat st {};
+  const off_t size = ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+  if (size > off_t(UINT32_MAX) || size < off_t(kRingFileSize)) return false;
+  FileCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return false;
+  if (!readTables(file.fd, ringTables) || !ringTablesValid(ringTables)) {
+    freeRingTables();
+    return false;
+  }
+  return true;
+}
+
+bool loadRingTables() { return loadRingTablesFrom(ringTablesPath()); }
+
+bool writeRingTables(const RingTables& t, const std::string& path) {
+  if (!t.ringStart || !t.ringPoints || !t.directionCodes) return false;
+  const std::string temp = path + ".part." + std::to_string(::getpid());
+  FileCloser file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+  if (file.fd < 0) return false;
+  const int32_t header[4] = {kRingStampSide, kRingStampSecond, t.ringCentreX, t.ringCentreY};
+  bool ok = writeFully(file.fd, header, sizeof header) &&
+            writeFully(file.fd, t.ringStart, kRingStartBytes) &&
+            writeFully(file.fd, t.ringShades, kRingShadesBytes) &&
+            writeFully(file.fd, t.ringPoints, kRingPointsBytes) &&
+            writeFully(file.fd, t.directionCodes, kDirectionCodesBytes);
+  ok = ::close(file.fd) == 0 && ok;
+  file.fd = -1;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace gx

@@ -1,0 +1,78 @@
+// The ring tables the body sprites walk: every offset of a 1600 x 1600 square in order
+// of growing distance from its centre, where each distance ring starts, a few grey
+// levels, and a map of one-pixel outward steps. Loaded from "Glimmerax.dat" in the cache
+// folder, or generated on the first run (ring_generator.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace gx {
+
+constexpr int kRingSide = 1600;
+constexpr int kRingCount = 1600;
+constexpr int kRingPointCount = kRingSide * kRingSide;
+constexpr int kRingShadeCount = 50;
+constexpr int kRingCentre = 800;
+constexpr int32_t kRingStampSide = 1600;
+constexpr int32_t kRingStampSecond = 1200;
+
+// File layout: two stamps, the centre, ringStart, ringShades, ringPoints, directionCodes.
+constexpr size_t kRingFileHeaderBytes = 16;
+constexpr size_t kRingStartBytes = sizeof(int32_t) * kRingCount;
+constexpr size_t kRingShadesBytes = sizeof(int32_t) * kRingShadeCount;
+constexpr size_t kRingPointsBytes = sizeof(int32_t) * 2 * size_t(kRingPointCount);
+constexpr size_t kDirectionCodesBytes = size_t(kRingPointCount);
+constexpr size_t kRingFileSize = kRingFileHeaderBytes + kRingStartBytes + kRingShadesBytes +
+                                 kRingPointsBytes + kDirectionCodesBytes;
+static_assert(kRingFileSize == 23046616);
+
+constexpr const char* kRingFileName = "Glimmerax.dat";
+
+struct RingPoint {
+  int32_t x;
+  int32_t y;
+};
+static_assert(sizeof(RingPoint) == 8);
+
+struct RingTables {
+  int32_t ringCentreX = 0;
+  int32_t ringCentreY = 0;
+  int32_t* ringStart = nullptr;          // kRingCount entries
+  int32_t ringShades[kRingShadeCount] = {};
+  RingPoint* ringPoints = nullptr;       // kRingPointCount entries
+  uint8_t* directionCodes = nullptr;     // kRingSide rows of kRingSide, index y * 1600 + x
+};
+
+// The process-wide tables; filled by loadRingTables or generateRingTables, read-only
+// afterwards, released by freeRingTables.
+extern RingTables ringTables;
+
+// Entry k is the step a direction code k stands for; k - 1 and k + 1 are its two
+// neighbouring compass steps (hence (1, 1) and (0, 1) at both ends).
+extern const int8_t ringCompassSteps[11][2];
+
+// The code of a one-pixel step (dx, dy), each -1, 0 or +1.
+int ringStepCode(int dx, int dy);
+
+// Full path of the data file in the cache folder.
+std::string ringTablesPath();
+
+// Loads the tables from the data file; false (tables left empty) when the file is
+// missing, short, foreign or damaged.
+bool loadRingTables();
+bool loadRingTablesFrom(const std::string& path);
+
+// Releases the tables and clears the centre and shades; safe when nothing is loaded.
+void freeRingTables();
+
+// True when the tables hold what the generator could have produced: centre, ring
+// starts in order and in range, points inside the square, only codes 0 and 2..9.
+bool ringTablesValid(const RingTables& tables);
+
+// Writes the tables in file order through a temporary file renamed into place, so a
+// half-written file never carries the final name. False when nothing was written.
+bool writeRingTables(const RingTables& tables, const std::string& path);
+
+}  // namespace gx

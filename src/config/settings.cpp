@@ -1,0 +1,244 @@
+#include "config/settings.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "config/key_value_file.h"
+#include "platform/os/message_box.h"
+#include "platform/os/paths.h"
+
+namespace gx {
+
+Settings settings;
+Labels labels;
+
+namespace {
+
+constexpr int32_t kTextCapacity = 260;
+constexpr int32_t kLabelCapacity = 128;
+constexpr const char* kSettingsName = "Glimmerax.ini";
+
+enum class Kind { text, integer, boolean };
+
+// Each setting once: the loader, the key check and the saver all walk this table.
+struct SettingSpec {
+    uint32_t hash;
+    Kind kind;
+    char (Settings::*text)[260];
+    int32_t Settings::*integer;
+    bool Settings::*boolean;
+    const char* absentText;
+    int32_t absentNumber;
+};
+
+constexpr SettingSpec kSettingSpecs[] = {
+    {kHashImagePath, Kind::text, &Settings::ImagePath, nullptr, nullptr, "", 0},
+    {kHashScreenWidth, Kind::integer, nullptr, &Settings::ScreenWidth, nullptr, nullptr, 800},
+    {kHashScreenHeight, Kind::integer, nullptr, &Settings::ScreenHeight, nullptr, nullptr, 600},
+    {kHashDuration, Kind::integer, nullptr, &Settings::Duration, nullptr, nullptr, 300},
+    {kHashFullscreen, Kind::boolean, nullptr, nullptr, &Settings::Fullscreen, nullptr, 0},
+    {kHashResourcePath, Kind::text, &Settings::ResourcePath, nullptr, nullptr, "", 0},
+    {kHashLanguageFile, Kind::text, &Settings::LanguageFile, nullptr, nullptr, "English.txt", 0},
+    {kHashGameSpeed, Kind::integer, nullptr, &Settings::GameSpeed, nullptr, nullptr, 10},
+};
+
+struct LabelSpec {
+    uint32_t hash;
+    char (Labels::*text)[128];
+    const char* defaultText;
+};
+
+constexpr LabelSpec kLabelSpecs[] = {
+    {0x23A2819D, &Labels::gamePoint, "GAME POINT"},
+    {0x4EC1D723, &Labels::gameOver, "GAME OVER"},
+    {0x6544A3D5, &Labels::redWins, "RED WINS"},
+    {0xC02CC9D4, &Labels::blueWins, "BLUE WINS"},
+    {0x590A052D, &Labels::paused, "PAUSED"},
+};
+
+#define GX_SEPARATOR "//------------------------------------------------------------//\r\n"
+constexpr char kTemplate[] =
+    "// Quorl Settings....\r\n"
+    "\r\n" GX_SEPARATOR
+    "// File or Directory path\r\n" GX_SEPARATOR
+    "ImagePath = \"\"\r\n"
+    "\r\n" GX_SEPARATOR
+    "// Windowed and Full-Screen settings\r\n" GX_SEPARATOR
+    "ScreenWidth = 1600\r\n"
+    "ScreenHeight = 1200\r\n"
+    "\r\n" GX_SEPARATOR
+    "// Misc settings\r\n" GX_SEPARATOR
+    "ResourcePath = \"Default\"\r\n"
+    "LanguageFile = \"English.txt\"\r\n"
+    "Fullscreen = false\r\n"
+    "Duration = 130\r\n"
+    "GameSpeed = 10\t// Ranging from 1 to 10";
+#undef GX_SEPARATOR
+
+struct SettingsModule {
+    std::unique_ptr<KeyValueFile> reader;
+    std::string path;
+    // The settings as read: a value the reader refused is written back only when the
+    // program has changed that setting since.
+    Settings applied{};
+};
+SettingsModule state;
+
+std::string inFolder(const std::string& folder, const char* name, size_t nameLength) {
+    std::string path(name, nameLength);
+    if (!path.empty() && path[0] == '/') return path;
+    if (folder.empty()) return path;
+    return folder.back() == '/' ? folder + path : folder + "/" + path;
+}
+
+bool allKeysPresent(const KeyValueFile& reader) {
+    for (const SettingSpec& s : kSettingSpecs)
+        if (!reader.has(s.hash)) return false;
+    return true;
+}
+
+// Keeps the user's file as "<name>.bak" (unless it is our own template being written
+// again), then writes the template in its place. False leaves the file as it was.
+bool replaceWithTemplate(const std::string& path, bool backUp) {
+    if (path.size() > KeyValueFile::kMaxPath) return false;
+    if (backUp) {
+        std::string old;
+        bool truncated = false;
+        ReadResult r = readRegularFile(path, old, KeyValueFile::kMaxFileBytes, &truncated);
+        if (r == ReadResult::ok) {
+            if (truncated || !writeFileAtomically(path + ".bak", old)) return false;
+        } else if (r != ReadResult::missing) {
+            return false;  // not ours to replace: a folder, a device, unreadable
+        }
+    }
+    return writeFileAtomically(path, settingsTemplate());
+}
+
+void apply(const KeyValueFile& reader) {
+    for (const SettingSpec& s : kSettingSpecs) {
+        switch (s.kind) {
+        case Kind::text:
+            // A refused (too long) text keeps what the variable held.
+            reader.getString(s.hash, settings.*s.text, s.absentText, kTextCapacity);
+            break;
+        case Kind::integer:
+            // A refused number takes the value for an absent key.
+            reader.getInt(s.hash, settings.*s.integer, s.absentNumber);
+            break;
+        case Kind::boolean:
+            reader.getBool(s.hash, settings.*s.boolean, s.absentNumber != 0);
+            break;
+        }
+    }
+    if (settings.GameSpeed < 1 || settings.GameSpeed > 10) settings.GameSpeed = 10;
+    // ScreenWidth and ScreenHeight stay as read: the device completion treats a size
+    // of 0 or less as the desktop's size.
+    state.applied = settings;
+}
+
+bool unchangedSinceLoad(const SettingSpec& s) {
+    switch (s.kind) {
+    case Kind::text:
+        return std::strncmp(settings.*s.text, state.applied.*s.text, kTextCapacity) == 0;
+    case Kind::integer:
+        return settings.*s.integer == state.applied.*s.integer;
+    case Kind::boolean:
+        return settings.*s.boolean == state.applied.*s.boolean;
+    }
+    return true;
+}
+
+}  // namespace
+
+const std::string& settingsTemplate() {
+    static const std::string bytes(kTemplate, sizeof kTemplate - 1);
+    return bytes;
+}
+
+void loadSettings() { loadSettingsFrom(homeFolder()); }
+
+void loadSettingsFrom(const std::string& folder) {
+    releaseSettings();
+    try {
+        state.path = inFolder(folder, kSettingsName, std::strlen(kSettingsName));
+        bool templateWritten = false;
+        // The user's file, then the template, then one retry of the template.
+        for (int attempt = 0;; ++attempt) {
+            state.reader = std::make_unique<KeyValueFile>(state.path);
+            bool loaded = state.reader->load();
+            if (loaded && allKeysPresent(*state.reader)) break;
+            if (attempt == 2 || !replaceWithTemplate(state.path, !templateWritten)) break;
+            templateWritten = true;
+        }
+    } catch (const std::bad_alloc&) {
+        state.reader.reset();
+        reportOutOfMemory();
+        return;
+    }
+    apply(*state.reader);
+}
+
+void saveSettings() {
+    KeyValueFile* reader = state.reader.get();
+    if (reader == nullptr) return;
+    for (const SettingSpec& s : kSettingSpecs) {
+        if (reader->isRefused(s.hash) && unchangedSinceLoad(s)) continue;
+        switch (s.kind) {
+        case Kind::text: {
+            char text[kTextCapacity];
+            const char* value = settings.*s.text;
+            size_t n = strnlen(value, kTextCapacity);
+            if (n == size_t(kTextCapacity)) break;  // unterminated: never written
+            std::memcpy(text, value, n + 1);
+            reader->setString(s.hash, text);
+            break;
+        }
+        case Kind::integer:
+            reader->setInt(s.hash, settings.*s.integer);
+            break;
+        case Kind::boolean:
+            reader->setBool(s.hash, settings.*s.boolean ? 1 : 0);
+            break;
+        }
+    }
+    reader->save();
+}
+
+void loadLabels() { loadLabelsFrom(homeFolder()); }
+
+void loadLabelsFrom(const std::string& folder) {
+    const char* name = settings.LanguageFile;
+    std::string path;
+    try {
+        path = inFolder(folder, name, strnlen(name, kTextCapacity));
+    } catch (const std::bad_alloc&) {
+        reportOutOfMemory();
+        return;
+    }
+    // A missing or unreadable file gives no entries and so the defaults.
+    KeyValueFile reader(path);
+    reader.load();
+    for (const LabelSpec& l : kLabelSpecs)
+        reader.getString(l.hash, labels.*l.text, l.defaultText, kLabelCapacity);
+    reader.release();
+}
+
+void releaseSettings() {
+    if (state.reader) state.reader->release();
+    state.reader.reset();
+}
+
+void resetSettings() {
+    releaseSettings();
+    state.path.clear();
+    state.applied = Settings{};
+    settings = Settings{};
+    labels = Labels{};
+}
+
+KeyValueFile* settingsReader() { return state.reader.get(); }
+
+const char* settingsFilePath() { return state.path.c_str(); }
+
+}  // namespace gx

@@ -1,0 +1,67 @@
+#include "framework/frame_timer.h"
+
+#include <chrono>
+
+namespace gx {
+namespace {
+constexpr int64_t kTicksPerSecond = 1000000000;  // nanoseconds
+}
+
+int64_t FrameTimer::now() const {
+    if (stopped_) return stopped_;
+    if (virtual_) return virtualNow_;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void FrameTimer::reset() {
+    int64_t t = now();
+    base_ = t;
+    lastElapsed_ = t;
+    stopped_ = 0;
+}
+
+double FrameTimer::absoluteTime() { return double(now() - base_) / kTicksPerSecond; }
+
+double FrameTimer::elapsedTime() {
+    int64_t t = now();
+    double e = double(t - lastElapsed_) / kTicksPerSecond;
+    lastElapsed_ = t;
+    return e < 0.0 ? 0.0 : e;
+}
+
+void FrameTimer::timeValues(double* time, double* absolute, float* elapsed) {
+    int64_t t = now();
+    double e = double(t - lastElapsed_) / kTicksPerSecond;
+    lastElapsed_ = t;
+    if (e < 0.0) e = 0.0;
+    if (time) *time = double(t) / kTicksPerSecond;
+    if (absolute) *absolute = double(t - base_) / kTicksPerSecond;
+    if (elapsed) *elapsed = float(e);
+}
+
+void FrameTimer::stop() {
+    if (!stopped_) stopped_ = now();
+}
+
+void FrameTimer::start() {
+    if (!stopped_) return;
+    int64_t stoppedAt = stopped_;
+    stopped_ = 0;
+    int64_t t = now();
+    base_ += t - stoppedAt;  // time spent stopped does not count
+    lastElapsed_ = t;
+}
+
+void FrameTimer::setVirtual(bool on) {
+    virtual_ = on;
+    virtualNow_ = 0;
+    reset();
+}
+
+void FrameTimer::advance(double seconds) {
+    if (seconds > 0) virtualNow_ += int64_t(seconds * kTicksPerSecond + 0.5);
+}
+
+}  // namespace gx

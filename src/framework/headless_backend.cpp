@@ -1,0 +1,131 @@
+// The offscreen display: a virtual desktop of a given size, a virtual clock, input
+// from a script, and optional PNG dumps of the presented frames.
+#include <stb_image_write.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/backend.h"
+#include "framework/headless_script.h"
+#include "framework/run_options.h"
+
+namespace gx {
+namespace {
+
+class HeadlessBackend : public Backend {
+public:
+    HeadlessBackend() {
+        const RunOptions& o = runOptions();
+        desktopW_ = o.headlessWidth ? o.headlessWidth : 1600;
+        desktopH_ = o.headlessHeight ? o.headlessHeight : 1200;
+        std::string error;
+        parseScript(o.script, &script_, &error);
+        std::stable_sort(script_.begin(), script_.end(),
+                         [](const ScriptEvent& a, const ScriptEvent& b) { return a.time < b.time; });
+        setenv("GLIMMERAX_NO_DIALOGS", "1", 0);
+        if (!o.framesOut.empty()) {
+            csv_ = std::fopen((o.framesOut + "/frames.csv").c_str(), "w");
+            if (csv_) std::fprintf(csv_, "frame,time,phase,written\n");
+        }
+    }
+    ~HeadlessBackend() override {
+        if (csv_) std::fclose(csv_);
+    }
+
+    bool createWindow(const std::string&) override { return true; }
+    gfx::DisplayMode desktopMode() override {
+        return gfx::DisplayMode{desktopW_, desktopH_, 60, gfx::Format::X8R8G8B8};
+    }
+    std::vector<DisplaySize> displayModes() override {
+        static const DisplaySize standard[] = {{640, 480},   {800, 600},   {1024, 768},
+                                               {1280, 720},  {1280, 1024}, {1600, 1200},
+                                               {1920, 1080}, {2560, 1440}, {3840, 2160}};
+        std::vector<DisplaySize> modes;
+        for (const DisplaySize& m : standard)
+            if (m.width <= desktopW_ && m.height <= desktopH_) modes.push_back(m);
+        modes.push_back({desktopW_, desktopH_});
+        return modes;
+    }
+    bool configure(uint32_t width, uint32_t height, bool windowed) override {
+        if (windowed) {
+            windowW_ = width;
+            windowH_ = height;
+        }
+        return true;
+    }
+    void pollEvents(std::vector<InputEvent>& out) override {
+        while (next_ < script_.size() && script_[next_].time <= now_ + 1e-9) {
+            const ScriptEvent& se = script_[next_++];
+            if (se.event.kind == InputEvent::Resize) {
+                desktopW_ = se.event.width;
+                desktopH_ = se.event.height;
+            }
+            if (se.event.kind == InputEvent::MouseMove) {
+                cursorX_ = se.event.x;
+                cursorY_ = se.event.y;
+            }
+            out.push_back(se.event);
+        }
+    }
+    void present(const uint32_t* pixels, uint32_t width, uint32_t height) override {
+        last_.assign(pixels, pixels + size_t(width) * height);
+        lastW_ = width;
+        lastH_ = height;
+    }
+    bool virtualClock() const override { return true; }
+    void cursorPos(int* x, int* y) override {
+        *x = cursorX_;
+        *y = cursorY_;
+    }
+    void* nativeWindow() override { return nullptr; }
+    DisplaySize windowSize() override { return {windowW_, windowH_}; }
+
+    void afterFrame(uint64_t frame, double time, bool presented) override {
+        now_ = time;
+        const RunOptions& o = runOptions();
+        if (o.framesOut.empty()) return;
+        int every = o.every > 0 ? o.every : 1;
+        bool write = presented && frame % uint64_t(every) == 0 && !last_.empty();
+        if (write) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/frame-%06llu.png", (unsigned long long)frame);
+            // Back buffer is X8R8G8B8 in memory order B, G, R, X; PNG wants R, G, B.
+            rgb_.resize(size_t(lastW_) * lastH_ * 3);
+            for (size_t i = 0; i < size_t(lastW_) * lastH_; ++i) {
+                uint32_t p = last_[i];
+                rgb_[i * 3 + 0] = uint8_t(p >> 16);
+                rgb_[i * 3 + 1] = uint8_t(p >> 8);
+                rgb_[i * 3 + 2] = uint8_t(p);
+            }
+            write = stbi_write_png((o.framesOut + name).c_str(), int(lastW_), int(lastH_), 3,
+                                   rgb_.data(), int(lastW_) * 3) != 0;
+        }
+        if (csv_) {
+            std::fprintf(csv_, "%llu,%.6f,%s,%d\n", (unsigned long long)frame, time,
+                         currentPhaseName(), write ? 1 : 0);
+            std::fflush(csv_);
+        }
+    }
+
+private:
+    uint32_t desktopW_, desktopH_;
+    uint32_t windowW_ = 0, windowH_ = 0;
+    std::vector<ScriptEvent> script_;
+    size_t next_ = 0;
+    double now_ = 0;
+    int cursorX_ = 0, cursorY_ = 0;
+    std::vector<uint32_t> last_;
+    uint32_t lastW_ = 0, lastH_ = 0;
+    std::vector<uint8_t> rgb_;
+    std::FILE* csv_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> makeHeadlessBackend() { return std::make_unique<HeadlessBackend>(); }
+
+}  // namespace gx

@@ -1,0 +1,48 @@
+// Drawing pre-transformed triangles into a surface: coverage, texturing, the stage-0
+// colour and alpha operations, and blending.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gfx/gfx.h"
+#include "platform/gfx/resources.h"
+
+namespace gx::gfx {
+
+struct PixelTarget {
+    uint32_t* bits = nullptr;
+    int width = 0, height = 0;
+    bool opaqueAlpha = false;  // X8: alpha reads and is stored as 0xFF
+};
+
+struct PixelSource {
+    const uint32_t* bits = nullptr;  // none: samples read opaque black
+    int width = 0, height = 0;
+    bool opaqueAlpha = false;
+};
+
+struct DrawStates {
+    bool blend = false;
+    uint32_t srcBlend = kBlendOne, destBlend = kBlendZero;
+    uint32_t colorOp = kTopModulate, colorArg1 = kTaTexture, colorArg2 = kTaCurrent;
+    uint32_t alphaOp = kTopSelectArg1, alphaArg1 = kTaTexture, alphaArg2 = kTaCurrent;
+    bool fastPaths = true;
+};
+
+// round(a * b / 255), exact for a, b in 0..255.
+inline uint32_t mul255(uint32_t a, uint32_t b) {
+    uint32_t x = a * b + 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// The stage-0 result for one texel and diffuse colour.
+uint32_t combinePixel(uint32_t texel, uint32_t diffuse, const DrawStates& st);
+// The blender's result for a source and the target's current pixel.
+uint32_t blendPixel(uint32_t src, uint32_t dst, const DrawStates& st, bool opaqueTarget);
+
+// Draws one triangle (clockwise on screen; counter-clockwise ones are culled, as the
+// default cull mode does). Adds the pixels touched to *drawn.
+void drawTriangle(const PixelTarget& target, const PixelSource& texture, const DrawStates& st,
+                  const ScreenVertex* v, Bounds* drawn);
+
+}  // namespace gx::gfx

@@ -1,0 +1,25 @@
+// Where Glimmerax keeps its files on Linux, and the default picture folders.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace gx {
+
+// Folder of the running program (with a trailing '/').
+std::string programFolder();
+// Settings, language file and error.log: $GLIMMERAX_HOME, else the program's folder
+// when it holds Glimmerax.ini (portable), else $XDG_CONFIG_HOME/glimmerax. Created.
+std::string homeFolder();
+// Glimmerax.dat: $GLIMMERAX_HOME when set, else $XDG_CACHE_HOME/glimmerax. Created.
+std::string cacheFolder();
+// The user's pictures folder (XDG_PICTURES_DIR, else ~/Pictures).
+std::string userPicturesFolder();
+// The bundled samples: <prefix>/share/glimmerax/samples when installed, data/samples of
+// the source tree when run from a build folder. Empty when neither exists.
+std::string samplesFolder();
+// Makes a folder and its parents; true when it exists afterwards.
+bool makeFolders(const std::string& path);
+std::string joinPath(const std::string& folder, const std::string& name);
+
+}  // namespace gx

@@ -1,0 +1,181 @@
+#include "render/frame.h"
+
+#include <cstring>
+
+#include "framework/framework.h"
+#include "render/collision_surfaces.h"
+#include "render/resources.h"
+#include "render/sprites.h"
+#include "ui/error_report.h"
+#include "universe/picture_to_particles.h"
+#include "universe/world.h"
+
+namespace gx {
+
+namespace {
+
+OverlayFn overlay = nullptr;
+
+// The framework's record of the back buffer, or the device's own parameters before the
+// framework has one (a device made by hand).
+gfx::SurfaceDesc backBufferOf(gfx::Device* device) {
+    if (const gfx::SurfaceDesc* d = getD3D9BackBufferSurfaceDesc(); d && d->width && d->height)
+        return *d;
+    gfx::SurfaceDesc bb;
+    bb.format = gfx::Format::X8R8G8B8;
+    bb.usage = gfx::kUsageRenderTarget;
+    if (device) {
+        bb.width = device->presentParameters().backBufferWidth;
+        bb.height = device->presentParameters().backBufferHeight;
+        bb.format = device->presentParameters().backBufferFormat;
+    }
+    return bb;
+}
+
+// One texel per particle. Cells are laid out with the world's row length; the texture
+// may be wider (power-of-two cards), so each cell goes to its own row and column.
+class ParticleImageWriter {
+public:
+    ParticleImageWriter(uint32_t* bits, int32_t pitchPixels, int32_t texWidth, int32_t texHeight)
+        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight) {}
+
+    void put(const Particle* p) {
+        const int32_t cell = p->cell;
+        if (cell < 0 || cell >= cellCount) return;
+        const int32_t row = cell / worldWidth;
+        const int32_t col = cell - row * worldWidth;
+        if (col >= width_ || row >= height_) return;
+        bits_[size_t(row) * size_t(pitch_) + size_t(col)] = p->colour;
+    }
+
+private:
+    uint32_t* bits_;
+    int32_t pitch_;
+    int32_t width_;
+    int32_t height_;
+};
+
+void buildParticleImage() {
+    gfx::SurfaceDesc desc;
+    gfx::SurfacePtr level;
+    if (!ParticleImageTexture || gfx::failed(ParticleImageTexture->getLevelDesc(0, &desc)) ||
+        gfx::failed(ParticleImageTexture->getSurfaceLevel(0, &level)) || !level) {
+        internalError("Internal error - Failed to render1.");
+        return;
+    }
+    gfx::LockedRect locked;
+    if (gfx::failed(level->lockRect(&locked, nullptr, 0)) || locked.bits == nullptr) return;
+    std::memset(locked.bits, 0, size_t(locked.pitch) * desc.height);
+    if (worldWidth > 0) {
+        ParticleImageWriter writer(static_cast<uint32_t*>(locked.bits), locked.pitch / 4,
+                                   int32_t(desc.width), int32_t(desc.height));
+        if (sparseFlag == 0) {
+            // Back to front: of two particles in one cell the lower index shows.
+            for (uint32_t i = particleCount; i-- > 0;) writer.put(&particles[i]);
+        } else if (sparseFlag == 1) {
+            for (const Particle* p = looseList; p != nullptr; p = p->listPrev) writer.put(p);
+        }
+    }
+    level->unlockRect();
+}
+
+}  // namespace
+
+void setFrameOverlay(OverlayFn fn) { overlay = fn; }
+
+void drawPictureFrame(gfx::Device*, double, float, void*) { screenQuad.drawTextured(nullptr); }
+
+void renderFrame(gfx::Device* device, double, float, void*) {
+    if (device == nullptr) device = screenLayout.device;
+    if (device == nullptr) return;
+    device->clear(gfx::kClearTarget, 0x00000000u, 1.0f, 0);
+
+    if (!ParticleImageTexture) {
+        internalError("Internal error - Failed to render1.");
+        return;
+    }
+    buildParticleImage();
+
+    gfx::SurfacePtr backBuffer;
+    if (gfx::failed(device->getRenderTarget(0, &backBuffer)) || !backBuffer) return;
+    renderSpriteLayer(device, backBuffer);
+    backBuffer.reset();
+
+    device->clear(gfx::kClearTarget, 0x00000000u, 1.0f, 0);
+    if (gfx::failed(device->beginScene())) return;
+    composeFrame(device);
+    device->endScene();
+}
+
+void composeFrame(gfx::Device* device) {
+    device->setFVF(gfx::kFvfScreenVertex);
+    device->setStreamSource(0, screenQuad.vertexBuffer, 0, sizeof(ScreenVertex));
+    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight),
+                       0xFFFFFFFFu);
+    device->setRenderState(gfx::RenderState::SrcBlend, gfx::kBlendSrcAlpha);
+    device->setRenderState(gfx::RenderState::DestBlend, gfx::kBlendInvSrcAlpha);
+    device->setTexture(0, SpriteLayerTexture);
+    device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
+    device->setTexture(0, ParticleImageTexture);
+    device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
+    if (overlay != nullptr) overlay();
+}
+
+gfx::Result capturePicture() {
+    gfx::Device* device = screenQuad.device;
+    if (device == nullptr) return gfx::kFail;
+    device->clear(gfx::kClearTarget, 0x00000000u, 1.0f, 0);
+    if (gfx::failed(device->beginScene())) return gfx::kFail;
+
+    // The picture where the wind-up left its quad.
+    const LoadedPicture picture =
+        renderHooks().loadedPicture ? renderHooks().loadedPicture() : LoadedPicture{};
+    device->setTexture(0, picture.texture);
+    device->setTextureStageState(0, gfx::StageState::ColorOp, gfx::kTopModulate);
+    device->setTextureStageState(0, gfx::StageState::ColorArg1, gfx::kTaTexture);
+    device->setTextureStageState(0, gfx::StageState::ColorArg2, gfx::kTaDiffuse);
+    device->setTextureStageState(0, gfx::StageState::AlphaOp, gfx::kTopDisable);
+    device->setStreamSource(0, screenQuad.vertexBuffer, 0, sizeof(ScreenVertex));
+    device->setFVF(gfx::kFvfScreenVertex);
+    device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
+
+    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight),
+                       0xFFFFFFFFu);
+
+    // On a failure below the scene is still closed, so the device stays usable.
+    auto fail = [device]() {
+        device->endScene();
+        return gfx::kFail;
+    };
+    if (gfx::failed(screenLayout.measure())) return fail();
+    if (!ScreenCaptureSurface) return fail();
+    gfx::SurfacePtr target;
+    if (gfx::failed(device->getRenderTarget(0, &target)) || !target) return fail();
+    const gfx::Result copied = device->getRenderTargetData(target, ScreenCaptureSurface);
+    target.reset();
+    if (gfx::failed(copied)) return fail();
+    gfx::LockedRect locked;
+    if (gfx::failed(ScreenCaptureSurface->lockRect(&locked, nullptr, gfx::kLockReadOnly)) ||
+        locked.bits == nullptr) {
+        return fail();
+    }
+
+    const gfx::SurfaceDesc bb = backBufferOf(device);
+    CapturedImage image;
+    image.pixels = static_cast<const uint32_t*>(locked.bits);
+    image.rowPixels = locked.pitch / 4;
+    image.rows = int32_t(bb.height);
+    image.backBufferWidth = int32_t(bb.width);
+    image.backBufferHeight = int32_t(bb.height);
+    countBrightPixels(image);
+    ScreenCaptureSurface->unlockRect();
+
+    settleAllSprites();
+    settleAllSprites();
+
+    device->endScene();
+    screenQuad.setDefaultStates();
+    return gfx::kOk;
+}
+
+}  // namespace gx

@@ -1,0 +1,115 @@
+// Body sprites: a large body kept and drawn as one rotating texture whose texels are
+// its particles. The records come from bump pools; each owns a slot of a shared
+// vertex buffer (four quads: the body and up to three wrap copies) and a texture.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gfx/gfx.h"
+
+namespace gx {
+
+struct Body;
+struct BodyNode;
+struct Particle;
+struct BodySprite;
+
+struct SpriteSlot {
+    int32_t firstVertex = 0;
+    gfx::VertexBufferPtr vertexBuffer;  // the block's buffer
+    gfx::TexturePtr texture;
+};
+
+struct SpriteBlock {
+    static constexpr uint32_t kSlots = 1560;
+    static constexpr uint32_t kBufferBytes = 0xFFF00;  // 1560 slots * 24 vertices * 28 bytes
+
+    uint32_t usedSlots = 0;
+    int32_t nextFirstVertex = 0;
+    SpriteBlock* next = nullptr;
+    gfx::VertexBufferPtr vertexBuffer;
+    SpriteSlot slots[kSlots];
+};
+
+struct SpriteListNode {
+    BodySprite* owner = nullptr;
+    SpriteListNode* prev = nullptr;
+    SpriteListNode* next = nullptr;
+};
+
+struct BodySprite {
+    int32_t quadCount = 1;
+    int32_t settleCountdown = 5;
+    float halfSide = 0;
+    float reach = 0;
+    float halfDiagonal = 0;
+    float angle = 0;  // radians, (-pi, pi]
+    int32_t settledRadius = 1;
+    uint32_t* lockedBits = nullptr;  // level 0 while all sprites are locked
+    int32_t lockedStride = 0;        // texels per row of the last lock
+    SpriteSlot* slot = nullptr;
+    Body* body = nullptr;  // none: the sprite is free
+    SpriteListNode listNode;
+    int32_t width = 0, height = 0;
+    float centreX = 0, centreY = 0;
+    Particle* extraHead = nullptr;  // members whose texel was already taken
+    Particle* extraTail = nullptr;
+    int32_t extraCount = 0;
+};
+
+struct SpritePoolBlock {
+    static constexpr uint32_t kRecords = 13107;
+
+    uint32_t usedRecords = 0;
+    SpritePoolBlock* next = nullptr;
+    BodySprite records[kRecords];
+};
+
+// Attached sprites first, free ones after them: walks stop at the first free sprite.
+struct SpriteList {
+    SpriteListNode* head = nullptr;
+};
+
+// Module state of the sprites.
+struct SpriteState {
+    SpriteList list;
+    SpriteBlock* blocks = nullptr;       // current block at the head
+    SpritePoolBlock* pool = nullptr;     // current pool block at the head
+    bool markerFlag = false;             // which alpha marker may move this pass
+};
+extern SpriteState spriteState;
+
+constexpr uint32_t kSpriteMarker[2] = {0xFF000000u, 0xFE000000u};
+
+// Pools and list (render/sprites.cpp).
+void resetSprites();
+void freeSprites();
+SpriteSlot* nextSlot();
+BodySprite* nextSprite();
+// Gives the node's body a sprite; does nothing when none can be had.
+void attachSprite(BodyNode* node);
+// Turns the sprite back into particles and frees it for a later body.
+void detachSprite(BodySprite* sprite);
+bool createSpriteTexture(BodySprite* sprite, bool copy);
+bool buildSpriteQuads(BodySprite* sprite);
+// The first attached sprite, or none; the next attached one after s, or none.
+BodySprite* firstAttachedSprite();
+BodySprite* nextAttachedSprite(BodySprite* s);
+
+// Texels (render/sprite_texels.cpp).
+bool lockAllSprites();
+void unlockAllSprites();
+bool initialStamp(BodySprite* sprite);
+// True when the sprite took the particle in (its current position maps inside).
+bool stampParticle(BodySprite* sprite, Particle* p);
+// True when the sprite took the particle in (its proposed position is blocked).
+bool particleHitsSprite(BodySprite* sprite, Particle* p, float proposedX, float proposedY);
+bool bodyTouchesSprite(BodySprite* spriteOfA, Body* b);
+void updateAllSprites();
+// These return false after an internal error (the caller returns at once).
+bool settleSprite(BodySprite* sprite);
+void settleAllSprites();
+bool recentreSprite(BodySprite* sprite);
+void dissolveSprite(BodySprite* sprite);
+
+}  // namespace gx

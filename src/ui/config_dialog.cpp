@@ -1,0 +1,185 @@
+// GTK view of the settings dialog; every decision is the model's.
+#include "ui/config_dialog.h"
+
+#include <gtk/gtk.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "config/settings.h"
+#include "platform/os/paths.h"
+#include "ui/config_dialog_model.h"
+
+namespace gx {
+
+namespace {
+
+struct ConfigDialogView {
+    ConfigDialogModel model;
+    GtkWidget* window = nullptr;
+    GtkWidget* slider = nullptr;
+    GtkWidget* resolutionLabel = nullptr;
+    GtkWidget* pathField = nullptr;
+};
+
+// Lives as long as the dialog.
+ConfigDialogView view;
+
+bool displayNamed() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+void showPath() {
+    gtk_entry_set_text(GTK_ENTRY(view.pathField), view.model.path.c_str());
+    // Keep the end of a long path in sight: the folder's own name matters most.
+    gtk_editable_set_position(GTK_EDITABLE(view.pathField), -1);
+}
+
+// Every user movement of the slider, keyboard or mouse, even one that stays at an end.
+gboolean onSliderChange(GtkRange*, GtkScrollType, gdouble value, gpointer) {
+    if (!std::isfinite(value)) return FALSE;
+    moveResolutionSlider(view.model, static_cast<int>(std::lround(value)));
+    gtk_label_set_text(GTK_LABEL(view.resolutionLabel), view.model.resolutionLabel.c_str());
+    return FALSE;  // let the range move itself
+}
+
+void onBrowse(GtkButton*, gpointer) {
+    GtkWidget* chooser = gtk_file_chooser_dialog_new(
+        "Select Images Folder", GTK_WINDOW(view.window), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
+        "_Cancel", GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+    GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+    gtk_file_chooser_set_local_only(files, TRUE);
+    gtk_file_chooser_set_create_folders(files, FALSE);
+    if (g_file_test(view.model.path.c_str(), G_FILE_TEST_IS_DIR))
+        gtk_file_chooser_set_current_folder(files, view.model.path.c_str());
+    if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        // Only a real folder on disk counts; anything else leaves the settings alone.
+        if (gchar* folder = gtk_file_chooser_get_filename(files)) {
+            pickImageFolder(view.model, settings, folder);
+            g_free(folder);
+            showPath();
+        }
+    }
+    gtk_widget_destroy(chooser);
+}
+
+void onButton(GtkButton*, gpointer response) {
+    gtk_dialog_response(GTK_DIALOG(view.window), GPOINTER_TO_INT(response));
+}
+
+GtkWidget* leftLabel(const char* text) {
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    return label;
+}
+
+GtkWidget* buildKeysGroup() {
+    GtkWidget* frame = gtk_frame_new("KEYS");
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 24);
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 2);
+    gtk_container_set_border_width(GTK_CONTAINER(grid), 6);
+    const char* lines[3][2] = {
+        {"+", "Speed up time"}, {"-", "Slow down time"}, {"ANY KEY", "Skip to next picture"}};
+    for (int row = 0; row < 3; ++row) {
+        gtk_grid_attach(GTK_GRID(grid), leftLabel(lines[row][0]), 0, row, 1, 1);
+        gtk_grid_attach(GTK_GRID(grid), leftLabel(lines[row][1]), 1, row, 1, 1);
+    }
+    gtk_container_add(GTK_CONTAINER(frame), grid);
+    return frame;
+}
+
+void buildDialog() {
+    view.window = gtk_dialog_new();
+    GtkWindow* window = GTK_WINDOW(view.window);
+    gtk_window_set_title(window, "Glimmerax Setup");
+    gtk_window_set_resizable(window, FALSE);
+    gtk_window_set_modal(window, TRUE);
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 8);
+    gtk_container_set_border_width(GTK_CONTAINER(grid), 10);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(view.window))), grid,
+                       TRUE, TRUE, 0);
+
+    // Row 0-1: resolution slider with its label; OK and Cancel on the right.
+    gtk_grid_attach(GTK_GRID(grid), leftLabel("Screen Resolution:"), 0, 0, 2, 1);
+    view.slider = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 1, kResolutionPresetCount, 1);
+    GtkRange* range = GTK_RANGE(view.slider);
+    gtk_scale_set_draw_value(GTK_SCALE(view.slider), FALSE);
+    gtk_scale_set_digits(GTK_SCALE(view.slider), 0);
+    gtk_range_set_round_digits(range, 0);
+    gtk_range_set_increments(range, 1, 1);
+    gtk_range_set_value(range, view.model.sliderPosition);
+    gtk_widget_set_size_request(view.slider, 220, -1);
+    gtk_grid_attach(GTK_GRID(grid), view.slider, 0, 1, 1, 1);
+    view.resolutionLabel = gtk_label_new(view.model.resolutionLabel.c_str());
+    gtk_label_set_width_chars(GTK_LABEL(view.resolutionLabel), 10);
+    gtk_grid_attach(GTK_GRID(grid), view.resolutionLabel, 1, 1, 1, 1);
+
+    GtkWidget* ok = gtk_button_new_with_label("OK");
+    GtkWidget* cancel = gtk_button_new_with_label("Cancel");
+    gtk_grid_attach(GTK_GRID(grid), ok, 2, 0, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), cancel, 2, 1, 1, 1);
+
+    // Row 2-3: the picture folder, changed only through Browse.
+    gtk_grid_attach(GTK_GRID(grid), leftLabel("Image Path:"), 0, 2, 2, 1);
+    view.pathField = gtk_entry_new();
+    gtk_editable_set_editable(GTK_EDITABLE(view.pathField), FALSE);
+    gtk_widget_set_hexpand(view.pathField, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), view.pathField, 0, 3, 3, 1);
+    showPath();
+
+    // Row 4: key help, Browse and the contact line.
+    gtk_grid_attach(GTK_GRID(grid), buildKeysGroup(), 0, 4, 2, 2);
+    GtkWidget* browse = gtk_button_new_with_label("Browse...");
+    gtk_widget_set_valign(browse, GTK_ALIGN_START);
+    gtk_grid_attach(GTK_GRID(grid), browse, 2, 4, 1, 1);
+    GtkWidget* contact = gtk_label_new(kConfigDialogContact);
+    gtk_label_set_justify(GTK_LABEL(contact), GTK_JUSTIFY_CENTER);
+    gtk_widget_set_valign(contact, GTK_ALIGN_END);
+    gtk_grid_attach(GTK_GRID(grid), contact, 2, 5, 1, 1);
+
+    g_signal_connect(view.slider, "change-value", G_CALLBACK(onSliderChange), nullptr);
+    g_signal_connect(browse, "clicked", G_CALLBACK(onBrowse), nullptr);
+    g_signal_connect(ok, "clicked", G_CALLBACK(onButton), GINT_TO_POINTER(GTK_RESPONSE_OK));
+    g_signal_connect(cancel, "clicked", G_CALLBACK(onButton), GINT_TO_POINTER(GTK_RESPONSE_CANCEL));
+
+    // OK is the default: Return from anywhere, the slider included, accepts.
+    gtk_widget_set_can_default(ok, TRUE);
+    gtk_widget_grab_default(ok);
+    gtk_widget_show_all(view.window);
+    // The slider starts with the focus so arrow keys move it at once.
+    gtk_widget_grab_focus(view.slider);
+}
+
+}  // namespace
+
+void showConfigDialog() {
+    if (!displayNamed() || !gtk_init_check(nullptr, nullptr)) {
+        const std::string text = describeSettingsWithoutDisplay(settings, settingsFilePath());
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+        return;
+    }
+    view = ConfigDialogView{};
+    openConfigDialog(view.model, settings, userPicturesFolder());
+    buildDialog();
+
+    const gint response = gtk_dialog_run(GTK_DIALOG(view.window));
+    // Escape and the close box arrive as a deleted dialog: both cancel.
+    closeConfigDialog(view.model, response == GTK_RESPONSE_OK ? DialogButton::ok : DialogButton::cancel,
+                      settings, [] { saveSettings(); });
+
+    gtk_widget_destroy(view.window);
+    while (gtk_events_pending()) gtk_main_iteration();
+    view = ConfigDialogView{};
+}
+
+}  // namespace gx

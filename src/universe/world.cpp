@@ -1,0 +1,385 @@
+// The particle world's module state, sizes, grid, population lists and generator.
+#include "universe/world.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "bodies/bodies.h"
+#include "platform/os/message_box.h"
+
+namespace gx {
+
+int32_t worldWidth = 0;
+int32_t worldHeight = 0;
+int32_t wrapWidth = 0;
+int32_t wrapHeight = 0;
+int32_t halfWidth = 0;
+int32_t halfHeight = 0;
+int32_t cellCount = 0;
+Particle** grid = nullptr;
+
+Particle* particles = nullptr;
+uint32_t particleCount = 0;
+Particle* looseList = nullptr;
+Particle* spriteList = nullptr;
+Particle** matchSlots = nullptr;
+
+float speedFactor = 1.0f;
+float inverseSpeed = 1.0f;
+float gravityStrength = kBaseGravity;
+int32_t bodyLimit = 1;
+int32_t processedCount = -1;
+int32_t sparseFlag = 0;
+int32_t burstFrames = 0;
+int32_t randomSeed = 0;
+
+namespace {
+
+// Coordinates further out than this many periods are reduced with fmod first, so no
+// wrap loop runs long or stalls where adding the period no longer changes the value.
+constexpr float kReduceAfterPeriods = 4.0f;
+
+void freeArrays() {
+    std::free(particles);
+    particles = nullptr;
+    std::free(matchSlots);
+    matchSlots = nullptr;
+}
+
+// Brings one coordinate into [0, period): add while negative, subtract while its
+// integer part reaches the period.
+float wrapCoordinate(float c, int32_t period) {
+    if (period <= 0) return 0.0f;
+    const float fp = float(period);
+    if (std::fabs(c) > kReduceAfterPeriods * fp) c = std::fmod(c, fp);
+    while (c < 0.0f) c += fp;
+    while (int32_t(c) >= period) c -= fp;
+    return c;
+}
+
+// Shortest difference, correcting in one direction only.
+float shortestDifference(float d, int32_t half, int32_t period) {
+    if (!std::isfinite(d)) return 0.0f;
+    if (period <= 0) return d;
+    const float fp = float(period);
+    const float fh = float(half);
+    if (std::fabs(d) > kReduceAfterPeriods * fp) d = std::fmod(d, fp);
+    if (d < 0.0f) {
+        while (d < -fh && d < 0.0f) d += fp;
+    } else if (d > 0.0f) {
+        while (d > fh && d > 0.0f) d -= fp;
+    }
+    return d;
+}
+
+bool cellHolds(int32_t cell, const Particle* p) {
+    return cell >= 0 && cell < cellCount && grid != nullptr && grid[cell] == p;
+}
+
+void appendTo(Particle*& list, int32_t id, Particle* p) {
+    if (p->listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
+    p->listSelf = p;
+    p->listPrev = list;
+    p->listNext = list ? list->listNext : nullptr;
+    if (list) {
+        if (list->listNext) list->listNext->listPrev = p;
+        list->listNext = p;
+    }
+    list = p;
+    p->listId = id;
+}
+
+void removeFrom(Particle*& list, int32_t id, Particle* p) {
+    if (list == nullptr || p->listId != id) return;
+    if (p->listNext) {
+        p->listNext->listPrev = p->listPrev;
+        if (p->listPrev) p->listPrev->listNext = p->listNext;
+    } else {
+        if (p->listPrev) p->listPrev->listNext = nullptr;
+        list = p->listPrev;
+    }
+    p->listNext = nullptr;
+    p->listPrev = nullptr;
+    p->listId = kOnNoList;
+}
+
+void emptyList(Particle*& list) {
+    Particle* p = list;
+    while (p) {
+        Particle* prev = p->listPrev;
+        p->listNext = nullptr;
+        p->listPrev = nullptr;
+        p->listId = kOnNoList;
+        p = prev;
+    }
+    list = nullptr;
+}
+
+void clearGrid() {
+    if (grid) std::memset(grid, 0, size_t(cellCount) * sizeof(Particle*));
+}
+
+// The random generator's step with wrapping 32-bit arithmetic.
+int32_t drawRandom() {
+    uint32_t s = uint32_t(randomSeed) * 1103515245u + 12345u;
+    randomSeed = int32_t(s);
+    return (randomSeed >> 16) & 0x7FFF;
+}
+
+}  // namespace
+
+void resetWorldModule() {
+    freeArrays();
+    std::free(grid);
+    grid = nullptr;
+    worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
+    cellCount = 0;
+    particleCount = 0;
+    looseList = spriteList = nullptr;
+    speedFactor = 1.0f;
+    inverseSpeed = 1.0f;
+    gravityStrength = kBaseGravity;
+    bodyLimit = 1;
+    processedCount = -1;
+    sparseFlag = 0;
+    burstFrames = 0;
+    randomSeed = 0;
+}
+
+bool initWorldSized(int32_t rowPixels, int32_t height) {
+    std::free(grid);
+    grid = nullptr;
+    if (rowPixels < 0) rowPixels = 0;
+    if (height < 0) height = 0;
+    worldWidth = rowPixels;
+    worldHeight = height;
+    wrapWidth = rowPixels - 1;
+    wrapHeight = height - 1;
+    halfWidth = rowPixels / 2 - 1;
+    halfHeight = (height - 1) / 2;
+    const int64_t cells = int64_t(rowPixels) * int64_t(height);
+    if (cells > int64_t(INT32_MAX)) {
+        cellCount = 0;
+        worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
+        reportOutOfMemory();
+        return false;
+    }
+    cellCount = int32_t(cells);
+    grid = static_cast<Particle**>(std::calloc(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
+    if (!grid) {
+        cellCount = 0;
+        reportOutOfMemory();
+        return false;
+    }
+    return true;
+}
+
+void recentreWorld(int32_t newRowBytes, int32_t oldRowBytes, int32_t oldHeight) {
+    const int32_t dx = int32_t(0.5f * float((newRowBytes - oldRowBytes) / 4));
+    const int32_t dy = int32_t(0.5f * float(worldHeight - oldHeight));
+    const int32_t newRow = newRowBytes / 4;
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        Particle* p = &particles[i];
+        p->x += float(dx);
+        p->y += float(dy);
+    }
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        Particle* p = &particles[i];
+        if (p->body && p->body->group == nullptr && p->x >= 0.0f && p->x < float(newRow) &&
+            p->y >= 0.0f && p->y < float(worldHeight - 1)) {
+            p->cell = int32_t(p->y) * newRow + int32_t(p->x);
+        } else {
+            p->cell = -1;
+        }
+    }
+    rebuildGrid(dx, dy);
+}
+
+void rebuildGrid(int32_t dx, int32_t dy) {
+    for (BodyNode* n = bodyList(); n; n = n->next) {
+        n->body->centroid.x += float(dx);
+        n->body->centroid.y += float(dy);
+    }
+    clearGrid();
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        Particle* p = &particles[i];
+        if (p->body && p->body->group) continue;
+        if (inRange(p->x, p->y)) {
+            p->cell = cellIndexOf(p->x, p->y);
+            grid[p->cell] = p;
+        } else {
+            p->cell = -1;
+        }
+    }
+}
+
+void refillGrid() {
+    if (!grid) return;
+    auto enter = [](Particle* p) {
+        if (p->cell >= 0 && p->cell < cellCount && grid[p->cell] == nullptr) grid[p->cell] = p;
+    };
+    if (sparseFlag == 0) {
+        for (uint32_t i = particleCount; i-- > 0;) {
+            if (particles[i].body == nullptr) enter(&particles[i]);
+        }
+    } else {
+        for (Particle* p = looseList; p; p = p->listPrev) {
+            if (p->body == nullptr) enter(p);
+        }
+    }
+    for (BodyNode* n = bodyList(); n; n = n->next) {
+        if (n->body->group) continue;
+        for (Particle* m = n->body->head; m; m = m->memberNext) enter(m);
+    }
+}
+
+bool wrapPoint(float& x, float& y) {
+    if (inRange(x, y)) return true;
+    bool finite = true;
+    if (!std::isfinite(x)) {
+        x = 0.0f;
+        finite = false;
+    }
+    if (!std::isfinite(y)) {
+        y = 0.0f;
+        finite = false;
+    }
+    x = wrapCoordinate(x, wrapWidth);
+    y = wrapCoordinate(y, wrapHeight);
+    return finite;
+}
+
+void wrapParticle(Particle* p) {
+    if (!wrapPoint(p->x, p->y)) {
+        p->vx = 0.0f;
+        p->vy = 0.0f;
+    }
+}
+
+float shortestDx(float d) { return shortestDifference(d, halfWidth, wrapWidth); }
+float shortestDy(float d) { return shortestDifference(d, halfHeight, wrapHeight); }
+
+float stepWrapX(float c, float r) {
+    const float d = r - c;
+    if (d < 0.0f && d < -float(halfWidth)) return c - float(wrapWidth);
+    if (d > 0.0f && d > float(halfWidth)) return c + float(wrapWidth);
+    return c;
+}
+
+float stepWrapY(float c, float r) {
+    const float d = r - c;
+    if (d < 0.0f && d < -float(halfHeight)) return c - float(wrapHeight);
+    if (d > 0.0f && d > float(halfHeight)) return c + float(wrapHeight);
+    return c;
+}
+
+void takeOutOfGrid(Particle* p) {
+    if (cellHolds(p->cell, p)) grid[p->cell] = nullptr;
+    p->cell = -1;
+}
+
+void refileInGrid(Particle* p) {
+    if (!inRange(p->x, p->y) || !grid) {
+        takeOutOfGrid(p);
+        return;
+    }
+    const int32_t idx = cellIndexOf(p->x, p->y);
+    if (p->cell != idx && cellHolds(p->cell, p)) grid[p->cell] = nullptr;
+    p->cell = idx;
+    grid[idx] = p;
+}
+
+void appendToLooseList(Particle* p) { appendTo(looseList, kOnLooseList, p); }
+void appendToSpriteList(Particle* p) { appendTo(spriteList, kOnSpriteList, p); }
+void removeFromLooseList(Particle* p) { removeFrom(looseList, kOnLooseList, p); }
+void removeFromSpriteList(Particle* p) { removeFrom(spriteList, kOnSpriteList, p); }
+
+void moveToLooseList(Particle* p) {
+    removeFromSpriteList(p);
+    appendToLooseList(p);
+}
+
+void moveToSpriteList(Particle* p) {
+    removeFromLooseList(p);
+    appendToSpriteList(p);
+}
+
+void moveMembersToSpriteList(Body* body) {
+    for (Particle* m = body->head; m; m = m->memberNext) {
+        removeFromLooseList(m);
+        takeOutOfGrid(m);
+        appendToSpriteList(m);
+    }
+}
+
+bool allocateParticles(uint32_t n) {
+    if (particles) releaseParticles();
+    particleCount = 0;
+    particles = static_cast<Particle*>(std::calloc(size_t(n) + 1, sizeof(Particle)));
+    if (!particles) {
+        reportOutOfMemory();
+        return false;
+    }
+    return true;
+}
+
+bool allocateMatchSlots() {
+    std::free(matchSlots);
+    matchSlots = static_cast<Particle**>(
+        std::calloc(particleCount > 0 ? size_t(particleCount) : 1, sizeof(Particle*)));
+    if (!matchSlots) {
+        reportOutOfMemory();
+        return false;
+    }
+    return true;
+}
+
+void releaseParticles() {
+    emptyList(looseList);
+    emptyList(spriteList);
+    particleCount = 0;
+    burstFrames = 0;
+    freeArrays();
+    // The grid would otherwise point into the freed array until the next initWorld.
+    clearGrid();
+}
+
+void releaseParticlesAtExit() {
+    freeArrays();
+    looseList = spriteList = nullptr;
+    particleCount = 0;
+}
+
+void setSpeed(float s) {
+    if (!(s > 0.0f) || !std::isfinite(s)) return;  // a zero speed would make inverseSpeed inf
+    speedFactor = s;
+    inverseSpeed = 1.0f / s;
+}
+
+void setGravityForPopulation() {
+    const uint32_t n = particleCount;
+    if (n == 0) {
+        gravityStrength = kBaseGravity;
+        return;
+    }
+    const float v = 22974.0f / float(n);
+    const float excess = v - 1.0f > 0.0f ? v - 1.0f : 0.0f;
+    const float sum = v + 0.8f * excess;
+    gravityStrength = kBaseGravity * sum;
+}
+
+int32_t nextRandom(int32_t n) {
+    if (n == 0) return 0;
+    const int32_t r = drawRandom();
+    return r % n + 1;
+}
+
+float nextRandomReal(float x) {
+    if (x == 0.0f) return 0.0f;
+    const int32_t r = drawRandom();
+    const float factor = 1.0f / 32767.0f;
+    return x * (float(r) * factor);
+}
+
+}  // namespace gx

@@ -1,0 +1,157 @@
+// The particle world: the particle record, the population and its two lists, the
+// occupancy grid, the torus sizes and wrap rules, the shared simulation values and
+// the program's own random generator.
+#pragma once
+
+#include <cstdint>
+
+#include "universe/vec2.h"
+
+namespace gx {
+
+struct Body;
+
+// Which population list a particle's population link is on.
+enum : int32_t { kOnNoList = 0, kOnLooseList = 1, kOnSpriteList = 2 };
+
+struct Particle {
+    float mass;
+    float x;
+    float y;
+    uint32_t colour;
+    float vx;
+    float vy;
+    float ax;
+    float ay;
+    int32_t cell;  // grid cell last claimed, -1 for none
+    // Member link: a body's member list threads through here.
+    Particle* memberSelf;
+    Particle* memberNext;
+    Body* body;
+    float polarRadius;
+    float polarAngle;
+    int32_t holdOff;  // >0 bounce frames left, 0 ready to join, -1 free member of a body
+    // Population link.
+    Particle* listSelf;
+    Particle* listNext;
+    Particle* listPrev;
+    int32_t matchSlot;
+    int32_t homeX;
+    int32_t homeY;
+    int32_t originX;
+    int32_t originY;
+    uint32_t pictureColour;
+    // Which population list the link is on (kOnNoList, kOnLooseList, kOnSpriteList);
+    // removing from a list the link is not on must do nothing.
+    int32_t listId;
+};
+
+// ---- World sizes and grid (set by initWorld) ----
+extern int32_t worldWidth;   // W: grid row length, x bound of the in-range test
+extern int32_t worldHeight;  // H: back-buffer height (grid rows)
+extern int32_t wrapWidth;    // W - 1: x wrap period
+extern int32_t wrapHeight;   // H - 1: y wrap period and y bound of the in-range test
+extern int32_t halfWidth;    // W / 2 - 1
+extern int32_t halfHeight;   // (H - 1) / 2
+extern int32_t cellCount;    // W * H
+extern Particle** grid;
+
+// ---- Population ----
+extern Particle* particles;     // particleCount + 1 records
+extern uint32_t particleCount;
+extern Particle* looseList;     // last appended link; walk through listPrev
+extern Particle* spriteList;
+extern Particle** matchSlots;   // re-forming scratch, one entry per particle
+
+// ---- Shared simulation values ----
+extern float speedFactor;
+extern float inverseSpeed;
+extern float gravityStrength;
+extern int32_t bodyLimit;
+extern int32_t processedCount;
+extern int32_t sparseFlag;
+extern int32_t burstFrames;
+extern int32_t randomSeed;
+
+constexpr float kBaseGravity = 0.33362952f;
+
+// Frees the grid and population and restores every value above to its initial state.
+void resetWorldModule();
+
+// ---- Sizes and grid ----
+// W is the capture surface's row length in pixels; H comes from the back buffer.
+// Returns false after an out-of-memory stop.
+bool initWorld(int32_t rowPixels);
+// The same with an explicit height (initWorld reads it from the framework).
+bool initWorldSized(int32_t rowPixels, int32_t height);
+void recentreWorld(int32_t newRowBytes, int32_t oldRowBytes, int32_t oldHeight);
+void rebuildGrid(int32_t dx, int32_t dy);
+void refillGrid();
+
+// ---- Geometry helpers ----
+// Truncation toward zero that saturates instead of overflowing; NaN gives 0.
+inline int32_t truncToInt(float v) {
+    if (v >= 2147483520.0f) return INT32_MAX;
+    if (v <= -2147483648.0f) return INT32_MIN;
+    if (!(v == v)) return 0;
+    return int32_t(v);
+}
+// NaN is never in range.
+inline bool inRange(float x, float y) {
+    return x >= 0.0f && x < float(worldWidth) && y >= 0.0f && y < float(wrapHeight);
+}
+// Only for positions that are in range.
+inline int32_t cellIndexOf(float x, float y) {
+    return int32_t(y) * worldWidth + int32_t(x);
+}
+// Brings an out-of-range position back into the world. Returns false when a
+// coordinate was not finite (it is then 0, and the caller stops the motion).
+bool wrapPoint(float& x, float& y);
+// The same for a particle; a non-finite position also zeroes its velocity.
+void wrapParticle(Particle* p);
+// Shortest (minimal image) difference per axis; non-finite gives 0.
+float shortestDx(float d);
+float shortestDy(float d);
+inline Vec2 shortestDiff(Vec2 d) { return {shortestDx(d.x), shortestDy(d.y)}; }
+// Single-step wrap of coordinate c toward reference r.
+float stepWrapX(float c, float r);
+float stepWrapY(float c, float r);
+// Re-files a particle in the grid: out of range it leaves its cell (cleared when the
+// cell holds it) and gets cell -1; in range it leaves its old cell the same way,
+// claims the new one and overwrites the entry there.
+void refileInGrid(Particle* p);
+// Clears p's cell when it holds p, and sets cell = -1.
+void takeOutOfGrid(Particle* p);
+
+// ---- Population lists ----
+void appendToLooseList(Particle* p);
+void appendToSpriteList(Particle* p);
+void removeFromLooseList(Particle* p);
+void removeFromSpriteList(Particle* p);
+void moveToLooseList(Particle* p);
+void moveToSpriteList(Particle* p);
+void moveMembersToSpriteList(Body* body);
+
+// ---- Population storage ----
+// Allocates n + 1 zeroed records (at least one) as `particles`, particleCount = 0.
+// Returns false after an out-of-memory stop (the previous array stays released).
+bool allocateParticles(uint32_t n);
+// Allocates matchSlots for particleCount entries (at least one), replacing the old one.
+bool allocateMatchSlots();
+// Empties both lists, particleCount = burstFrames = 0, frees the particle array and
+// matchSlots, clears the grid.
+void releaseParticles();
+// Shutdown form: frees only the particle array and matchSlots.
+void releaseParticlesAtExit();
+
+// ---- Shared values ----
+void setSpeed(float s);
+void setGravityForPopulation();
+
+// ---- Random generator ----
+// 0 for n == 0 (seed untouched); else 1..|n|.
+int32_t nextRandom(int32_t n);
+// 0 for x == 0 (seed untouched); else x * r / 32767.
+float nextRandomReal(float x);
+
+}  // namespace gx

@@ -1,0 +1,171 @@
+// The generator's control flow: QUIT in either stage, Ctrl-C, progress before the
+// window exists, running out of memory, and the worker thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <utility>
+
+#include "bodies/ring_generator.h"
+#include "bodies/ring_tables.h"
+#include "platform/os/message_box.h"
+#include "rings/rings_test_support.h"
+#include "ui/progress_window.h"
+
+namespace fs = std::filesystem;
+using namespace gx;
+
+namespace {
+
+class RingGenerator : public ::testing::Test {
+ protected:
+  void SetUp() override { setProgressDisplay(ProgressDisplay::None); }
+  void TearDown() override {
+    setRingGeneratorHooks({});
+    setProgressDisplay(ProgressDisplay::None);
+    setMessageBoxSink({});
+    freeRingTables();
+  }
+
+  static bool tablesEmpty() {
+    return !ringTables.ringStart && !ringTables.ringPoints && !ringTables.directionCodes &&
+           ringTables.ringCentreX == 0;
+  }
+  static bool folderEmpty(const TempFolder& dir) { return fs::is_empty(dir.path()); }
+
+  // Presses QUIT after step `at` of `stage` and reports the last step run.
+  std::pair<int, int> quitAt(int stage, int at, bool* result, const TempFolder& dir) {
+    std::pair<int, int> last{0, 0};
+    RingGeneratorHooks hooks;
+    hooks.afterStep = [&](int s, int step, DataGenWindow& w) {
+      last = {s, step};
+      if (s == stage && step == at) w.pressQuit();
+    };
+    setRingGeneratorHooks(hooks);
+    *result = generateRingTablesTo(dir.file(kRingFileName));
+    return last;
+  }
+};
+
+TEST_F(RingGenerator, QuitDuringTheRingsStopsAfterThatRing) {
+  TempFolder dir;
+  bool result = true;
+  EXPECT_EQ(quitAt(1, 200, &result, dir), std::make_pair(1, 200));
+  EXPECT_FALSE(result);
+  EXPECT_TRUE(tablesEmpty());
+  EXPECT_TRUE(folderEmpty(dir));
+}
+
+TEST_F(RingGenerator, QuitDuringTheCodesStopsAfterThatPoint) {
+  TempFolder dir;
+  bool result = true;
+  EXPECT_EQ(quitAt(2, 1234567, &result, dir), std::make_pair(2, 1234567));
+  EXPECT_FALSE(result);
+  EXPECT_TRUE(tablesEmpty());
+  EXPECT_TRUE(folderEmpty(dir));
+}
+
+TEST_F(RingGenerator, CtrlCInTheTextDisplayActsAsQuit) {
+  setProgressDisplay(ProgressDisplay::Text);
+  TempFolder dir;
+  std::pair<int, int> last{0, 0};
+  bool shown = false;
+  RingGeneratorHooks hooks;
+  hooks.afterStep = [&](int stage, int step, DataGenWindow& w) {
+    last = {stage, step};
+    if (stage == 1 && step == 50) {
+      shown = waitFor([&] { return w.windowShown(); });
+      std::raise(SIGINT);
+    }
+  };
+  setRingGeneratorHooks(hooks);
+  EXPECT_FALSE(generateRingTablesTo(dir.file(kRingFileName)));
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(last, std::make_pair(1, 50));
+  EXPECT_TRUE(tablesEmpty());
+  EXPECT_TRUE(folderEmpty(dir));
+  // The display gave Ctrl-C back.
+  struct sigaction now {};
+  sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+TEST_F(RingGenerator, ProgressCountsOnlyOnceTheWindowIsUp) {
+  setProgressDisplay(ProgressDisplay::Text);
+  DataGenWindow window;
+  window.setProgress(5);
+  EXPECT_EQ(window.lastShown(), -1);
+  window.start();
+  EXPECT_TRUE(window.running());
+  ASSERT_TRUE(waitFor([&] { return window.windowShown(); }));
+  window.setProgress(5);
+  window.setProgress(5);
+  window.setProgress(7);
+  EXPECT_EQ(window.shownPercentages(), (std::vector<int>{5, 7}));
+  EXPECT_EQ(window.lastShown(), 7);
+  EXPECT_FALSE(window.closed());
+}
+
+TEST_F(RingGenerator, WithoutAnyDisplayNothingIsShown) {
+  DataGenWindow window;
+  window.start();
+  window.join();
+  EXPECT_FALSE(window.running());
+  window.setProgress(40);
+  EXPECT_FALSE(window.windowShown());
+  EXPECT_TRUE(window.shownPercentages().empty());
+}
+
+TEST_F(RingGenerator, OutOfMemoryInEitherStageReportsAndStops) {
+  for (int stage : {1, 2}) {
+    TempFolder dir;
+    std::vector<std::pair<std::string, std::string>> boxes;
+    setMessageBoxSink([&](const std::string& text, const std::string& caption) {
+      boxes.emplace_back(text, caption);
+    });
+    RingGeneratorHooks hooks;
+    hooks.failAllocationInStage = stage;
+    setRingGeneratorHooks(hooks);
+    EXPECT_FALSE(generateRingTablesTo(dir.file(kRingFileName))) << stage;
+    ASSERT_EQ(boxes.size(), size_t(1)) << stage;
+    EXPECT_EQ(boxes[0].first, "ERROR: Out of memory.");
+    EXPECT_EQ(boxes[0].second, "Glimmerax");
+    EXPECT_TRUE(tablesEmpty());
+    EXPECT_TRUE(folderEmpty(dir));
+  }
+}
+
+TEST_F(RingGenerator, UnwritableFolderStillGivesTheTables) {
+  TempFolder dir;
+  EXPECT_TRUE(generateRingTablesTo(dir.file("no/such/folder/" + std::string(kRingFileName))));
+  EXPECT_NE(ringTables.ringPoints, nullptr);
+  EXPECT_TRUE(ringTablesValid(ringTables));
+  EXPECT_TRUE(folderEmpty(dir));
+}
+
+class CountingThread : public Thread {
+ public:
+  ~CountingThread() override { join(); }
+  int run() override {
+    runs.fetch_add(1);
+    return 0;
+  }
+  std::atomic<int> runs{0};
+};
+
+TEST(RingThread, StartingAgainJoinsThePreviousThread) {
+  CountingThread t;
+  EXPECT_FALSE(t.running());
+  t.start();
+  t.start();
+  EXPECT_TRUE(t.running());
+  t.join();
+  EXPECT_FALSE(t.running());
+  EXPECT_FALSE(t.hasThread());
+  EXPECT_EQ(t.runs.load(), 2);
+  t.join();  // a second join is harmless
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+#include <cmath>
+
+#include "universe/collisions.h"
+#include "world_fixture.h"
+
+namespace gx::testing {
+namespace {
+
+class Motion : public WorldTest {
+protected:
+    void SetUp() override {
+        startWorld(200, 150);
+        makeParticles(64);
+    }
+};
+
+TEST_F(Motion, HoldOffThreeBouncesTwiceThenJoins) {
+    // q is a bound member of a body; p runs into q's cell three times.
+    Particle* q = place(1, 51.5f, 50.5f);
+    place(2, 52.5f, 50.5f);
+    Body* body = makeBody({1, 2});
+    Particle* p = place(0, 50.5f, 50.5f);
+    p->holdOff = 3;
+    for (int step = 1; step <= 3; ++step) {
+        p->x = 50.5f, p->y = 50.5f;
+        p->vx = 1.0f, p->vy = 0.0f;
+        refileInGrid(p);
+        q->vx = q->vy = 0.0f;
+        moveParticle(p);
+        if (step < 3) {
+            EXPECT_EQ(p->body, nullptr) << "step " << step;
+            EXPECT_EQ(p->holdOff, 3 - step);
+            EXPECT_NE(q->vx, 0.0f) << "they exchanged momentum";
+        }
+    }
+    EXPECT_EQ(p->body, body);
+    EXPECT_EQ(body->memberCount, 3);
+    // Joined one unit back along the step, in its own cell, velocity untouched.
+    EXPECT_FLOAT_EQ(p->x, 50.5f);
+    EXPECT_EQ(grid[p->cell], p);
+    EXPECT_FLOAT_EQ(p->vx, 1.0f);
+}
+
+TEST_F(Motion, FreeMemberNeverJoinsByContact) {
+    Particle* q = place(1, 51.5f, 50.5f);
+    place(2, 52.5f, 50.5f);
+    makeBody({1, 2});
+    Particle* p = place(0, 50.5f, 50.5f, 1.0f, 0.0f);
+    p->holdOff = -1;
+    moveParticle(p);
+    EXPECT_EQ(p->body, nullptr);
+    EXPECT_EQ(p->holdOff, -1) << "never counted down";
+    EXPECT_NE(q->vx, 0.0f) << "it bounced instead";
+}
+
+TEST_F(Motion, OwnCellKeepsGridEntryAndGainsAcceleration) {
+    Particle* p = place(0, 50.2f, 50.2f, 0.3f, 0.2f);
+    p->ax = 0.1f;
+    p->ay = -0.05f;
+    const int32_t cell = p->cell;
+    moveParticle(p);
+    EXPECT_EQ(p->cell, cell);
+    EXPECT_EQ(grid[cell], p);
+    EXPECT_FLOAT_EQ(p->vx, 0.4f);
+    EXPECT_FLOAT_EQ(p->vy, 0.15f);
+    EXPECT_FLOAT_EQ(p->x, 50.2f + (0.3f + 0.1f));
+    EXPECT_FLOAT_EQ(p->y, 50.2f + (0.2f - 0.05f));
+
+    // Into an empty cell: the old cell is cleared, the new one claimed.
+    p->vx = 2.0f;
+    p->vy = 0.0f;
+    p->ax = p->ay = 0.0f;
+    moveParticle(p);
+    EXPECT_EQ(grid[cell], nullptr);
+    EXPECT_EQ(grid[p->cell], p);
+    EXPECT_EQ(p->cell, cellIndexOf(p->x, p->y));
+}
+
+TEST_F(Motion, FreeNeighbourBouncesWithoutAcceleration) {
+    Particle* q = place(1, 51.5f, 50.5f, 0.0f, 0.0f);
+    Particle* p = place(0, 50.5f, 50.5f, 1.0f, 0.0f);
+    p->ax = 0.25f;
+    Particle pc = *p, qc = *q;
+    bounceParticles(&pc, &qc);
+    moveParticle(p);
+    EXPECT_EQ(p->body, nullptr);
+    EXPECT_FLOAT_EQ(p->vx, pc.vx) << "the bounce alone sets the velocity";
+    EXPECT_FLOAT_EQ(p->vy, pc.vy);
+    EXPECT_FLOAT_EQ(p->x, 50.5f + pc.vx + 0.25f);
+    EXPECT_EQ(grid[q->cell], q) << "the occupant keeps its cell";
+}
+
+TEST_F(Motion, NoBodiesStraightLinesThatWrap) {
+    Particle* p = place(0, float(worldWidth) - 0.5f, 10.5f, 1.0f, 0.0f);
+    Particle* r = place(1, 20.5f, 20.5f, 0.0f, 2.0f);
+    gatherAcceleration(r);
+    EXPECT_EQ(r->ax, 0.0f);
+    EXPECT_EQ(r->ay, 0.0f);
+    moveParticle(r);
+    EXPECT_FLOAT_EQ(r->y, 22.5f);
+    moveParticle(p);
+    EXPECT_FLOAT_EQ(p->x, float(worldWidth) + 0.5f - float(wrapWidth));
+    EXPECT_EQ(grid[p->cell], p);
+}
+
+TEST_F(Motion, HeavyBodyAtThousandPixelsPullsWithGTimesSpeed) {
+    startWorld(3000, 200);
+    makeParticles(4);
+    setSpeed(0.5f);
+    Body* b = newBody();
+    b->centroid = {1500.5f, 50.0f};
+    b->mass = 4000000.0f;
+    b->memberCount = 30;
+    Particle* p = place(0, 500.5f, 50.0f);
+    bodySnapshot = bodyList();
+    gatherAcceleration(p);
+    EXPECT_FLOAT_EQ(p->ax, gravityStrength * 0.5f);
+    EXPECT_FLOAT_EQ(p->ay, 0.0f);
+}
+
+TEST_F(Motion, BodyLimitFollowsTheLastPassCount) {
+    processedCount = 0;
+    attractBodies();
+    EXPECT_EQ(bodyLimit, 1);
+    EXPECT_EQ(sparseFlag, 1);
+    processedCount = 60;  // of 64 particles
+    attractBodies();
+    EXPECT_EQ(bodyLimit, 133);
+    EXPECT_EQ(sparseFlag, 0);
+
+    // With bodyLimit 1 only the first body of the list pulls.
+    Body* first = newBody();
+    first->centroid = {150.0f, 50.0f};
+    first->mass = 1.0e6f;
+    first->memberCount = 40;
+    Body* second = newBody();
+    second->centroid = {20.0f, 50.0f};
+    second->mass = 1.0e6f;
+    second->memberCount = 40;
+    Particle* p = place(0, 100.5f, 50.0f);
+    processedCount = 9000;
+    attractBodies();
+    EXPECT_EQ(bodyLimit, 1);
+    gatherAcceleration(p);
+    EXPECT_GT(p->ax, 0.0f) << "pulled right, toward the first body only";
+    bodyLimit = 2;
+    const float onlyFirst = p->ax;
+    gatherAcceleration(p);
+    EXPECT_LT(p->ax, onlyFirst);
+
+    // The bodies pulled each other, equal masses equally and oppositely.
+    EXPECT_LT(first->velocity.x, 0.0f);
+    EXPECT_FLOAT_EQ(first->velocity.x, -second->velocity.x);
+}
+
+}  // namespace
+}  // namespace gx::testing

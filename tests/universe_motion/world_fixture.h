@@ -1,0 +1,101 @@
+// A clean particle world and body list for each test, and small builders.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "bodies/bodies.h"
+#include "render/collision_surfaces.h"
+#include "render/sprites.h"
+#include "universe/motion.h"
+#include "universe/picture_to_particles.h"
+#include "universe/world.h"
+
+namespace gx::testing {
+
+class WorldTest : public ::testing::Test {
+protected:
+    void SetUp() override { startWorld(200, 150); }
+    void TearDown() override {
+        resetMotion();
+        resetCollisionSurfaces();
+        resetBodies();
+        resetWorldModule();
+        resetPictureToParticles();
+    }
+
+    void startWorld(int32_t w, int32_t h) {
+        resetMotion();
+        resetCollisionSurfaces();
+        resetWorldModule();
+        resetBodies();
+        resetPictureToParticles();
+        ASSERT_TRUE(initWorldSized(w, h));
+    }
+
+    // n zeroed free particles on the loose list, not yet in the grid.
+    void makeParticles(uint32_t n) {
+        ASSERT_TRUE(allocateParticles(n));
+        particleCount = n;
+        for (uint32_t i = 0; i < n; ++i) {
+            Particle* p = &particles[i];
+            p->mass = 200.0f;
+            p->cell = -1;
+            p->listSelf = p;
+            p->colour = 0xFF808080u;
+            appendToLooseList(p);
+        }
+    }
+
+    // Places a particle and files it in the grid.
+    Particle* place(uint32_t i, float x, float y, float vx = 0.0f, float vy = 0.0f) {
+        Particle* p = &particles[i];
+        p->x = x;
+        p->y = y;
+        p->vx = vx;
+        p->vy = vy;
+        refileInGrid(p);
+        return p;
+    }
+
+    // A body of the given particles (already placed), measured as the flood fill does.
+    Body* makeBody(std::vector<uint32_t> members, Vec2 velocity = {0.0f, 0.0f}) {
+        Body* b = newBody();
+        for (uint32_t i : members) {
+            Particle* p = &particles[i];
+            p->body = b;
+            p->memberSelf = p;
+            p->memberNext = nullptr;
+            p->holdOff = 0;
+            if (b->tail) b->tail->memberNext = p;
+            else b->head = p;
+            b->tail = p;
+            ++b->memberCount;
+            b->mass += p->mass;
+        }
+        b->velocity = velocity;
+        updateAfterAdd(b);
+        b->sortKey = b->memberCount;
+        return b;
+    }
+};
+
+// An image of w x h pixels, all one colour.
+inline std::vector<uint32_t> solidImage(int32_t w, int32_t h, uint32_t colour) {
+    return std::vector<uint32_t>(size_t(w) * size_t(h), colour);
+}
+
+inline CapturedImage imageOf(const std::vector<uint32_t>& px, int32_t rowPixels, int32_t rows,
+                             int32_t bbW, int32_t bbH) {
+    CapturedImage img;
+    img.pixels = px.data();
+    img.rowPixels = rowPixels;
+    img.rows = rows;
+    img.backBufferWidth = bbW;
+    img.backBufferHeight = bbH;
+    return img;
+}
+
+}  // namespace gx::testing
