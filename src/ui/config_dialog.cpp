@@ -52,6 +52,10 @@ void onBrowse(GtkButton*, gpointer) {
         "Select Images Folder", GTK_WINDOW(view.window), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
         "_Cancel", GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+    gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    // Sized to fit small screens; without a window manager nothing would shrink it.
+    gtk_window_set_default_size(GTK_WINDOW(chooser), 640, 440);
+    gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_file_chooser_set_local_only(files, TRUE);
     gtk_file_chooser_set_create_folders(files, FALSE);
     if (g_file_test(view.model.path.c_str(), G_FILE_TEST_IS_DIR))
@@ -138,7 +142,8 @@ void buildDialog() {
 
     // Row 4: key help, Browse and the contact line.
     gtk_grid_attach(GTK_GRID(grid), buildKeysGroup(), 0, 4, 2, 2);
-    GtkWidget* browse = gtk_button_new_with_label("Browse...");
+    // Alt+B reaches it from the keyboard; the caption still reads "Browse...".
+    GtkWidget* browse = gtk_button_new_with_mnemonic("_Browse...");
     gtk_widget_set_valign(browse, GTK_ALIGN_START);
     gtk_grid_attach(GTK_GRID(grid), browse, 2, 4, 1, 1);
     GtkWidget* contact = gtk_label_new(kConfigDialogContact);

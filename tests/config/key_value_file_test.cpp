@@ -30,8 +30,9 @@ std::string valueOf(const KeyValueFile& r, const char* key) {
 void expectTrueOffsets(const KeyValueFile& r, const std::string& bytes) {
     for (const KeyValueEntry& e : r.entries()) {
         ASSERT_LE(size_t(e.fileOffset) + size_t(e.storedSize - 1), bytes.size());
-        if (!e.refused)
+        if (!e.refused) {
             EXPECT_EQ(bytes.substr(size_t(e.fileOffset), size_t(e.storedSize - 1)), e.value);
+        }
     }
 }
 

@@ -146,9 +146,15 @@ TEST(KeyValueFuzz, RandomAndMutatedFilesLoadSaveAndReadBack) {
             ASSERT_EQ(back.entryCount(), int32_t(expected.size()));
             for (size_t i = 0; i < expected.size(); ++i) {
                 const KeyValueEntry& e = back.entries()[i];
+                if (e.keyHash != expected[i].keyHash || (!e.refused && e.value != expected[i].value)) {
+                    auto esc = [](const std::string& t) { std::string o; for (unsigned char c : t) { if (c < 32 || c > 126) { char b[8]; std::snprintf(b, 8, "\\x%02x", c); o += b; } else o += char(c); } return o; };
+                    std::printf("BEFORE: %s\nAFTER: %s\n", esc(bytes).c_str(), esc(written).c_str());
+                }
                 ASSERT_EQ(e.keyHash, expected[i].keyHash);
                 ASSERT_EQ(e.refused, expected[i].refused);
-                if (!e.refused) ASSERT_EQ(e.value, expected[i].value);
+                if (!e.refused) {
+                    ASSERT_EQ(e.value, expected[i].value);
+                }
                 ASSERT_EQ(e.fileOffset, r.entries()[i].fileOffset);
             }
         }

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -35,7 +37,7 @@ inline void ensureRingTables() {
         ringTables.ringStart = new int32_t[kRingCount]();
         ringTables.ringPoints = new RingPoint[kRingPointCount]();
         ringTables.directionCodes = new uint8_t[kRingPointCount]();
-        std::vector<uint8_t> visited(size_t(kRingPointCount));
+        std::vector<uint8_t> visited(static_cast<size_t>(kRingPointCount));
         int count = 0;
         for (int r = 1; r < kRingCount; ++r) {
             ringTables.ringStart[r] = count;

@@ -203,14 +203,21 @@ TEST_F(TexelsTest, RecentringShiftsTowardsTheMassWithADeadZoneAndAClamp) {
 TEST_F(TexelsTest, RecentringNeverOverwritesATexel) {
     makeParticles(1);
     Body* b = makeBody(100.0f, 75.0f, 19.0f, 0, 0);
-    BodySprite* s = emptySprite(b);  // 40 x 40 (half side 38 would grow: keep it small)
+    BodySprite* s = emptySprite(b);
     ASSERT_EQ(s->width, 76);
     const int c = s->width / 2;
-    // A column of texels above the centre: they all move down by the same amount.
+    // A column above the centre makes the mass (shift 11 down); two texels far below,
+    // outside the counted rings, cannot move: one would leave the texture, and the
+    // other would land on it.
     for (int y = c - 14; y <= c - 8; ++y) setTexel(s, c, y, kSpriteMarker[0] | uint32_t(y));
+    setTexel(s, c, 70, kSpriteMarker[0] | 0x7070u);
+    setTexel(s, c, 59, kSpriteMarker[0] | 0x5959u);
     ASSERT_TRUE(recentreSprite(s));
-    EXPECT_EQ(setTexelCount(s), 7);
+    EXPECT_EQ(setTexelCount(s), 9);
     for (int y = c - 14; y <= c - 8; ++y) EXPECT_EQ(texel(s, c, y + 11), kSpriteMarker[0] | uint32_t(y));
+    EXPECT_EQ(texel(s, c, 70), kSpriteMarker[0] | 0x7070u);
+    EXPECT_EQ(texel(s, c, 59), kSpriteMarker[0] | 0x5959u);
+    EXPECT_FLOAT_EQ(b->radius, 31.0f);
 }
 
 TEST_F(TexelsTest, DissolvingPairsTexelsWithMembersAndPlacesTheRest) {

@@ -130,11 +130,11 @@ TEST_F(Motion, BodyLimitFollowsTheLastPassCount) {
 
     // With bodyLimit 1 only the first body of the list pulls.
     Body* first = newBody();
-    first->centroid = {150.0f, 50.0f};
+    first->centroid = {120.0f, 50.0f};
     first->mass = 1.0e6f;
     first->memberCount = 40;
     Body* second = newBody();
-    second->centroid = {20.0f, 50.0f};
+    second->centroid = {60.0f, 50.0f};
     second->mass = 1.0e6f;
     second->memberCount = 40;
     Particle* p = place(0, 100.5f, 50.0f);

@@ -1,0 +1,107 @@
+// The real program, started as a user or a screensaver host would start it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "support/run.h"
+#include "support/xvfb.h"
+
+namespace {
+
+using namespace gxtest;
+
+class Entry : public ::testing::Test {
+protected:
+    void SetUp() override { home_ = newHome(); }
+    void TearDown() override { removeTree(home_); }
+    Result go(std::vector<std::string> args, std::vector<std::string> env = {}, double timeout = 120) {
+        args.insert(args.begin(), binary());
+        env.push_back("GLIMMERAX_HOME=" + home_);
+        env.push_back("DISPLAY=");
+        env.push_back("WAYLAND_DISPLAY=");
+        return run(args, env, home_, timeout);
+    }
+    std::string home_;
+};
+
+TEST_F(Entry, PreviewHelpAndUsageErrors) {
+    EXPECT_EQ(go({"/p"}).code, 0);
+    EXPECT_EQ(go({"-p:123"}).code, 0);
+    EXPECT_FALSE(fileExists(home_ + "/Glimmerax.ini")) << "preview reads no settings";
+    Result bogus = go({"--bogus"});
+    EXPECT_EQ(bogus.code, 2);
+    EXPECT_NE(bogus.err.find("Usage:"), std::string::npos);
+    Result help = go({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("--frames-out"), std::string::npos);
+    EXPECT_EQ(go({"--version"}).code, 0);
+}
+
+TEST_F(Entry, HeadlessRunWritesFramesAndTheTemplate) {
+    std::string frames = home_ + "/frames";
+    ASSERT_EQ(mkdir(frames.c_str(), 0755), 0);
+    Result r = go({"/s", "--headless", "--size", "640x480", "--seconds", "3", "--frames-out", frames});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fileExists(frames + "/frame-000001.png"));
+    EXPECT_TRUE(fileExists(frames + "/frame-000090.png"));
+    std::string csv = readFile(frames + "/frames.csv");
+    EXPECT_EQ(csv.rfind("frame,time,phase,written\n", 0), 0u);
+    EXPECT_NE(csv.find("\n1,0.033333,windup,1\n"), std::string::npos) << csv.substr(0, 200);
+    // No settings file: the template, with the back buffer's size plus 2 written in.
+    std::string ini = readFile(home_ + "/Glimmerax.ini");
+    EXPECT_EQ(ini.size(), 695u - 8u + 6u) << ini;
+    EXPECT_NE(ini.find("ScreenWidth = 642\r\nScreenHeight = 482\r\n"), std::string::npos) << ini;
+}
+
+TEST_F(Entry, SizeStaysPutFromRunToRun) {
+    for (int i = 0; i < 2; ++i) {
+        Result r = go({"/s", "--headless", "--size", "800x600", "--seconds", "0.5"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        std::string ini = readFile(home_ + "/Glimmerax.ini");
+        EXPECT_NE(ini.find("ScreenWidth = 802\r\nScreenHeight = 602\r\n"), std::string::npos) << ini;
+    }
+}
+
+TEST_F(Entry, SpeedKeysRewriteGameSpeedInPlace) {
+    ASSERT_EQ(go({"/s", "--headless", "--size", "640x480", "--seconds", "0.2"}).code, 0);
+    std::string before = readFile(home_ + "/Glimmerax.ini");
+    // Two slower presses and one faster: 10 -> 9 -> 8 -> 9.
+    Result r = go({"/s", "--headless", "--size", "640x480", "--seconds", "2", "--script",
+                   "0.5:key:109,0.7:key:189,0.9:key:107"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string after = readFile(home_ + "/Glimmerax.ini");
+    ASSERT_EQ(after.size(), before.size() - 1);
+    size_t at = before.find("GameSpeed = 10");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(after.substr(0, at), before.substr(0, at));
+    EXPECT_EQ(after.substr(at, 13), "GameSpeed = 9");
+    EXPECT_EQ(after.substr(at + 13), before.substr(at + 14));
+}
+
+TEST_F(Entry, EscapeInAScriptedRunEndsWithZero) {
+    Result r = go({"/s", "--headless", "--size", "320x240", "--seconds", "60", "--script", "1:key:27"});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST(EntryX11, FullScreenWindowAndEscape) {
+    Xvfb x({"800x600"});
+    if (!x.ok() || !haveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    std::string home = newHome();
+    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"}, home);
+    std::string win;
+    for (int i = 0; i < 100 && win.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        win = x.sh("xdotool search --name '^Glimmerax$' 2>/dev/null | head -1");
+        while (!win.empty() && (win.back() == '\n' || win.back() == ' ')) win.pop_back();
+    }
+    ASSERT_FALSE(win.empty()) << readFile(c.errPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string geom = x.sh("xdotool getwindowgeometry " + win);
+    EXPECT_NE(geom.find("Geometry: 800x600"), std::string::npos) << geom;
+    x.sh("xdotool key --window " + win + " Escape");
+    int code = waitFor(c, 10);
+    EXPECT_EQ(code, 0) << readFile(c.errPath);
+    removeTree(home);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// Running the real program and other commands from tests, and temporary folders.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gxtest {
+
+inline std::string makeTempDir(const std::string& tag = "gx") {
+    std::string tmpl = "/tmp/" + tag + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back(0);
+    char* d = mkdtemp(buf.data());
+    return d ? std::string(d) : std::string();
+}
+
+inline void removeTree(const std::string& dir) {
+    if (dir.size() > 5 && dir.rfind("/tmp/", 0) == 0) {
+        std::string cmd = "chmod -R u+w '" + dir + "' 2>/dev/null; rm -rf '" + dir + "'";
+        (void)std::system(cmd.c_str());
+    }
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline bool fileExists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+struct Child {
+    pid_t pid = -1;
+    std::string outPath, errPath;
+};
+
+// Starts argv with extra environment entries ("NAME=value"); output goes to files.
+inline Child spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                   const std::string& outDir) {
+    Child c;
+    static int counter = 0;
+    ++counter;
+    c.outPath = outDir + "/stdout-" + std::to_string(getpid()) + "-" + std::to_string(counter);
+    c.errPath = outDir + "/stderr-" + std::to_string(getpid()) + "-" + std::to_string(counter);
+    c.pid = fork();
+    if (c.pid == 0) {
+        int o = open(c.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(c.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int n = open("/dev/null", O_RDONLY);
+        dup2(n, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        for (const std::string& kv : env) putenv(strdup(kv.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return c;
+}
+
+// Waits up to the timeout; returns the exit code, 128+signal, or -1 on timeout (the
+// child is then killed).
+inline int waitFor(Child& c, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (true) {
+        int status = 0;
+        pid_t r = waitpid(c.pid, &status, WNOHANG);
+        if (r == c.pid) {
+            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+            return -2;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            kill(c.pid, SIGKILL);
+            waitpid(c.pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+inline Result run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                  const std::string& dir, double seconds = 120) {
+    Child c = spawn(argv, env, dir);
+    Result r;
+    r.code = waitFor(c, seconds);
+    r.out = readFile(c.outPath);
+    r.err = readFile(c.errPath);
+    return r;
+}
+
+inline std::string binary() { return GLIMMERAX_BINARY; }
+inline std::string sourceDir() { return GLIMMERAX_SOURCE_DIR; }
+
+// Ring tables take a moment to generate; tests copy one shared file into their homes.
+inline std::string sharedDataFile() {
+    static std::string path;
+    if (!path.empty()) return path;
+    std::string dir = std::string(GLIMMERAX_BUILD_DIR) + "/test-data";
+    mkdir(dir.c_str(), 0755);
+    path = dir + "/Glimmerax.dat";
+    if (!fileExists(path)) {
+        std::string tmp = makeTempDir("gxdat");
+        Result r = run({binary(), "/s", "--headless", "--size", "64x48", "--seconds", "0.1"},
+                       {"GLIMMERAX_HOME=" + tmp}, tmp, 120);
+        std::string cmd = "cp '" + tmp + "/Glimmerax.dat' '" + path + ".tmp' && mv '" + path +
+                          ".tmp' '" + path + "'";
+        (void)std::system(cmd.c_str());
+        removeTree(tmp);
+    }
+    return path;
+}
+
+inline std::string newHome(const std::string& tag = "gxhome") {
+    std::string home = makeTempDir(tag);
+    std::string cmd = "cp '" + sharedDataFile() + "' '" + home + "/Glimmerax.dat'";
+    (void)std::system(cmd.c_str());
+    return home;
+}
+
+}  // namespace gxtest
