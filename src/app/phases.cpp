@@ -362,6 +362,41 @@ void WindDownState::update(float dt) {
 
 void WindDownState::leave() { MinimumFrameTime = 1.0 / 15.0; }
 
+void connectPhases() {
+    renderHooks().moveWindUpRect = [](int dx, int dy) {
+        windUpState.StartX2 += float(dx);
+        windUpState.EndX2 += float(dx);
+        windUpState.StartY2 += float(dy);
+        windUpState.EndY2 += float(dy);
+    };
+    errorReportSources().phaseState = [] {
+        PhaseStateReport r;
+        if (currentState == &simulationState) {
+            r.kind = PhaseStateReport::Kind::Simulation;
+            r.elapsedTime = simulationState.elapsed;
+            r.frameCounter = simulationState.frames;
+        } else if (currentState == &windUpState) {
+            const WindUpState& w = windUpState;
+            r.kind = PhaseStateReport::Kind::WindUp;
+            r.elapsedTime = w.elapsed;
+            r.startX1 = w.StartX1;
+            r.startY1 = w.StartY1;
+            r.startX2 = w.StartX2;
+            r.startY2 = w.StartY2;
+            r.endX1 = w.EndX1;
+            r.endY1 = w.EndY1;
+            r.endX2 = w.EndX2;
+            r.endY2 = w.EndY2;
+            r.creationWidth = w.CreationWidth;
+            r.creationHeight = w.CreationHeight;
+        } else if (currentState == &windDownState) {
+            r.kind = PhaseStateReport::Kind::WindDown;
+            r.elapsedTime = windDownState.elapsed;
+        }
+        return r;
+    };
+}
+
 void releasePhases() {
     std::free(colourBucket);
     colourBucket = nullptr;

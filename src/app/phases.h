@@ -79,6 +79,8 @@ void matchColours();
 // Bucket size for n particles.
 int32_t bucketSize(uint32_t n);
 
+// Lets the renderer move the picture rectangle and the error report read the phase.
+void connectPhases();
 void releasePhases();
 void resetPhasesForTests();
 

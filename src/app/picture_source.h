@@ -1,17 +1,12 @@
 // What the phases and start-up need of the picture source.
 #pragma once
 
-#include <cstdint>
+#include "pictures/picture_list.h"
+#include "pictures/picture_loading.h"
 
 namespace gx {
 
-void buildPictureList();
-void advancePicture(bool remove);
-bool loadCurrentPicture();
-uint32_t loadedPictureWidth();
-uint32_t loadedPictureHeight();
-void releasePictures();
-// Photographs the desktop before the saver's window exists (may fail quietly).
-void takeDesktopSnapshot();
+// Lets the error report name the current picture.
+void connectPictureSource();
 
 }  // namespace gx

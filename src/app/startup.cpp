@@ -196,6 +196,62 @@ ParsedArgs parseArguments(const std::vector<std::string>& args) {
     return out;
 }
 
+bool startRun() {
+    if (RenderSuppressed) return false;
+    if (!loadRingTables() && !generateRingTables()) return false;
+    if (RenderSuppressed) return false;
+
+    registerCallbacks();
+    connectPhases();
+    connectPictureSource();
+    setPhaseNameProvider([]() -> const char* { return currentState ? currentState->name() : ""; });
+    // The desktop must be photographed before our own window covers it.
+    takeDesktopSnapshot();
+    setCursorSettings(false, true);
+    init(false, false, nullptr, false);
+    createWindow("Glimmerax");
+
+    DeviceSettings request;
+    request.behaviorFlags = kCreateScreensaver;
+    // The reset stores the back buffer's size plus 2; asking for the stored size minus 2
+    // keeps the user's choice from drifting run after run.
+    request.pp.backBufferWidth = settings.ScreenWidth > 2 ? uint32_t(settings.ScreenWidth - 2) : 0;
+    request.pp.backBufferHeight = settings.ScreenHeight > 2 ? uint32_t(settings.ScreenHeight - 2) : 0;
+    request.pp.windowed = false;
+    CreatingDevice = true;
+    createDeviceFromSettings(request, false, true);
+    CreatingDevice = false;
+    if (RenderSuppressed) return false;
+
+    if (!checkDeviceCaps()) {
+        shutdown(1);
+        return false;
+    }
+    buildPictureList();
+    if (!loadCurrentPicture()) {
+        shutdown(1);
+        return false;
+    }
+    openRunObservers();
+    switchState(&windUpState);
+    return !RenderSuppressed;
+}
+
+void releaseRun() {
+    // A fixed order: the universe, the tables, the renderer's pools, the pictures, the
+    // settings, and last the device and the window.
+    switchState(nullptr);
+    releaseBodies();
+    freeRingTables();
+    releaseParticlesAtExit();
+    freeSprites();
+    releasePictures();
+    releaseSettings();
+    releasePhases();
+    closeRunObservers();
+    frameworkCleanup();
+}
+
 int runEntry(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     ParsedArgs parsed = parseArguments(args);
@@ -224,58 +280,8 @@ int runEntry(int argc, char** argv) {
         return getExitCode();
     }
 
-    if (!RenderSuppressed && !loadRingTables() && !generateRingTables()) {
-        releaseSettings();
-        return getExitCode();
-    }
-
-    if (!RenderSuppressed) {
-        registerCallbacks();
-        setPhaseNameProvider([]() -> const char* { return currentState ? currentState->name() : ""; });
-        // The desktop must be photographed before our own window covers it.
-        takeDesktopSnapshot();
-        setCursorSettings(false, true);
-        init(false, false, nullptr, false);
-        createWindow("Glimmerax");
-
-        DeviceSettings request;
-        request.behaviorFlags = kCreateScreensaver;
-        // The reset stores the back buffer's size plus 2; asking for the stored size
-        // minus 2 keeps the user's choice from drifting run after run.
-        request.pp.backBufferWidth = settings.ScreenWidth > 2 ? uint32_t(settings.ScreenWidth - 2) : 0;
-        request.pp.backBufferHeight = settings.ScreenHeight > 2 ? uint32_t(settings.ScreenHeight - 2) : 0;
-        request.pp.windowed = false;
-        CreatingDevice = true;
-        createDeviceFromSettings(request, false, true);
-        CreatingDevice = false;
-    }
-
-    if (!RenderSuppressed) {
-        if (!checkDeviceCaps()) {
-            shutdown(1);
-        } else {
-            buildPictureList();
-            if (loadCurrentPicture()) {
-                openRunObservers();
-                switchState(&windUpState);
-                mainLoop();
-            } else {
-                shutdown(1);
-            }
-        }
-    }
-
-    // Release, in a fixed order.
-    switchState(nullptr);
-    releaseBodies();
-    freeRingTables();
-    releaseParticlesAtExit();
-    freeSprites();
-    releasePictures();
-    releaseSettings();
-    releasePhases();
-    closeRunObservers();
-    frameworkCleanup();
+    if (startRun()) mainLoop();
+    releaseRun();
     return getExitCode();
 }
 

@@ -27,6 +27,12 @@ ParsedArgs parseArguments(const std::vector<std::string>& args);
 
 std::string usageText();
 
+// Run mode after the settings are read: tables, window, device, pictures, the first
+// phase. True when the main loop should run.
+bool startRun();
+// Releases everything start-up made, in a fixed order.
+void releaseRun();
+
 // The whole program; returns the process exit code.
 int runEntry(int argc, char** argv);
 

@@ -218,6 +218,7 @@ void advanceBodies() {
         body->centroid.y += speedFactor * body->velocity.y;
         wrapCentroid(body);
         body->invRadius = safeInverseRadius(body->radius);
+        if (!std::isfinite(body->spin)) body->spin = 0.0f;  // would turn every member into NaN
         body->angularVelocity = body->invRadius * body->spin;
         float largest = 2.0f;
         bool alive = true;

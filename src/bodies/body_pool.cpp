@@ -148,7 +148,7 @@ void sortBodies() {
         BodyNode* p = bodyState.head;
         while (p && p->next) {
             BodyNode* q = p->next;
-            if (p->body->sortKey <= q->body->sortKey) {
+            if (p->body->sortKey < q->body->sortKey) {
                 // q moves in front of p; p stays the left member of the next pair.
                 BodyNode* before = p->prev;
                 BodyNode* after = q->next;

@@ -144,8 +144,9 @@ void setRingGeneratorHooks(RingGeneratorHooks h) { hooks = std::move(h); }
 
 namespace {
 
-// Ends the window and joins its thread; the hook sees it one last time.
-void closeWindow(DataGenWindow& window) {
+// The window's destructor ends it and joins its thread when the generator returns;
+// before that, the hook sees it one last time.
+void beforeWindowCloses(DataGenWindow& window) {
   if (hooks.beforeClose) hooks.beforeClose(window);
 }
 
@@ -153,14 +154,14 @@ bool outOfMemory(DataGenWindow& window, uint8_t* visited) {
   delete[] visited;
   freeRingTables();
   reportOutOfMemory();
-  closeWindow(window);
+  beforeWindowCloses(window);
   return false;
 }
 
 bool stoppedByUser(DataGenWindow& window, uint8_t* visited) {
   delete[] visited;
   freeRingTables();
-  closeWindow(window);
+  beforeWindowCloses(window);
   return false;
 }
 
@@ -215,7 +216,7 @@ bool generateRingTablesTo(const std::string& path) {
 
   window.setProgress(100);
   writeRingTables(t, path);
-  closeWindow(window);
+  beforeWindowCloses(window);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -171,6 +172,9 @@ void KeyValueFile::parse(const std::string& bytes, size_t usable) {
         e.fileOffset = int32_t(lineOffset + value.start);
         e.storedSize = int32_t(value.end - value.start + 1);
         e.refused = value.end > size_t(kMaxLine);
+        e.unclosed = value.quoted && (value.end >= length || line[value.end] != '"');
+        e.glued = !value.quoted && value.end < length && !isBlank(line[value.end]) &&
+                  line[value.end] != '=';
         if (!e.refused) e.value.assign(line + value.start, value.end - value.start);
         e.valueSize = int32_t(e.value.size() + 1);
         entries_.push_back(std::move(e));
@@ -237,7 +241,9 @@ bool KeyValueFile::assign(uint32_t keyHash, const char* text) {
     // Only a text that reads back the same from where the value stands is written.
     if (n > size_t(kMaxLine) || size_t(e->lineColumn) + n > size_t(kMaxLine)) return false;
     if (std::strpbrk(text, "\"\r\n") != nullptr) return false;
-    if (!e->quoted && (n == 0 || std::strpbrk(text, " \t=") != nullptr)) return false;
+    if (e->unclosed && n == 0) return false;
+    if (!e->quoted && (e->glued || n == 0 || std::strpbrk(text, " \t=") != nullptr))
+        return false;
     try {
         e->value.assign(text, n);
     } catch (const std::bad_alloc&) {

@@ -28,6 +28,11 @@ struct KeyValueEntry {
     // Column of the value in its line: a value must end within the first 259 columns.
     int32_t lineColumn = 0;
     bool quoted = false;  // the value stands between quotes in the file
+    // An unquoted "=" value directly followed by more text ("Key ==x"): any other text
+    // written there would join that text and read back longer.
+    bool glued = false;
+    // A quoted value without its closing quote: an empty text there would read as none.
+    bool unclosed = false;
     // The value did not end within the first 259 characters of its line: the key
     // exists, but its value is not handed out (never cut and accepted).
     bool refused = false;

@@ -66,14 +66,16 @@ void install(gfx::TexturePtr texture, const image::ImageInfo& info, bool isCaptu
     writeQuad(info.width, info.height);
 }
 
-// The picture source as the renderer sees it.
-const bool hooksInstalled = [] {
+// The picture source as the renderer sees it. Installed at run time (start-up takes
+// the snapshot before the device exists), never from a static initialiser, whose
+// order against the renderer's own is not defined.
+void connectToRenderer() {
     RenderHooks& hooks = renderHooks();
+    if (hooks.loadedPicture) return;
     hooks.loadedPicture = [] { return LoadedPicture{source.texture, source.info.width, source.info.height}; };
     hooks.setPictureDevice = setPictureDevice;
     hooks.releasePictureResources = keepCapturedPicture;
-    return true;
-}();
+}
 
 }  // namespace
 
@@ -87,6 +89,7 @@ bool hasKeptCapture() { return !source.kept.pixels.empty(); }
 void setPictureDevice(gfx::Device* device) { source.device = device; }
 
 void takeDesktopSnapshot() {
+    connectToRenderer();
     Snapshot shot;
     try {
         if (!captureDesktop(&shot.pixels, &shot.width, &shot.height)) return;
@@ -132,6 +135,8 @@ bool useScreenCapture() {
 }
 
 bool loadCurrentPicture() {
+    connectToRenderer();
+    if (!source.device) source.device = getD3D9Device();
     // No list at all: the capture already shown stays.
     if (!currentPicture() && source.texture) return true;
     std::string lastTried;
@@ -215,7 +220,6 @@ void resetPictureSource() {
     source.info = image::ImageInfo{};
     source.device = nullptr;
     source.quadWriter = nullptr;
-    (void)hooksInstalled;
 }
 
 }  // namespace gx

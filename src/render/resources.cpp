@@ -63,7 +63,8 @@ gfx::Result ScreenLayout::measure() {
     rowPitchBytes = pitch;
     height = int(backBuffer(device).height);
     imageBytes = pitch * height;
-    initWorld(pitch / 4);
+    // The same height the framework's back buffer has (initWorld would ask it again).
+    initWorldSized(pitch / 4, height);
     return gfx::kOk;
 }
 
@@ -224,7 +225,7 @@ gfx::Result onDeviceReset(gfx::Device* device) {
     // 7, 8: the world takes the new size and its contents stay centred on the screen.
     int oldPitch = screenLayout.rowPitchBytes;
     int oldHeight = screenLayout.height;
-    initWorld(pitch / 4);
+    initWorldSized(pitch / 4, int32_t(bb.height));
     recentreWorld(pitch, oldPitch, oldHeight);
     int dx = int(float((pitch - oldPitch) / 4) * 0.5f);
     int dy = int(float(int(bb.height) - oldHeight) * 0.5f);

@@ -37,6 +37,12 @@ int32_t toTexel(float f, int32_t size) {
     return int32_t(f);
 }
 
+// A radius as a ring number: truncated, NaN as 0, never past the table.
+int32_t ringOf(float radius) {
+    if (!(radius > 0.0f)) return 0;
+    return radius < float(kRingCount - 1) ? int32_t(radius) : kRingCount - 1;
+}
+
 uint32_t& texelAt(BodySprite* s, uint32_t* bits, int32_t tx, int32_t ty) {
     return bits[size_t(ty) * size_t(s->lockedStride) + size_t(tx)];
 }
@@ -247,7 +253,7 @@ bool settleSprite(BodySprite* s) {
     const uint32_t moved = kSpriteMarker[spriteState.markerFlag ? 0 : 1];
     const int32_t* ringStart = ringTables.ringStart;
     const int32_t begin = ringStart ? spriteRingEnd(s, s->settledRadius) : 0;
-    const int32_t end = ringStart ? spriteRingEnd(s, int32_t(reachLimit)) : 0;
+    const int32_t end = ringStart ? spriteRingEnd(s, ringOf(reachLimit)) : 0;
     int32_t firstEmpty = -1, lastOccupied = -1;
 
     for (int32_t i = begin; i < end; ++i) {
@@ -277,7 +283,7 @@ bool settleSprite(BodySprite* s) {
 
     // The full inner disc and the outermost ring holding a texel.
     if (ringStart) {
-        const int32_t last = std::min(int32_t(b->radius), kRingCount - 1);
+        const int32_t last = ringOf(b->radius);
         bool settling = true;
         for (int32_t r = std::max(s->settledRadius, 0); r <= last; ++r) {
             if (settling) {
@@ -305,7 +311,7 @@ bool recentreSprite(BodySprite* s) {
     auto unlock = [s] { s->slot->texture->unlockRect(0); };
 
     // Mean texel position of the mass.
-    const int32_t end = spriteRingEnd(s, int32_t(std::max(20.0f, b->radius)));
+    const int32_t end = spriteRingEnd(s, ringOf(std::max(20.0f, b->radius)));
     int64_t sumX = 0, sumY = 0, count = 0;
     for (int32_t i = 0; i < end; ++i) {
         int32_t tx = 0, ty = 0;
@@ -397,7 +403,7 @@ void dissolveSprite(BodySprite* s) {
     }
 
     // Pair set texels with members in list order; texels beyond the members are dropped.
-    const int32_t end = spriteRingEnd(s, int32_t(std::max(20.0f, b->radius)) + 3);
+    const int32_t end = spriteRingEnd(s, ringOf(std::max(20.0f, b->radius)) + 3);
     Particle* p = b->head;
     for (int32_t i = 0; i < end && p; ++i) {
         int32_t tx = 0, ty = 0;

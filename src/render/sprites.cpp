@@ -1,5 +1,6 @@
 #include "render/sprites.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -316,7 +317,8 @@ bool createSpriteTexture(BodySprite* s, bool copy) {
             oldView.height = oldHeight;
             oldView.centreX = oldCentreX;
             oldView.centreY = oldCentreY;
-            const int32_t end = spriteRingEnd(&oldView, int32_t(std::max(20.0f, b->radius)));
+            const float ring = std::min(std::max(20.0f, b->radius), 1599.0f);
+            const int32_t end = spriteRingEnd(&oldView, int32_t(ring));
             const RingPoint* points = ringTables.ringPoints;
             for (int32_t i = 0; i < end; ++i) {
                 const int32_t x = points[i].x - kRingCentre + ox;

@@ -53,8 +53,6 @@ void onBrowse(GtkButton*, gpointer) {
         "_Cancel", GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
     gtk_dialog_set_default_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-    // Sized to fit small screens; without a window manager nothing would shrink it.
-    gtk_window_set_default_size(GTK_WINDOW(chooser), 640, 440);
     gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_file_chooser_set_local_only(files, TRUE);
     gtk_file_chooser_set_create_folders(files, FALSE);
@@ -114,7 +112,8 @@ void buildDialog() {
 
     // Row 0-1: resolution slider with its label; OK and Cancel on the right.
     gtk_grid_attach(GTK_GRID(grid), leftLabel("Screen Resolution:"), 0, 0, 2, 1);
-    view.slider = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 1, kResolutionPresetCount, 1);
+    view.slider =
+        gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, 1, kResolutionPresetCount, 1);
     GtkRange* range = GTK_RANGE(view.slider);
     gtk_scale_set_draw_value(GTK_SCALE(view.slider), FALSE);
     gtk_scale_set_digits(GTK_SCALE(view.slider), 0);
@@ -179,8 +178,8 @@ void showConfigDialog() {
 
     const gint response = gtk_dialog_run(GTK_DIALOG(view.window));
     // Escape and the close box arrive as a deleted dialog: both cancel.
-    closeConfigDialog(view.model, response == GTK_RESPONSE_OK ? DialogButton::ok : DialogButton::cancel,
-                      settings, [] { saveSettings(); });
+    const DialogButton button = response == GTK_RESPONSE_OK ? DialogButton::ok : DialogButton::cancel;
+    closeConfigDialog(view.model, button, settings, [] { saveSettings(); });
 
     gtk_widget_destroy(view.window);
     while (gtk_events_pending()) gtk_main_iteration();

@@ -93,13 +93,14 @@ std::string describeSettingsWithoutDisplay(const Settings& current, const std::s
         return std::string(field, strnlen(field, size));
     };
     std::string out;
-    out += "Glimmerax settings, kept in " + (filePath.empty() ? std::string("(no file)") : filePath) + ":\n";
-    out += "  ImagePath    = " + text(current.ImagePath, sizeof current.ImagePath) + "\n";
+    const std::string where = filePath.empty() ? std::string("(no file)") : filePath;
+    out += "Glimmerax settings, kept in " + where + ":\n";
+    out += "  ImagePath    = \"" + text(current.ImagePath, sizeof current.ImagePath) + "\"\n";
     out += "  ScreenWidth  = " + std::to_string(current.ScreenWidth) + "\n";
     out += "  ScreenHeight = " + std::to_string(current.ScreenHeight) + "\n";
-    out += "  ResourcePath = " + text(current.ResourcePath, sizeof current.ResourcePath) + "\n";
-    out += "  LanguageFile = " + text(current.LanguageFile, sizeof current.LanguageFile) + "\n";
-    out += "  Fullscreen   = " + std::to_string(current.Fullscreen ? 1 : 0) + "\n";
+    out += "  ResourcePath = \"" + text(current.ResourcePath, sizeof current.ResourcePath) + "\"\n";
+    out += "  LanguageFile = \"" + text(current.LanguageFile, sizeof current.LanguageFile) + "\"\n";
+    out += std::string("  Fullscreen   = ") + (current.Fullscreen ? "true" : "false") + "\n";
     out += "  Duration     = " + std::to_string(current.Duration) + "\n";
     out += "  GameSpeed    = " + std::to_string(current.GameSpeed) + "\n";
     out += "The settings dialog needs a display (set DISPLAY or WAYLAND_DISPLAY);"

@@ -100,9 +100,12 @@ bool runWindow(ProgressLink& link) {
   place(fixed, leftLabel(kProgressPleaseWait), 5, 4, 181, 12);
   s.bar = gtk_progress_bar_new();
   place(fixed, s.bar, 6, 19, 175, 14);
-  place(fixed, leftLabel(kProgressGenerating), 10, 39, 80, 10);
+  // The text and the percentage share a row so that a wider font cannot overlap them.
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_box_pack_start(GTK_BOX(row), leftLabel(kProgressGenerating), FALSE, FALSE, 0);
   s.percentLabel = leftLabel("0%");
-  place(fixed, s.percentLabel, 81, 39, 17, 10);
+  gtk_box_pack_start(GTK_BOX(row), s.percentLabel, FALSE, FALSE, 0);
+  gtk_fixed_put(fixed, row, int(10 * kUnitX), int(39 * kUnitY));
   GtkWidget* quit = gtk_button_new_with_label(kProgressQuit);
   g_signal_connect(quit, "clicked", G_CALLBACK(onQuit), &s);
   place(fixed, quit, 133, 36, 48, 14);

@@ -168,7 +168,9 @@ bool initWorldSized(int32_t rowPixels, int32_t height) {
     cellCount = int32_t(cells);
     grid = static_cast<Particle**>(std::calloc(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
     if (!grid) {
+        // Zero sizes put every position out of range, so nothing indexes the missing grid.
         cellCount = 0;
+        worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
         reportOutOfMemory();
         return false;
     }

@@ -292,6 +292,34 @@ TEST_F(BodiesTest, SpriteHandOverNeedsMoreThanFiveHundredBoundMembers) {
     }
 }
 
+TEST_F(BodiesTest, FreeMemberBindsWhereItsNextCellHoldsABoundMember) {
+    makeParticles(3);
+    Particle *bound = &particles[0], *centre = &particles[1], *freeM = &particles[2];
+    place(bound, 104.2f, 100.2f);
+    place(centre, 98.0f, 100.0f);
+    place(freeM, 103.5f, 100.5f);
+    Body* b = bodyOf({bound, centre, freeM}, {100.0f, 100.0f}, 10.0f);
+    freeM->holdOff = -1;
+    freeM->vx = 1.0f;
+    advanceBodies();
+    EXPECT_EQ(freeM->holdOff, 0);
+    EXPECT_FLOAT_EQ(freeM->x, 103.5f) << "placed on its circle, not moved by its velocity";
+    EXPECT_EQ(b->looseCount, 0);
+
+    // With nobody ahead it keeps falling: velocity gains the acceleration first.
+    place(bound, 120.0f, 130.0f);
+    bound->holdOff = -1;  // far outside: leaves the body
+    freeM->holdOff = -1;
+    freeM->ax = 0.5f;
+    advanceBodies();
+    EXPECT_EQ(bound->body, nullptr);
+    EXPECT_EQ(freeM->vx, 1.5f);
+    EXPECT_FLOAT_EQ(freeM->x, 105.0f);
+    EXPECT_EQ(b->looseCount, 1);
+    EXPECT_EQ(b->memberCount, 2);
+    EXPECT_EQ(grid[freeM->cell], freeM);
+}
+
 TEST_F(BodiesTest, FreeMemberLeavingDropsTheBodyToNothing) {
     makeParticles(2);
     Particle *stay = &particles[0], *leave = &particles[1];
@@ -335,9 +363,7 @@ TEST_F(BodiesTest, DissolveSendsMembersAlongTheirOrbit) {
     makeParticles(3);
     place(&particles[0], 110.0f, 100.0f);
     place(&particles[1], 100.0f, 105.0f);
-    place(&particles[2], 1.0f, 100.0f);  // across the wrap edge from the others? no: far member
-    particles[2].x = 95.0f;
-    refileInGrid(&particles[2]);
+    place(&particles[2], 95.0f, 100.0f);
     Body* b = bodyOf({&particles[0], &particles[1], &particles[2]}, {100.0f, 100.0f}, 10.0f);
     b->velocity = {0.5f, -0.25f};
     b->spin = 1.0f;  // angular velocity 0.1 rad at radius 10

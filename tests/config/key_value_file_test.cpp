@@ -254,7 +254,7 @@ TEST(Setting, TextsOfTheSetters) {
 
 TEST(Setting, TextsThatWouldNotReadBackAreRefused) {
     TempFolder dir;
-    const std::string bytes = "Q = \"quoted\"\r\nU = plain\r\nW = " + std::string(240, ' ') + "x\r\n";
+    const std::string bytes = "Q = \"quoted\"\r\nU = plain\r\nG ==x\r\nO = \"open\r\nW = " + std::string(240, ' ') + "x\r\n";
     writeBytes(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
@@ -266,8 +266,11 @@ TEST(Setting, TextsThatWouldNotReadBackAreRefused) {
     EXPECT_FALSE(r.setString(H("U"), "a\tb"));
     EXPECT_FALSE(r.setString(H("U"), "a=b"));
     EXPECT_FALSE(r.setString(H("U"), ""));
+    EXPECT_EQ(valueOf(r, "G"), "=");
+    EXPECT_FALSE(r.setString(H("G"), "5"));  // would read back as "5x"
+    EXPECT_FALSE(r.setString(H("O"), ""));   // a lone quote is no value
     EXPECT_FALSE(r.setString(H("W"), "0123456789abcdef"));  // would end past column 259
-    EXPECT_FALSE(r.entries()[0].modified || r.entries()[1].modified || r.entries()[2].modified);
+    for (const KeyValueEntry& e : r.entries()) EXPECT_FALSE(e.modified);
     EXPECT_TRUE(r.setString(H("Q"), "with blank = ok"));
     EXPECT_TRUE(r.setString(H("U"), "/a/b"));
     ASSERT_TRUE(r.save());

@@ -99,6 +99,18 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     EXPECT_EQ(mdy, 0);
     EXPECT_FLOAT_EQ(particles[0].x, 80.0f);
 
+    // A reset from a zero layout (the first of a run) shifts by half the screen; the
+    // world is empty then, so nothing moves.
+    releaseParticles();
+    resetRenderResources();
+    onDeviceCreated(device.get());
+    onDeviceLost();
+    onDeviceReset(device.get());
+    EXPECT_EQ(mdx, 130);
+    EXPECT_EQ(mdy, 95);
+    EXPECT_EQ(particleCount, 0u);
+    EXPECT_EQ(report(), "");
+
     // measure() takes the same numbers from the capture surface.
     screenLayout.rowPitchBytes = 0;
     EXPECT_EQ(screenLayout.measure(), gfx::kOk);
@@ -122,13 +134,14 @@ TEST_F(ResourcesTest, ManagedSpriteTexturesSurviveALostDevice) {
     ASSERT_NE(before, 0u);
     gfx::SurfacePtr capture = ScreenCaptureSurface;
     gfx::TexturePtr image = ParticleImageTexture;
-    gfx::TexturePtr layer = SpriteLayerTexture;
+    std::weak_ptr<gfx::Texture> layer = SpriteLayerTexture;
 
     resize(screenW, screenH);
     EXPECT_EQ(s->slot->texture, spriteTexture);
     EXPECT_EQ(texel(s, c, c), before);
     EXPECT_NE(ScreenCaptureSurface, capture);  // system memory: rebuilt every reset
-    EXPECT_NE(SpriteLayerTexture, layer);      // default pool: rebuilt
+    EXPECT_TRUE(layer.expired());              // default pool: released and rebuilt
+    EXPECT_NE(SpriteLayerTexture, nullptr);
     EXPECT_NE(ParticleImageTexture, image);    // re-created, never leaked
     EXPECT_EQ(report(), "");
 
@@ -182,6 +195,7 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     // Fully faded in, the picture lands in the middle of the screen.
     ASSERT_EQ(screenQuad.setRect(90, 70, 110, 80, 0xFFFFFFFFu), gfx::kOk);
     screenQuad.drawTextured(nullptr);
+    {
     gfx::SurfacePtr bb, copy;
     ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
     ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
@@ -194,6 +208,7 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     EXPECT_EQ(px(100, 75), 0xFF0000u);
     EXPECT_EQ(px(50, 75), 0u);
     copy->unlockRect();
+    }
 
     // A reset with a picture loaded re-creates the quad; destroying releases it.
     resize(screenW, screenH);

@@ -252,6 +252,15 @@ TEST_F(SpritesTest, DeviceFailuresEndInTheErrorReport) {
         EXPECT_NE(report().find(std::string("\n") + c.message + "\n"), std::string::npos) << c.message;
         EXPECT_NE(s->slot->texture, nullptr) << c.message;
     }
+
+    // A sprite block whose vertex buffer cannot be made is reported and still used.
+    resetErrorReport();
+    device->clearFaults();
+    device->injectFault(gfx::FaultOp::Create, gfx::FaultResource::VertexBuffer, 1);
+    resetSprites();
+    EXPECT_NE(report().find("\nInternal error - Failed to create all buffers.\n"), std::string::npos);
+    ASSERT_NE(spriteState.pool, nullptr);
+    EXPECT_NE(nextSprite(), nullptr);
 }
 
 }  // namespace

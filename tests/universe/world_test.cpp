@@ -133,6 +133,8 @@ TEST_F(WorldTest, ShortestDifferenceCorrectsOnce) {
     EXPECT_EQ(shortestDx(639.0f), 639.0f);
     EXPECT_EQ(shortestDx(640.0f), -639.0f);
     EXPECT_EQ(shortestDx(-639.0f), -639.0f);
+    // Corrected in one direction only: a second, opposite pass would give -639.5.
+    EXPECT_EQ(shortestDx(-639.5f), 639.5f);
     EXPECT_EQ(shortestDx(0.0f), 0.0f);
     EXPECT_EQ(shortestDy(-400.0f), 320.0f);  // halfHeight 359, wrapHeight 720
     EXPECT_EQ(shortestDx(std::nanf("")), 0.0f);

@@ -15,6 +15,7 @@
 #include "platform/gfx/raster.h"
 
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -211,7 +212,7 @@ inline uint32_t applyReduced(uint32_t t, const Reduced& r) {
 // --- four pixels at a time ---------------------------------------------------------
 
 struct Simd {
-    __m128i pre, k16, orMask, alpha, zero, c128, c255;
+    __m128i pre, k16, orMask, alpha, zero, c128, c255, c257;
     bool identity;
 };
 
@@ -226,13 +227,14 @@ Simd makeSimd(const Reduced& r, uint32_t orMask) {
     s.zero = _mm_setzero_si128();
     s.c128 = _mm_set1_epi16(128);
     s.c255 = _mm_set1_epi16(255);
+    s.c257 = _mm_set1_epi16(257);
     s.identity = r.identity;
     return s;
 }
 
+// (y + (y >> 8)) >> 8 with y = x + 128 is (y * 257) >> 16.
 inline __m128i div255x8(__m128i x, const Simd& s) {
-    x = _mm_add_epi16(x, s.c128);
-    return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
+    return _mm_mulhi_epu16(_mm_add_epi16(x, s.c128), s.c257);
 }
 
 inline __m128i source4(__m128i t, const Simd& s) {
@@ -258,32 +260,82 @@ inline __m128i alphaBlend4(__m128i src, __m128i dst, const Simd& s) {
 inline void blendGroup(uint32_t* d, __m128i t, const Simd& s) {
     __m128i src = source4(t, s);
     __m128i a = _mm_and_si128(src, s.alpha);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, s.zero)) == 0xFFFF) return;
-    __m128i out;
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, s.alpha)) == 0xFFFF) {
-        out = src;
-    } else {
-        __m128i dst = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), s.orMask);
-        out = alphaBlend4(src, dst, s);
+    int clear = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, s.zero)));
+    if (clear == 0xF) return;
+    int opaque = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, s.alpha)));
+    if ((clear | opaque) == 0xF) {
+        // Nothing to mix: store the opaque pixels without reading the target, whose
+        // lines are mostly not in the cache when the layer is sparse.
+        __m128i out = _mm_or_si128(src, s.orMask);
+        if (opaque == 0xF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
+            return;
+        }
+        alignas(16) uint32_t px[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(px), out);
+        for (int k = 0; k < 4; ++k)
+            if (opaque & (1 << k)) d[k] = px[k];
+        return;
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(out, s.orMask));
+    __m128i dst = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), s.orMask);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(alphaBlend4(src, dst, s), s.orMask));
+}
+
+inline int alphaMask(__m128i a, __m128i v) { return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, v))); }
+
+// Sixteen pixels of a layer whose alphas are mostly 0 or 255: one test for the usual
+// case, then only the opaque pixels are stored, without reading the target.
+inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, const Simd& s, const Reduced& r,
+                         uint32_t orMask) {
+    __m128i src[4];
+    int clear = 0, opaque = 0;
+    for (int g = 0; g < 4; ++g) {
+        src[g] = source4(t[g], s);
+        __m128i a = _mm_and_si128(src[g], s.alpha);
+        clear |= alphaMask(a, s.zero) << (4 * g);
+        opaque |= alphaMask(a, s.alpha) << (4 * g);
+    }
+    if ((clear | opaque) != 0xFFFF) {
+        for (int g = 0; g < 4; ++g) blendGroup(d + 4 * g, t[g], s);
+        return;
+    }
+    if (opaque == 0xFFFF) {
+        for (int g = 0; g < 4; ++g)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * g), _mm_or_si128(src[g], s.orMask));
+        return;
+    }
+    // Recomputed from the texel (still in the nearest cache): reading a lane back from
+    // a vector just spilled stalls.
+    for (unsigned m = unsigned(opaque); m; m &= m - 1) {
+        int k = __builtin_ctz(m);
+        d[k] = applyReduced(texels[k], r) | orMask;
+    }
 }
 
 void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask,
                      bool skipByTexelAlpha) {
     int i = 0;
     if (skipByTexelAlpha) {
+        constexpr int kAhead = 512;  // texels: about a memory latency of scanning
         for (; i + 16 <= n; i += 16) {
-            __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-            __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4));
-            __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 8));
-            __m128i t3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 12));
-            __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(t0, t1), _mm_or_si128(t2, t3)), s.alpha);
+            // Keep the layer streaming in, and ask early for the target lines that the
+            // layer ahead will write, so the stores do not wait for them.
+            _mm_prefetch(reinterpret_cast<const char*>(t + i + 2048), _MM_HINT_T0);
+            if (i + kAhead + 16 <= n) {
+                const uint32_t* ahead = t + i + kAhead;
+                __m128i av = _mm_or_si128(
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 4))),
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 8)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 12))));
+                bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(av, s.alpha), s.zero)) == 0xFFFF;
+                __builtin_prefetch(d + i + (empty ? 0 : kAhead), 1, 3);
+            }
+            __m128i tv[4];
+            for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
+            __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);
             if (_mm_movemask_epi8(_mm_cmpeq_epi32(any, s.zero)) == 0xFFFF) continue;
-            blendGroup(d + i, t0, s);
-            blendGroup(d + i + 4, t1, s);
-            blendGroup(d + i + 8, t2, s);
-            blendGroup(d + i + 12, t3, s);
+            blendSixteen(d + i, t + i, tv, s, r, orMask);
         }
     }
     for (; i + 4 <= n; i += 4) blendGroup(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);

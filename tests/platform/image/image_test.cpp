@@ -42,8 +42,8 @@ Bitmap sourcePicture(uint32_t w = 37, uint32_t h = 23) {
             uint32_t r = x * 255 / (w - 1), g = y * 255 / (h - 1), bl = (x * 7 + y * 3) % 256;
             b.at(x, y) = 0xFF000000u | r << 16 | g << 8 | bl;
         }
-    for (uint32_t y = 2; y < 8; ++y)
-        for (uint32_t x = 20; x < 30; ++x) b.at(x, y) = 0xFF000000u;
+    for (uint32_t y = 2; y < std::min(h, 8u); ++y)
+        for (uint32_t x = 20; x < std::min(w, 30u); ++x) b.at(x, y) = 0xFF000000u;
     return b;
 }
 
@@ -335,11 +335,11 @@ TEST(ImageTextures, APictureOverTheMaximumSizeIsRefusedBeforeDecoding) {
     TempFolder dir;
     ASSERT_TRUE(writePng(dir / "wide.png", sourcePicture(65, 4)));
     ASSERT_TRUE(writePng(dir / "fits.png", sourcePicture(64, 64)));
-    // A header claiming 60000 × 60000 with no pixel data behind it: decoding would
+    // A header claiming 1000 × 1000 with no pixel data behind it: decoding would
     // fail as unreadable, so refusal by size must come first.
     auto bytes = readBytes(dir / "fits.png");
-    bytes[16] = 0, bytes[17] = 0, bytes[18] = 0xEA, bytes[19] = 0x60;
-    bytes[20] = 0, bytes[21] = 0, bytes[22] = 0xEA, bytes[23] = 0x60;
+    bytes[16] = 0, bytes[17] = 0, bytes[18] = 0x03, bytes[19] = 0xE8;
+    bytes[20] = 0, bytes[21] = 0, bytes[22] = 0x03, bytes[23] = 0xE8;
     writeBytes(dir / "claims-huge.png", bytes);
     auto device = makeDevice(64);
     gfx::TexturePtr texture;
@@ -350,6 +350,8 @@ TEST(ImageTextures, APictureOverTheMaximumSizeIsRefusedBeforeDecoding) {
                                     gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
               gfx::kInvalidCall);
     EXPECT_FALSE(texture);
+    Bitmap unused;
+    EXPECT_EQ(decodeImageFile(dir / "claims-huge.png", &unused), kInvalidData);
     EXPECT_EQ(createTextureFromFile(device.get(), dir / "fits.png", 0, 0, 1, 0, gfx::Format::Unknown,
                                     gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
               gfx::kOk);

@@ -1,0 +1,208 @@
+// The software device's hot loops, each against a memcpy of the same bytes timed in the
+// same run (counter "x_memcpy": the draw's median thread time over the copy's).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "platform/gfx/gfx.h"
+
+namespace {
+
+using namespace gx::gfx;
+
+// Thread CPU time: the machine may be shared, and waiting for a core is not our cost.
+double now() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+double memcpySeconds(size_t bytes) {
+    static std::vector<uint8_t> a, b;
+    a.assign(bytes, 1);
+    b.assign(bytes, 2);
+    std::vector<double> runs;
+    for (int i = 0; i < 15; ++i) {
+        double t0 = now();
+        std::memcpy(b.data(), a.data(), bytes);
+        benchmark::DoNotOptimize(b.data());
+        benchmark::ClobberMemory();
+        runs.push_back(now() - t0);
+    }
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
+}
+
+std::unique_ptr<Device> makeDevice(uint32_t w, uint32_t h) {
+    PresentParameters pp;
+    pp.backBufferWidth = w;
+    pp.backBufferHeight = h;
+    std::unique_ptr<Device> d;
+    createDevice(pp, DeviceOptions{}, &d);
+    d->setRenderState(RenderState::AlphaBlendEnable, 1);
+    d->setRenderState(RenderState::SrcBlend, kBlendSrcAlpha);
+    d->setRenderState(RenderState::DestBlend, kBlendInvSrcAlpha);
+    d->setTextureStageState(0, StageState::ColorOp, kTopModulate);
+    d->setTextureStageState(0, StageState::ColorArg1, kTaTexture);
+    d->setTextureStageState(0, StageState::ColorArg2, kTaDiffuse);
+    d->setTextureStageState(0, StageState::AlphaOp, kTopModulate);
+    d->setTextureStageState(0, StageState::AlphaArg1, kTaTexture);
+    d->setTextureStageState(0, StageState::AlphaArg2, kTaDiffuse);
+    d->setFVF(kFvfScreenVertex);
+    return d;
+}
+
+TexturePtr makeTexture(Device& d, uint32_t w, uint32_t h, Format f, uint32_t (*texel)(std::mt19937&)) {
+    TexturePtr t;
+    d.createTexture(w, h, 1, 0, f, Pool::Managed, &t);
+    LockedRect lr;
+    t->lockRect(0, &lr, nullptr, 0);
+    std::mt19937 rng(7);
+    for (uint32_t y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch);
+        for (uint32_t x = 0; x < w; ++x) row[x] = texel(rng);
+    }
+    t->unlockRect(0);
+    return t;
+}
+
+VertexBufferPtr quadBuffer(Device& d, const std::vector<ScreenVertex>& v) {
+    VertexBufferPtr vb;
+    d.createVertexBuffer(672, 0, kFvfScreenVertex, Pool::Managed, &vb);
+    void* p;
+    vb->lock(0, 0, &p, 0);
+    std::memcpy(p, v.data(), v.size() * sizeof(ScreenVertex));
+    vb->unlock();
+    return vb;
+}
+
+std::vector<ScreenVertex> rect(float x0, float y0, float x1, float y1) {
+    const uint32_t c = 0xFFFFFFFFu;
+    return {{x0, y0, 0, 1, c, 0, 0}, {x1, y1, 0, 1, c, 1, 1}, {x0, y1, 0, 1, c, 0, 1},
+            {x0, y0, 0, 1, c, 0, 0}, {x1, y0, 0, 1, c, 1, 0}, {x1, y1, 0, 1, c, 1, 1}};
+}
+
+void runDraws(benchmark::State& state, Device& d, const TexturePtr& tex, const VertexBufferPtr& vb, size_t refBytes) {
+    d.setTexture(0, tex);
+    d.setStreamSource(0, vb, 0, sizeof(ScreenVertex));
+    double copy = memcpySeconds(refBytes);
+    std::vector<double> runs;
+    for (auto _ : state) {
+        double t0 = now();
+        d.beginScene();
+        d.drawPrimitive(PrimitiveType::TriangleList, 0, 2);
+        d.endScene();
+        runs.push_back(now() - t0);
+    }
+    // Medians on both sides.
+    std::sort(runs.begin(), runs.end());
+    double draw = runs[runs.size() / 2];
+    state.counters["ms"] = draw * 1e3;
+    state.counters["memcpy_ms"] = copy * 1e3;
+    state.counters["x_memcpy"] = draw / copy;
+}
+
+uint32_t anyTexel(std::mt19937& rng) { return rng(); }
+uint32_t sparseTexel(std::mt19937& rng) { return rng() % 100 == 0 ? (rng() | 0xFF000000u) : 0u; }
+
+// A full-screen layer of random colours and alphas blended over the back buffer.
+void BM_LayerBlend(benchmark::State& state) {
+    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
+    auto d = makeDevice(w, h);
+    auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, anyTexel);
+    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
+}
+BENCHMARK(BM_LayerBlend)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// A layer with nothing to draw: the cost of looking.
+uint32_t emptyTexel(std::mt19937&) { return 0; }
+void BM_LayerEmpty(benchmark::State& state) {
+    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
+    auto d = makeDevice(w, h);
+    auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, emptyTexel);
+    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
+}
+BENCHMARK(BM_LayerEmpty)->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// The sprite layer: an X8 render target, so every texel is opaque.
+void BM_LayerOpaque(benchmark::State& state) {
+    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
+    auto d = makeDevice(w, h);
+    auto tex = makeTexture(*d, w, h, Format::X8R8G8B8, anyTexel);
+    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
+}
+BENCHMARK(BM_LayerOpaque)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// The particle image: transparent except 1% of its texels.
+void BM_LayerSparse(benchmark::State& state) {
+    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
+    auto d = makeDevice(w, h);
+    auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, sparseTexel);
+    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
+}
+BENCHMARK(BM_LayerSparse)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// The largest body sprite, turned, on a 1920 x 1080 screen (memcpy of the texture).
+void BM_TurnedSprite(benchmark::State& state) {
+    auto d = makeDevice(1920, 1080);
+    const uint32_t side = 1599;
+    auto tex = makeTexture(*d, side, side, Format::A8R8G8B8, anyTexel);
+    float angle = 0.5f, half = side / std::sqrt(2.0f);
+    auto corner = [&](float off, float u, float v) {
+        return ScreenVertex{std::sin(angle + off) * half + 960, std::cos(angle + off) * half + 540, 0, 1, 0xFFFFFFFFu, u, v};
+    };
+    ScreenVertex c0 = corner(3.9269910f, 0, 0), c1 = corner(0.78539819f, 1, 1), c2 = corner(5.4977875f, 0, 1),
+                 c4 = corner(2.3561945f, 1, 0);
+    runDraws(state, *d, tex, quadBuffer(*d, {c0, c1, c2, c0, c4, c1}), size_t(side) * side * 4);
+}
+BENCHMARK(BM_TurnedSprite)->Unit(benchmark::kMillisecond);
+
+// The collision shrink: a screen-sized render-target layer drawn onto 128 x 128 (memcpy of 128 x 128).
+void BM_Shrink(benchmark::State& state) {
+    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
+    auto d = makeDevice(w, h);
+    TexturePtr layer, small;
+    d->createTexture(w, h, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &layer);
+    d->createTexture(128, 128, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &small);
+    SurfacePtr s;
+    small->getSurfaceLevel(0, &s);
+    d->setRenderTarget(0, s);
+    float sx = 128.0f / float(w), sy = 128.0f / float(h);
+    runDraws(state, *d, layer, quadBuffer(*d, rect(0, 0, float(w) * sx, float(h) * sy)), 128 * 128 * 4);
+}
+BENCHMARK(BM_Shrink)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
+
+// A full clear of the back buffer after a full-screen draw.
+void BM_ClearAfterDraw(benchmark::State& state) {
+    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
+    auto d = makeDevice(w, h);
+    auto tex = makeTexture(*d, w, h, Format::X8R8G8B8, anyTexel);
+    auto vb = quadBuffer(*d, rect(0, 0, float(w), float(h)));
+    d->setTexture(0, tex);
+    d->setStreamSource(0, vb, 0, sizeof(ScreenVertex));
+    double copy = memcpySeconds(size_t(w) * h * 4);
+    std::vector<double> runs;
+    for (auto _ : state) {
+        state.PauseTiming();
+        d->beginScene();
+        d->drawPrimitive(PrimitiveType::TriangleList, 0, 2);
+        d->endScene();
+        state.ResumeTiming();
+        double t0 = now();
+        d->clear(kClearTarget, 0, 1.0f, 0);
+        runs.push_back(now() - t0);
+    }
+    std::sort(runs.begin(), runs.end());
+    state.counters["x_memcpy"] = runs[runs.size() / 2] / copy;
+}
+BENCHMARK(BM_ClearAfterDraw)->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,108 @@
+// The per-frame cost of one large body sprite: the whole update (turn, settle, quads)
+// and the settling pass alone, on a sprite of radius 400 full of texels.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "bodies/bodies.h"
+#include "bodies/ring_generator.h"
+#include "bodies/ring_tables.h"
+#include "platform/gfx/gfx.h"
+#include "render/resources.h"
+#include "render/sprite_texels.h"
+#include "render/sprites.h"
+#include "universe/world.h"
+
+namespace {
+
+using namespace gx;
+
+struct Scene {
+    std::unique_ptr<gfx::Device> device;
+    BodySprite* sprite = nullptr;
+    Body* body = nullptr;
+};
+
+void buildRingTables() {
+    if (ringTables.ringStart) return;
+    ringTables.ringCentreX = kRingCentre;
+    ringTables.ringCentreY = kRingCentre;
+    ringTables.ringStart = new int32_t[kRingCount]();
+    ringTables.ringPoints = new RingPoint[kRingPointCount]();
+    ringTables.directionCodes = new uint8_t[kRingPointCount]();
+    std::vector<uint8_t> visited(static_cast<size_t>(kRingPointCount));
+    int count = 0;
+    for (int r = 1; r < kRingCount; ++r) {
+        ringTables.ringStart[r] = count;
+        count = sweepRing(r, visited.data(), ringTables.ringPoints, count);
+    }
+    int k = 0;
+    for (int i = 0; i < kRingPointCount; ++i) {
+        if (i == ringTables.ringStart[std::min(k + 1, kRingCount - 1)]) ++k;
+        const RingPoint& pt = ringTables.ringPoints[i];
+        ringTables.directionCodes[pt.y * kRingSide + pt.x] = codeForPoint(pt.x, pt.y, k);
+    }
+}
+
+// One body of radius 400 whose sprite holds a texel on every point of its disc.
+Scene& scene() {
+    static Scene s = [] {
+        Scene sc;
+        buildRingTables();
+        gfx::PresentParameters pp;
+        pp.backBufferWidth = 1600;
+        pp.backBufferHeight = 1200;
+        pp.windowed = true;
+        gfx::createDevice(pp, gfx::DeviceOptions{}, &sc.device);
+        onDeviceCreated(sc.device.get());
+        initWorldSized(1600, 1200);
+        resetBodies();
+        resetSprites();
+        sc.body = newBody();
+        sc.body->centroid = {800.0f, 600.0f};
+        sc.body->radius = 400.0f;
+        sc.body->angularVelocity = 0.01f;
+        sc.sprite = nextSprite();
+        sc.sprite->body = sc.body;
+        sc.body->group = sc.sprite;
+        spriteState.list.head = &sc.sprite->listNode;
+        createSpriteTexture(sc.sprite, false);
+        int32_t stride = 0;
+        uint32_t* bits = lockSpriteTexture(sc.sprite->slot->texture, 0, &stride);
+        for (int32_t i = 0; i < ringTables.ringStart[400]; ++i) {
+            int32_t tx = 0, ty = 0;
+            ringTexel(sc.sprite, i, &tx, &ty);
+            if (texelInside(sc.sprite, tx, ty))
+                bits[size_t(ty) * size_t(stride) + size_t(tx)] = 0xFF000000u | uint32_t(i & 0xFFFFFF);
+        }
+        sc.sprite->slot->texture->unlockRect(0);
+        sc.sprite->reach = sc.body->radius;
+        return sc;
+    }();
+    return s;
+}
+
+void BM_UpdateAllSprites(benchmark::State& state) {
+    Scene& sc = scene();
+    for (auto _ : state) {
+        sc.sprite->settledRadius = 1;  // the whole disc every frame: the worst case
+        updateAllSprites();
+    }
+}
+BENCHMARK(BM_UpdateAllSprites)->Unit(benchmark::kMillisecond);
+
+void BM_SettleSprite(benchmark::State& state) {
+    Scene& sc = scene();
+    for (auto _ : state) {
+        sc.sprite->settledRadius = 1;
+        spriteState.markerFlag = !spriteState.markerFlag;
+        settleSprite(sc.sprite);
+    }
+}
+BENCHMARK(BM_SettleSprite)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "app/phases.h"
+#include "universe/world.h"
+
+namespace gx {
+namespace {
+
+struct Spec {
+    uint32_t picture, now;
+};
+
+class ColourMatching : public ::testing::Test {
+protected:
+    void TearDown() override {
+        releaseParticlesAtExit();
+        releasePhases();
+    }
+    void make(const std::vector<Spec>& specs) {
+        ASSERT_TRUE(allocateParticles(uint32_t(specs.size())));
+        particleCount = uint32_t(specs.size());
+        ASSERT_TRUE(allocateMatchSlots());
+        for (size_t i = 0; i < specs.size(); ++i) {
+            Particle& p = particles[i];
+            p.pictureColour = specs[i].picture;
+            p.colour = specs[i].now;
+            p.originX = p.homeX = int32_t(i) * 10;
+            p.originY = p.homeY = int32_t(i) * 10 + 1;
+        }
+    }
+};
+
+TEST_F(ColourMatching, BucketSizes) {
+    EXPECT_EQ(bucketSize(300), 2);
+    EXPECT_EQ(bucketSize(254), 1);
+    EXPECT_EQ(bucketSize(255), 2);
+    EXPECT_EQ(bucketSize(1), 1);
+    EXPECT_EQ(bucketSize(510), 3);
+}
+
+TEST_F(ColourMatching, UnchangedPopulationKeepsItsHomes) {
+    make({{0xFFFF0000, 0xFFFF0000}, {0xFF00FF00, 0xFF00FF00}, {0xFF0000FF, 0xFF0000FF}});
+    matchColours();
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(particles[i].homeX, int32_t(i) * 10);
+        EXPECT_EQ(particles[i].homeY, int32_t(i) * 10 + 1);
+    }
+}
+
+TEST_F(ColourMatching, TakersGetHomesOfTheirColourInReverseOrder) {
+    const uint32_t red = 0xFFFF0000, blue = 0xFF0000FF;
+    // Three reds became blue and three blues became red.
+    make({{red, blue}, {red, blue}, {red, blue}, {blue, red}, {blue, red}, {blue, red}});
+    matchColours();
+    // The first particle now red takes the home of the last red of the picture.
+    EXPECT_EQ(particles[3].homeX, 20);
+    EXPECT_EQ(particles[4].homeX, 10);
+    EXPECT_EQ(particles[5].homeX, 0);
+    EXPECT_EQ(particles[0].homeX, 50);
+    EXPECT_EQ(particles[1].homeX, 40);
+    EXPECT_EQ(particles[2].homeX, 30);
+    for (uint32_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(particles[i].colour, particles[i].pictureColour);
+        EXPECT_EQ(particles[i].memberNext, nullptr);
+    }
+}
+
+TEST_F(ColourMatching, LeftoversTakeHomesNobodyTookSoNoHomeIsShared) {
+    const uint32_t red = 0xFFFF0000, blue = 0xFF0000FF, green = 0xFF00FF00;
+    // Two reds turned green (no green in the picture), one blue turned red, and more
+    // particles want red than the picture had.
+    make({{red, green}, {red, green}, {blue, red}, {red, red}, {green, blue}, {blue, red}});
+    matchColours();
+    std::set<std::pair<int, int>> homes;
+    for (uint32_t i = 0; i < 6; ++i) homes.insert({particles[i].homeX, particles[i].homeY});
+    EXPECT_EQ(homes.size(), 6u) << "two particles share a home";
+    EXPECT_EQ(particles[3].homeX, 30) << "an unchanged particle keeps its home";
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(particles[i].colour, particles[i].pictureColour);
+}
+
+TEST_F(ColourMatching, ManyColoursAcrossBuckets) {
+    // 600 particles: bucket size 3, many distinct colours, each colour swapped with the next.
+    std::vector<Spec> specs;
+    for (uint32_t i = 0; i < 600; ++i) {
+        uint32_t c = 0xFF000000u | (i / 2) * 977u;
+        uint32_t next = 0xFF000000u | (((i / 2) + 1) % 300) * 977u;
+        specs.push_back({c, next});
+    }
+    make(specs);
+    matchColours();
+    std::set<std::pair<int, int>> homes;
+    for (uint32_t i = 0; i < 600; ++i) {
+        homes.insert({particles[i].homeX, particles[i].homeY});
+        // Its new home was the origin of a particle of its own colour.
+        uint32_t origin = uint32_t(particles[i].homeX / 10);
+        EXPECT_EQ(specs[origin].picture, specs[i].now) << i;
+    }
+    EXPECT_EQ(homes.size(), 600u);
+}
+
+}  // namespace
+}  // namespace gx

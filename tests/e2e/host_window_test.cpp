@@ -1,0 +1,79 @@
+// Glimmerax as a screensaver host runs it: drawing into a window it is given.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "support/run.h"
+#include "support/xvfb.h"
+
+namespace {
+
+using namespace gxtest;
+
+std::string trim(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+// Fraction of pixels in the rectangle that are not near-black.
+double litFraction(const Shot& s, int x0, int y0, int x1, int y1) {
+    size_t lit = 0, all = 0;
+    for (int y = y0; y < y1 && y < s.height; ++y)
+        for (int x = x0; x < x1 && x < s.width; ++x, ++all) {
+            uint32_t p = s.at(x, y);
+            if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) > 60) ++lit;
+        }
+    return all ? double(lit) / double(all) : 0.0;
+}
+
+bool anyColour(const Shot& s) {
+    for (uint32_t p : s.px)
+        if (p != 0 && p != 0xFFFFFF) return true;
+    return false;
+}
+
+TEST(HostWindow, DrawsIntoTheGivenWindowFollowsItsSizeAndEndsOnSigterm) {
+    Xvfb x({"1024x768"});
+    if (!x.ok() || !haveProgram("xdotool") || !haveProgram("xwd") || !haveProgram("convert"))
+        GTEST_SKIP() << "Xvfb, xdotool, xwd or convert is not installed";
+    std::string home = newHome();
+    std::string tool = std::string(GLIMMERAX_BUILD_DIR) + "/gx_test_window";
+    Child window = spawn({tool, "400", "300"}, {x.env()}, home);
+    std::string id;
+    for (int i = 0; i < 100 && id.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        id = trim(readFile(window.outPath));
+    }
+    ASSERT_FALSE(id.empty());
+    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"},
+                        home);
+    // The wind-up fades the picture in over the first second.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    Shot shot;
+    ASSERT_TRUE(takeShot(x, id, &shot, home));
+    EXPECT_EQ(shot.width, 400);
+    EXPECT_EQ(shot.height, 300);
+    EXPECT_TRUE(anyColour(shot)) << "the window shows nothing drawn";
+    EXPECT_GT(litFraction(shot, 150, 100, 250, 200), 0.2) << "no picture in the middle";
+
+    // Bigger: the saver follows the window's size.
+    x.sh("xdotool windowsize " + id + " 600 450");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(takeShot(x, id, &shot, home));
+    EXPECT_EQ(shot.width, 600);
+    // The picture is centred in the new size: lit around (300, 225), not only at (200, 150).
+    EXPECT_GT(litFraction(shot, 260, 190, 340, 260), 0.2);
+
+    auto t0 = std::chrono::steady_clock::now();
+    kill(saver.pid, SIGTERM);
+    int code = waitFor(saver, 5);
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(code, 0) << readFile(saver.errPath);
+    EXPECT_LT(took, 1.0);
+    EXPECT_TRUE(fileExists(home + "/Glimmerax.ini"));
+    kill(window.pid, SIGTERM);
+    waitFor(window, 5);
+    removeTree(home);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// A plain X11 window for trying Glimmerax as a screensaver host would run it: prints
+// the window's id and stays open until it is killed.
+//   gx_test_window [WIDTH HEIGHT]
+#include <X11/Xlib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+static volatile std::sig_atomic_t done = 0;
+static void stop(int) { done = 1; }
+
+int main(int argc, char** argv) {
+    int w = argc > 2 ? std::atoi(argv[1]) : 400;
+    int h = argc > 2 ? std::atoi(argv[2]) : 300;
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) {
+        std::fprintf(stderr, "gx_test_window: no display\n");
+        return 1;
+    }
+    Window win = XCreateSimpleWindow(d, DefaultRootWindow(d), 10, 10, unsigned(w), unsigned(h), 0,
+                                     WhitePixel(d, DefaultScreen(d)), WhitePixel(d, DefaultScreen(d)));
+    XStoreName(d, win, "gx-test-window");
+    XMapWindow(d, win);
+    XSync(d, False);
+    std::printf("0x%lx\n", static_cast<unsigned long>(win));
+    std::fflush(stdout);
+    std::signal(SIGTERM, stop);
+    std::signal(SIGINT, stop);
+    while (!done) {
+        while (XPending(d)) {
+            XEvent e;
+            XNextEvent(d, &e);
+        }
+        usleep(20000);
+    }
+    XDestroyWindow(d, win);
+    XCloseDisplay(d);
+    return 0;
+}
