@@ -22,7 +22,7 @@ constexpr const char* kSettingsName = "Glimmerax.ini";
 enum class Kind { text, integer, boolean };
 
 // Each setting once: the loader, the key check and the saver all walk this table.
-struct SettingSpec {
+struct SettingInfo {
     uint32_t hash;
     Kind kind;
     char (Settings::*text)[260];
@@ -32,7 +32,7 @@ struct SettingSpec {
     int32_t absentNumber;
 };
 
-constexpr SettingSpec kSettingSpecs[] = {
+constexpr SettingInfo kSettings[] = {
     {kHashImagePath, Kind::text, &Settings::ImagePath, nullptr, nullptr, "", 0},
     {kHashScreenWidth, Kind::integer, nullptr, &Settings::ScreenWidth, nullptr, nullptr, 800},
     {kHashScreenHeight, Kind::integer, nullptr, &Settings::ScreenHeight, nullptr, nullptr, 600},
@@ -43,13 +43,13 @@ constexpr SettingSpec kSettingSpecs[] = {
     {kHashGameSpeed, Kind::integer, nullptr, &Settings::GameSpeed, nullptr, nullptr, 10},
 };
 
-struct LabelSpec {
+struct LabelInfo {
     uint32_t hash;
     char (Labels::*text)[128];
     const char* defaultText;
 };
 
-constexpr LabelSpec kLabelSpecs[] = {
+constexpr LabelInfo kLabels[] = {
     {0x23A2819D, &Labels::gamePoint, "GAME POINT"},
     {0x4EC1D723, &Labels::gameOver, "GAME OVER"},
     {0x6544A3D5, &Labels::redWins, "RED WINS"},
@@ -93,7 +93,7 @@ std::string inFolder(const std::string& folder, const char* name, size_t nameLen
 }
 
 bool allKeysPresent(const KeyValueFile& reader) {
-    for (const SettingSpec& s : kSettingSpecs)
+    for (const SettingInfo& s : kSettings)
         if (!reader.has(s.hash)) return false;
     return true;
 }
@@ -116,7 +116,7 @@ bool replaceWithTemplate(const std::string& path, bool backUp) {
 }
 
 void apply(const KeyValueFile& reader) {
-    for (const SettingSpec& s : kSettingSpecs) {
+    for (const SettingInfo& s : kSettings) {
         switch (s.kind) {
         case Kind::text:
             // A refused (too long) text keeps what the variable held.
@@ -137,7 +137,7 @@ void apply(const KeyValueFile& reader) {
     state.applied = settings;
 }
 
-bool unchangedSinceLoad(const SettingSpec& s) {
+bool unchangedSinceLoad(const SettingInfo& s) {
     switch (s.kind) {
     case Kind::text:
         return std::strncmp(settings.*s.text, state.applied.*s.text, kTextCapacity) == 0;
@@ -182,7 +182,7 @@ void loadSettingsFrom(const std::string& folder) {
 void saveSettings() {
     KeyValueFile* reader = state.reader.get();
     if (reader == nullptr) return;
-    for (const SettingSpec& s : kSettingSpecs) {
+    for (const SettingInfo& s : kSettings) {
         if (reader->isRefused(s.hash) && unchangedSinceLoad(s)) continue;
         switch (s.kind) {
         case Kind::text: {
@@ -219,7 +219,7 @@ void loadLabelsFrom(const std::string& folder) {
     // A missing or unreadable file gives no entries and so the defaults.
     KeyValueFile reader(path);
     reader.load();
-    for (const LabelSpec& l : kLabelSpecs)
+    for (const LabelInfo& l : kLabels)
         reader.getString(l.hash, labels.*l.text, l.defaultText, kLabelCapacity);
     reader.release();
 }

@@ -105,6 +105,13 @@ TEST(KeyValueFuzz, RandomAndMutatedFilesLoadSaveAndReadBack) {
     std::snprintf(name, sizeof name, "%s/gx_fuzz_XXXXXX", base.c_str());
     ASSERT_NE(mkdtemp(name), nullptr);
     const std::string folder = name;
+    struct Cleanup {
+        std::string folder;
+        ~Cleanup() {
+            std::error_code ec;
+            std::filesystem::remove_all(folder, ec);
+        }
+    } cleanup{folder};
     const std::string path = folder + "/f.ini";
 
     uint32_t seed = 20240611;
@@ -166,8 +173,6 @@ TEST(KeyValueFuzz, RandomAndMutatedFilesLoadSaveAndReadBack) {
             }
         }
     }
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
 }
 
 }  // namespace

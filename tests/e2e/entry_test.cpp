@@ -88,17 +88,22 @@ TEST(EntryX11, FullScreenWindowAndEscape) {
     if (!x.ok() || !haveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
     std::string home = newHome();
     Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"}, home);
-    std::string win;
-    for (int i = 0; i < 100 && win.empty(); ++i) {
+    // The window may be made again when the renderer picks its visual: wait until one
+    // stays up at the screen's size.
+    std::string win, geom;
+    for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        win = x.sh("xdotool search --name '^Glimmerax$' 2>/dev/null | head -1");
+        win = x.sh("xdotool search --onlyvisible --name '^Glimmerax$' 2>/dev/null | tail -1");
         while (!win.empty() && (win.back() == '\n' || win.back() == ' ')) win.pop_back();
+        if (win.empty()) continue;
+        geom = x.sh("xdotool getwindowgeometry " + win + " 2>&1");
+        if (geom.find("Geometry: 800x600") != std::string::npos) break;
     }
     ASSERT_FALSE(win.empty()) << readFile(c.errPath);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    std::string geom = x.sh("xdotool getwindowgeometry " + win);
+    EXPECT_NE(geom.find("Position: 0,0"), std::string::npos) << geom;
     EXPECT_NE(geom.find("Geometry: 800x600"), std::string::npos) << geom;
-    x.sh("xdotool key --window " + win + " Escape");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    x.sh("xdotool windowfocus " + win + "; sleep 0.2; xdotool key Escape");
     int code = waitFor(c, 10);
     EXPECT_EQ(code, 0) << readFile(c.errPath);
     removeTree(home);

@@ -98,7 +98,12 @@ inline bool takeShot(const Xvfb& x, const std::string& window, Shot* shot, const
     size_t pos = 2;
     int vals[3];
     for (int i = 0; i < 3; ++i) {
-        while (pos < data.size() && std::isspace(static_cast<unsigned char>(data[pos]))) ++pos;
+        while (pos < data.size() && (std::isspace(static_cast<unsigned char>(data[pos])) || data[pos] == '#')) {
+            if (data[pos] == '#')
+                while (pos < data.size() && data[pos] != '\n') ++pos;  // a comment line
+            else
+                ++pos;
+        }
         size_t start = pos;
         while (pos < data.size() && std::isdigit(static_cast<unsigned char>(data[pos]))) ++pos;
         vals[i] = std::atoi(data.substr(start, pos - start).c_str());

@@ -345,11 +345,9 @@ Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
         source = PixelSource{t.pixels.data(), int(t.width()), int(t.height()), t.opaqueAlpha()};
     }
     const uint8_t* bytes = stream_->bytes() + streamOffset_ + size_t(startVertex) * sizeof(ScreenVertex);
-    for (uint32_t i = 0; i < primitiveCount; ++i) {
-        ScreenVertex v[3];
-        std::memcpy(v, bytes + size_t(i) * 3 * sizeof(ScreenVertex), sizeof v);
-        drawTriangle(target, source, states_, v, &rt.drawn);
-    }
+    std::vector<ScreenVertex> v(size_t(primitiveCount) * 3);
+    std::memcpy(v.data(), bytes, v.size() * sizeof(ScreenVertex));
+    drawTriangles(target, source, states_, v.data(), primitiveCount, &rt.drawn);
     return kOk;
 }
 

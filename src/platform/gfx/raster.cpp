@@ -3,9 +3,10 @@
 // endpoints taken in one fixed order, whichever triangle it belongs to, so the two
 // triangles sharing an edge get exactly opposite values and a pixel on it is drawn once.
 //
-// Texturing: u * width and v * height are interpolated as planes a * x + (b * y + c)
-// in double. A quad drawn one texel per pixel gets a = 1, b = 0 and a c with few
-// fraction bits, so its texel addresses come out exact at any screen width.
+// Texturing: u * width and v * height are planes a * x + (b * y + c) in double, stepped
+// along a span in 32.32 fixed point. A quad drawn one texel per pixel gets a = 1, b = 0
+// and a c with few fraction bits, so its texel addresses come out exact at any screen
+// width.
 //
 // Three loops draw a span: the plain one (any states, the reference), one for a
 // constant diffuse colour (the stage reduced to a per-channel multiply), and one for
@@ -69,18 +70,6 @@ inline uint32_t alphaBlend(uint32_t s, uint32_t d) {
     uint32_t a = s >> 24, ia = 255 - a, out = 0;
     for (int ch = 0; ch < 4; ++ch) out |= div255(channel(s, ch) * a + channel(d, ch) * ia) << (8 * ch);
     return out;
-}
-
-// floor(t), wrapped into 0..n-1.
-inline int wrapIndex(double t, int n) {
-    t = std::clamp(t, -1073741824.0, 1073741824.0);
-    int i = int(t);
-    if (double(i) > t) --i;
-    if (unsigned(i) >= unsigned(n)) {
-        i %= n;
-        if (i < 0) i += n;
-    }
-    return i;
 }
 
 struct Point {
@@ -316,21 +305,9 @@ void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const
                      bool skipByTexelAlpha) {
     int i = 0;
     if (skipByTexelAlpha) {
-        constexpr int kAhead = 512;  // texels: about a memory latency of scanning
         for (; i + 16 <= n; i += 16) {
-            // Keep the layer streaming in, and ask early for the target lines that the
-            // layer ahead will write, so the stores do not wait for them.
+            // Far enough ahead to keep several lines of the layer on their way.
             _mm_prefetch(reinterpret_cast<const char*>(t + i + 2048), _MM_HINT_T0);
-            if (i + kAhead + 16 <= n) {
-                const uint32_t* ahead = t + i + kAhead;
-                __m128i av = _mm_or_si128(
-                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead)),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 4))),
-                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 8)),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 12))));
-                bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(av, s.alpha), s.zero)) == 0xFFFF;
-                __builtin_prefetch(d + i + (empty ? 0 : kAhead), 1, 3);
-            }
             __m128i tv[4];
             for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
             __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);
@@ -371,17 +348,51 @@ struct Setup {
     uint32_t texOr;
 };
 
-inline uint32_t sample(const Setup& S, int x, double rowU, double rowV) {
-    const PixelSource& t = *S.tex;
-    if (!t.bits) return kAlpha;
-    int tx = wrapIndex(S.pu.at(x, rowU), t.width);
-    int ty = wrapIndex(S.pv.at(x, rowV), t.height);
-    return t.bits[size_t(ty) * t.width + tx] | S.texOr;
+inline int64_t toFixed(double v) {
+    return int64_t(std::llround(std::clamp(v, -1073741824.0, 1073741824.0) * 4294967296.0));
 }
+
+inline int wrapInt(int i, int n) {
+    if (unsigned(i) >= unsigned(n)) {
+        i %= n;
+        if (i < 0) i += n;
+    }
+    return i;
+}
+
+// Texel addresses along a span in 32.32 fixed point, started from the planes at the
+// span's first pixel. Whole steps and whole starts (the one-to-one quads) stay exact.
+struct Sampler {
+    const uint32_t* bits;
+    int width, height;
+    uint32_t texOr;
+    int64_t u, v, du, dv;
+
+    Sampler(const Setup& S, int y, int xs) {
+        const PixelSource& t = *S.tex;
+        bits = t.bits;
+        width = t.width;
+        height = t.height;
+        texOr = S.texOr;
+        double fy = y;
+        u = toFixed(S.pu.at(xs, S.pu.row(fy)));
+        v = toFixed(S.pv.at(xs, S.pv.row(fy)));
+        du = toFixed(S.pu.a);
+        dv = toFixed(S.pv.a);
+    }
+    // The texel of the current pixel; moves on to the next.
+    uint32_t next() {
+        if (!bits) return kAlpha;
+        int tx = wrapInt(int(u >> 32), width), ty = wrapInt(int(v >> 32), height);
+        u += du;
+        v += dv;
+        return bits[size_t(ty) * width + tx] | texOr;
+    }
+};
 
 void referenceSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
     double fy = y;
-    double rowU = S.pu.row(fy), rowV = S.pv.row(fy);
+    Sampler sampler(S, y, xs);
     double rowC[4];
     for (int ch = 0; ch < 4; ++ch) rowC[ch] = S.pc[ch].row(fy);
     bool opaque = S.target->opaqueAlpha;
@@ -394,18 +405,17 @@ void referenceSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
                 diffuse |= uint32_t(std::clamp(c, 0.0, 255.0)) << (8 * ch);
             }
         }
-        uint32_t src = combinePixel(sample(S, x, rowU, rowV), diffuse, *S.st);
+        uint32_t src = combinePixel(sampler.next(), diffuse, *S.st);
         row[x] = blendPixel(src, row[x], *S.st, opaque);
     }
 }
 
 template <BlendKind K>
 void affineSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
-    double fy = y;
-    double rowU = S.pu.row(fy), rowV = S.pv.row(fy);
+    Sampler sampler(S, y, xs);
     uint32_t orMask = S.orMask;
     for (int x = xs; x < xe; ++x) {
-        uint32_t src = applyReduced(sample(S, x, rowU, rowV), S.red);
+        uint32_t src = applyReduced(sampler.next(), S.red);
         if constexpr (K == BlendKind::Replace) {
             row[x] = src | orMask;
         } else if constexpr (K == BlendKind::AlphaBlend) {
@@ -420,12 +430,12 @@ void affineSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
 
 void alignedSpan(const Setup& S, const Simd& simd, int texBase, uint32_t* row, int y, int xs, int xe) {
     const PixelSource& t = *S.tex;
-    int ty = wrapIndex(S.pv.at(xs, S.pv.row(double(y))), t.height);
+    int ty = wrapInt(int(toFixed(S.pv.at(xs, S.pv.row(double(y)))) >> 32), t.height);
     const uint32_t* texRow = t.bits + size_t(ty) * t.width;
     bool skip = !(S.red.pre & kAlpha);
     int x = xs;
     while (x < xe) {
-        int tx = wrapIndex(double(x) + double(texBase), t.width);
+        int tx = wrapInt(x + texBase, t.width);
         int n = std::min(xe - x, t.width - tx);
         if (S.kind == BlendKind::Replace) alignedReplaceRun(row + x, texRow + tx, n, simd, S.red, S.orMask);
         else alignedBlendRun(row + x, texRow + tx, n, simd, S.red, S.orMask, skip);
@@ -464,22 +474,37 @@ uint32_t blendPixel(uint32_t src, uint32_t dst, const DrawStates& st, bool opaqu
     return out | orMask;
 }
 
-void drawTriangle(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
-                  const ScreenVertex* sv, Bounds* drawn) {
+namespace {
+
+enum class Loop { Reference, Affine, Aligned };
+
+struct Job {
+    Setup S;
+    Edge e[3];
+    int yStart, yEnd;
+    Loop loop;
+    Simd simd;
+    int texBase;
+};
+
+// Sets a triangle up; false when it draws nothing.
+bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates& st, const ScreenVertex* sv,
+             Job* job) {
     Point v[3];
     for (int i = 0; i < 3; ++i) {
         v[i] = {double(sv[i].x), double(sv[i].y)};
-        if (!finiteWithin(v[i].x, kMaxCoordinate) || !finiteWithin(v[i].y, kMaxCoordinate)) return;
+        if (!finiteWithin(v[i].x, kMaxCoordinate) || !finiteWithin(v[i].y, kMaxCoordinate)) return false;
     }
     double det = (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
-    if (!(det > 0)) return;  // counter-clockwise or degenerate
+    if (!(det > 0)) return false;  // counter-clockwise or degenerate
 
     double minY = std::min({v[0].y, v[1].y, v[2].y}), maxY = std::max({v[0].y, v[1].y, v[2].y});
-    int yStart = std::max(0, int(std::ceil(minY)));
-    int yEnd = std::min(target.height - 1, int(std::floor(maxY)));
-    if (yStart > yEnd || target.width <= 0) return;
+    job->yStart = std::max(0, int(std::ceil(minY)));
+    job->yEnd = std::min(target.height - 1, int(std::floor(maxY)));
+    if (job->yStart > job->yEnd || target.width <= 0) return false;
 
-    Setup S;
+    Setup& S = job->S;
+    S = Setup{};
     S.target = &target;
     S.tex = &tex;
     S.st = &st;
@@ -488,7 +513,7 @@ void drawTriangle(const PixelTarget& target, const PixelSource& tex, const DrawS
         for (int i = 0; i < 3; ++i) {
             us[i] = double(sv[i].u) * tex.width;
             vs[i] = double(sv[i].v) * tex.height;
-            if (!finiteWithin(us[i], kMaxTexCoordinate) || !finiteWithin(vs[i], kMaxTexCoordinate)) return;
+            if (!finiteWithin(us[i], kMaxTexCoordinate) || !finiteWithin(vs[i], kMaxTexCoordinate)) return false;
         }
         S.pu = makePlane(v, det, us[0], us[1], us[2]);
         S.pv = makePlane(v, det, vs[0], vs[1], vs[2]);
@@ -503,52 +528,83 @@ void drawTriangle(const PixelTarget& target, const PixelSource& tex, const DrawS
     S.orMask = target.opaqueAlpha ? kAlpha : 0;
     S.texOr = tex.opaqueAlpha ? kAlpha : 0;
 
-    enum class Loop { Reference, Affine, Aligned } loop = Loop::Reference;
-    Simd simd{};
-    int texBase = 0;
+    job->loop = Loop::Reference;
+    job->texBase = 0;
     if (st.fastPaths && S.constDiffuse) {
         S.red = reduceStage(st, S.diffuse, !tex.bits || tex.opaqueAlpha);
         if (S.red.linear) {
-            loop = Loop::Affine;
+            job->loop = Loop::Affine;
             // A source alpha that is always 0 leaves the target as it is.
-            if (S.kind == BlendKind::AlphaBlend && channel(S.red.k, 3) == 0) return;
+            if (S.kind == BlendKind::AlphaBlend && channel(S.red.k, 3) == 0) return false;
             double scaled = std::ldexp(S.pu.c, 20);
             bool exactBase = std::fabs(S.pu.c) < kMaxTexCoordinate && scaled == std::floor(scaled);
             if (tex.bits && S.kind != BlendKind::Generic && S.pu.a == 1.0 && S.pu.b == 0.0 && S.pv.a == 0.0 &&
                 exactBase) {
-                loop = Loop::Aligned;
-                simd = makeSimd(S.red, S.orMask);
-                texBase = int(std::floor(S.pu.c));
+                job->loop = Loop::Aligned;
+                job->simd = makeSimd(S.red, S.orMask);
+                job->texBase = int(std::floor(S.pu.c));
             }
         }
     }
+    job->e[0] = makeEdge(v[0], v[1]);
+    job->e[1] = makeEdge(v[1], v[2]);
+    job->e[2] = makeEdge(v[2], v[0]);
+    return true;
+}
 
-    Edge e[3] = {makeEdge(v[0], v[1]), makeEdge(v[1], v[2]), makeEdge(v[2], v[0])};
-    for (int y = yStart; y <= yEnd; ++y) {
-        int xs = 0, xe = target.width;
-        for (Edge& edge : e) {
-            edge.setRow(double(y));
-            if (edge.dy == 0) {
-                if (!edge.inside(0)) xe = 0;
-            } else if (edge.neg) {
-                xs = std::max(xs, firstInside(edge, 0, target.width));
-            } else {
-                xe = std::min(xe, firstOutside(edge, 0, target.width));
-            }
-        }
-        if (xs >= xe) continue;
-        drawn->add(xs, y, xe, y + 1);
-        uint32_t* row = target.bits + size_t(y) * target.width;
-        switch (loop) {
-        case Loop::Reference: referenceSpan(S, row, y, xs, xe); break;
-        case Loop::Aligned: alignedSpan(S, simd, texBase, row, y, xs, xe); break;
-        case Loop::Affine:
-            if (S.kind == BlendKind::Replace) affineSpan<BlendKind::Replace>(S, row, y, xs, xe);
-            else if (S.kind == BlendKind::AlphaBlend) affineSpan<BlendKind::AlphaBlend>(S, row, y, xs, xe);
-            else affineSpan<BlendKind::Generic>(S, row, y, xs, xe);
-            break;
+void drawRow(Job& job, int y, Bounds* drawn) {
+    const PixelTarget& target = *job.S.target;
+    int xs = 0, xe = target.width;
+    for (Edge& edge : job.e) {
+        edge.setRow(double(y));
+        if (edge.dy == 0) {
+            if (!edge.inside(0)) xe = 0;
+        } else if (edge.neg) {
+            xs = std::max(xs, firstInside(edge, 0, target.width));
+        } else {
+            xe = std::min(xe, firstOutside(edge, 0, target.width));
         }
     }
+    if (xs >= xe) return;
+    drawn->add(xs, y, xe, y + 1);
+    uint32_t* row = target.bits + size_t(y) * target.width;
+    const Setup& S = job.S;
+    switch (job.loop) {
+    case Loop::Reference: referenceSpan(S, row, y, xs, xe); break;
+    case Loop::Aligned: alignedSpan(S, job.simd, job.texBase, row, y, xs, xe); break;
+    case Loop::Affine:
+        if (S.kind == BlendKind::Replace) affineSpan<BlendKind::Replace>(S, row, y, xs, xe);
+        else if (S.kind == BlendKind::AlphaBlend) affineSpan<BlendKind::AlphaBlend>(S, row, y, xs, xe);
+        else affineSpan<BlendKind::Generic>(S, row, y, xs, xe);
+        break;
+    }
+}
+
+}  // namespace
+
+void drawTriangles(const PixelTarget& target, const PixelSource& tex, const DrawStates& st, const ScreenVertex* v,
+                   size_t count, Bounds* drawn) {
+    // A few triangles at a time, row by row: the two halves of a quad then read each
+    // layer row in one sweep. Every pixel still sees the triangles in their order.
+    constexpr size_t kBatch = 8;
+    for (size_t first = 0; first < count; first += kBatch) {
+        Job jobs[kBatch];
+        int n = 0, y0 = target.height, y1 = -1;
+        for (size_t i = first; i < std::min(count, first + kBatch); ++i) {
+            if (!prepare(target, tex, st, v + 3 * i, &jobs[n])) continue;
+            y0 = std::min(y0, jobs[n].yStart);
+            y1 = std::max(y1, jobs[n].yEnd);
+            ++n;
+        }
+        for (int y = y0; y <= y1; ++y)
+            for (int k = 0; k < n; ++k)
+                if (y >= jobs[k].yStart && y <= jobs[k].yEnd) drawRow(jobs[k], y, drawn);
+    }
+}
+
+void drawTriangle(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
+                  const ScreenVertex* sv, Bounds* drawn) {
+    drawTriangles(target, tex, st, sv, 1, drawn);
 }
 
 }  // namespace gx::gfx

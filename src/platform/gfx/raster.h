@@ -2,6 +2,7 @@
 // colour and alpha operations, and blending.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/gfx/gfx.h"
@@ -44,5 +45,8 @@ uint32_t blendPixel(uint32_t src, uint32_t dst, const DrawStates& st, bool opaqu
 // default cull mode does). Adds the pixels touched to *drawn.
 void drawTriangle(const PixelTarget& target, const PixelSource& texture, const DrawStates& st,
                   const ScreenVertex* v, Bounds* drawn);
+// A triangle list of count triangles (3 * count vertices), drawn in order.
+void drawTriangles(const PixelTarget& target, const PixelSource& texture, const DrawStates& st,
+                   const ScreenVertex* v, size_t count, Bounds* drawn);
 
 }  // namespace gx::gfx
