@@ -23,6 +23,10 @@
 #include "render/sprites.h"
 #include "ui/config_dialog.h"
 #include "universe/world.h"
+#include "ui/error_report.h"
+#include "render/collision_surfaces.h"
+#include "universe/picture_to_particles.h"
+#include "universe/motion.h"
 
 #ifndef GLIMMERAX_VERSION
 #define GLIMMERAX_VERSION "0.0.0"
@@ -250,6 +254,23 @@ void releaseRun() {
     releasePhases();
     closeRunObservers();
     frameworkCleanup();
+}
+
+void resetAllModulesForTests() {
+    frameworkResetForTests();
+    resetPhasesForTests();
+    resetCallbacksForTests();
+    resetMotion();
+    resetPictureToParticles();
+    resetBodyModule();
+    resetWorldModule();
+    resetCollisionSurfaces();
+    resetRenderResources();
+    resetErrorReport();
+    resetPictureSource();
+    resetSettings();
+    RunMode = 0;
+    CreatingDevice = false;
 }
 
 int runEntry(int argc, char** argv) {

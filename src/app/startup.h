@@ -33,6 +33,10 @@ bool startRun();
 // Releases everything start-up made, in a fixed order.
 void releaseRun();
 
+// Returns every module to its state before the first run, so a test can run the saver
+// twice in one process.
+void resetAllModulesForTests();
+
 // The whole program; returns the process exit code.
 int runEntry(int argc, char** argv);
 

@@ -305,9 +305,23 @@ void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const
                      bool skipByTexelAlpha) {
     int i = 0;
     if (skipByTexelAlpha) {
+        constexpr int kAhead = 512;  // texels: about a memory latency of scanning
         for (; i + 16 <= n; i += 16) {
-            // Far enough ahead to keep several lines of the layer on their way.
+            // Keep the layer streaming in, and ask early for the target lines that the
+            // layer ahead will write, so the stores do not wait for them.
             _mm_prefetch(reinterpret_cast<const char*>(t + i + 2048), _MM_HINT_T0);
+            if (i + kAhead + 16 <= n) {
+                const uint32_t* ahead = t + i + kAhead;
+                __m128i av = _mm_or_si128(
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 4))),
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 8)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 12))));
+                bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(av, s.alpha), s.zero)) == 0xFFFF;
+                // Without a branch: an empty group asks again for the layer line just read.
+                const void* want = empty ? static_cast<const void*>(t + i) : static_cast<const void*>(d + i + kAhead);
+                __builtin_prefetch(want, 1, 3);
+            }
             __m128i tv[4];
             for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
             __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);

@@ -136,12 +136,6 @@ TEST(GfxCoverage, AdjacentQuadsAndTriangleFansShareEdgesExactlyOnce) {
         }
 }
 
-// Which side of the line a -> b (clockwise triangle) a point lies, exactly enough for
-// points not within 1e-6 of the line.
-double side(double ax, double ay, double bx, double by, double px, double py) {
-    return (bx - ax) * (py - ay) - (by - ay) * (px - ax);
-}
-
 TEST(GfxCoverage, TurnedQuadCoversItsInteriorOnceAndSamplesByThePointRule) {
     for (bool fast : {true, false}) {
         DeviceOptions o;
@@ -183,7 +177,6 @@ TEST(GfxCoverage, TurnedQuadCoversItsInteriorOnceAndSamplesByThePointRule) {
             }
         // The square's area is 2 * half^2 pixels.
         EXPECT_NEAR(drawnCount, 2.0 * half * half, 4 * half);
-        (void)side;
     }
 }
 

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <vector>
+
+#include "pictures/picture_list.h"
+#include "render/resources.h"
+#include "scenario/scenario.h"
+#include "universe/world.h"
+
+namespace gx {
+namespace {
+
+using gxtest::Saver;
+using gxtest::SaverOptions;
+
+float windUpAlphaAt(float t) {
+    windUpState.elapsed = t;
+    windUpState.update(0.001f);
+    void* data = nullptr;
+    EXPECT_EQ(screenQuad.vertexBuffer->lock(0, 168, &data, 0), gfx::kOk);
+    uint32_t colour = static_cast<ScreenVertex*>(data)[0].colour;
+    screenQuad.vertexBuffer->unlock();
+    return float(colour >> 24);
+}
+
+TEST(Phases, WholeCycleComesBackToTheNextPicture) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.duration = 2;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    std::string first = currentPicture()->path;
+    EXPECT_EQ(currentState, &windUpState);
+    ASSERT_TRUE(s.runUntil(&simulationState));
+    EXPECT_NEAR(windUpState.elapsed, 6.5f, 0.05f);
+    EXPECT_EQ(MinimumFrameTime, 1.0 / 15.0);
+    EXPECT_GT(particleCount, 0u);
+    ASSERT_TRUE(s.runUntil(&windDownState));
+    EXPECT_EQ(MinimumFrameTime, 1.0 / 30.0);
+    ASSERT_TRUE(s.runUntil(&windUpState));
+    EXPECT_NE(currentPicture()->path, first);
+    // Every body was dissolved and the wind-down took a little over 8 s.
+    EXPECT_GT(windDownState.elapsed, 8.0f);
+    EXPECT_LT(windDownState.elapsed, 8.1f);
+    EXPECT_EQ(getCallbackFrameRender() != nullptr, true);
+}
+
+TEST(Phases, SimulationLastsDurationOfGameTime) {
+    for (int speed : {5, 10}) {
+        SaverOptions o;
+        o.width = 160;
+        o.height = 120;
+        o.duration = 130;
+        o.gameSpeed = speed;
+        Saver s(o);
+        ASSERT_TRUE(s.started) << s.boxes;
+        ASSERT_TRUE(s.runUntil(&simulationState));
+        double start = getGlobalTimer()->absoluteTime();
+        ASSERT_TRUE(s.runUntil(&windDownState, 10000));
+        double lasted = getGlobalTimer()->absoluteTime() - start;
+        EXPECT_NEAR(lasted, 130.0 * 10 / speed, 0.2) << "GameSpeed " << speed;
+    }
+}
+
+TEST(Phases, TargetRectanglesForLandscapeAndPortrait) {
+    struct Case {
+        uint32_t w, h;
+        float x1, y1, x2, y2;
+    } cases[] = {{400, 300, 640, 480, 960, 720}, {300, 400, 710, 480, 890, 720}};
+    for (const Case& c : cases) {
+        std::string dir = gxtest::makeTempDir("gxpic");
+        SaverOptions o;
+        o.width = 1600;
+        o.height = 1200;
+        o.imagePath = gxtest::writeTestPicture(dir, "p.bmp", c.w, c.h);
+        Saver s(o);
+        ASSERT_TRUE(s.started) << s.boxes;
+        s.frame();
+        EXPECT_FLOAT_EQ(windUpState.StartX2, c.x1);
+        EXPECT_FLOAT_EQ(windUpState.StartY2, c.y1);
+        EXPECT_FLOAT_EQ(windUpState.EndX2, c.x2);
+        EXPECT_FLOAT_EQ(windUpState.EndY2, c.y2);
+        // The start rectangle is the picture at its own size, centred.
+        EXPECT_FLOAT_EQ(windUpState.StartX1, 800.0f - c.w / 2.0f);
+        EXPECT_FLOAT_EQ(windUpState.EndY1, 600.0f + c.h / 2.0f);
+        gxtest::removeTree(dir);
+    }
+}
+
+TEST(Phases, WindUpFadesInOverThreeQuartersOfASecond) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    EXPECT_EQ(windUpAlphaAt(0.0f), 0.0f);
+    EXPECT_EQ(windUpAlphaAt(0.375f), 127.0f);
+    EXPECT_EQ(windUpAlphaAt(0.75f), 255.0f);
+    EXPECT_EQ(windUpAlphaAt(2.0f), 255.0f);
+}
+
+TEST(Phases, KeysAndClicksSkipToTheNextPicture) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    for (int i = 0; i < 40; ++i) s.frame();
+    std::string first = currentPicture()->path;
+    s.press(VK_SPACE);
+    EXPECT_EQ(currentState, &windUpState);
+    EXPECT_EQ(windUpState.elapsed, 0.0f);
+    std::string second = currentPicture()->path;
+    EXPECT_NE(second, first);
+    // The new picture's quad replaced the old one before the start rectangle was read.
+    EXPECT_FLOAT_EQ(windUpState.StartX1, 160.0f - loadedPictureWidth() / 2.0f);
+    // A click with every button and Ctrl held carries 27, and still only skips.
+    s.click(1, 0x1 | 0x2 | 0x10 | 0x8 | 0x4);
+    EXPECT_FALSE(RenderSuppressed);
+    EXPECT_NE(currentPicture()->path, second);
+    // System-key releases (Alt, F10) do not skip.
+    std::string now = currentPicture()->path;
+    InputEvent alt;
+    alt.kind = InputEvent::Key;
+    alt.vk = VK_MENU;
+    alt.system = true;
+    alt.alt = true;
+    alt.down = false;
+    dispatchForTests(alt);
+    EXPECT_EQ(currentPicture()->path, now);
+    // Escape ends the saver with 0.
+    s.press(VK_ESCAPE);
+    EXPECT_TRUE(RenderSuppressed);
+    EXPECT_EQ(getExitCode(), 0);
+}
+
+TEST(Phases, PauseHoldsEachPhaseWithoutSkipping) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.duration = 2;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    const State* phases[] = {&windUpState, &simulationState, &windDownState};
+    for (const State* phase : phases) {
+        ASSERT_TRUE(s.runUntil(phase));
+        for (int i = 0; i < 5; ++i) s.frame();
+        std::string picture = currentPicture()->path;
+        // The release alone toggles the phases' pause.
+        s.key(VK_PAUSE, false);
+        EXPECT_TRUE(PauseFlag);
+        float before = phase == &windUpState     ? windUpState.elapsed
+                       : phase == &windDownState ? windDownState.elapsed
+                                                 : simulationState.elapsed;
+        for (int i = 0; i < 20; ++i) s.frame();
+        float after = phase == &windUpState     ? windUpState.elapsed
+                      : phase == &windDownState ? windDownState.elapsed
+                                                : simulationState.elapsed;
+        EXPECT_EQ(before, after) << phase->name();
+        EXPECT_EQ(currentState, phase);
+        EXPECT_EQ(currentPicture()->path, picture) << "Pause skipped the picture";
+        s.key(VK_PAUSE, false);
+        EXPECT_FALSE(PauseFlag);
+        s.frame();
+        float resumed = phase == &windUpState     ? windUpState.elapsed
+                        : phase == &windDownState ? windDownState.elapsed
+                                                  : simulationState.elapsed;
+        EXPECT_GT(resumed, after) << phase->name();
+    }
+}
+
+TEST(Phases, SpeedKeysAtTheLimitsStillSave) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.gameSpeed = 10;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    std::string ini = s.home + "/Glimmerax.ini";
+    struct stat before{}, after{};
+    ASSERT_EQ(stat(ini.c_str(), &before), 0);
+    s.press(VK_ADD);
+    EXPECT_EQ(settings.GameSpeed, 10);
+    ASSERT_EQ(stat(ini.c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino) << "the file was not written again";
+    for (int i = 0; i < 12; ++i) s.press(VK_OEM_MINUS);
+    EXPECT_EQ(settings.GameSpeed, 1);
+    EXPECT_FLOAT_EQ(speedFactor, 0.1f);
+    EXPECT_NE(gxtest::readFile(ini).find("GameSpeed = 1\r\n"), std::string::npos);
+}
+
+TEST(Phases, ResizeDuringTheSimulationRecentresEverything) {
+    SaverOptions o;
+    o.width = 640;
+    o.height = 480;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    ASSERT_TRUE(s.runUntil(&simulationState));
+    for (int i = 0; i < 10; ++i) s.frame();
+    ASSERT_GT(particleCount, 0u);
+    std::vector<float> xs, ys;
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        xs.push_back(particles[i].x);
+        ys.push_back(particles[i].y);
+    }
+    float left = windUpState.StartX2, top = windUpState.StartY2;
+    InputEvent e;
+    e.kind = InputEvent::Resize;
+    e.width = 800;
+    e.height = 600;
+    dispatchForTests(e);
+    EXPECT_EQ(getD3D9BackBufferSurfaceDesc()->width, 800u);
+    EXPECT_EQ(worldWidth, 800);
+    EXPECT_FLOAT_EQ(windUpState.StartX2, left + 80.0f);
+    EXPECT_FLOAT_EQ(windUpState.StartY2, top + 60.0f);
+    int moved = 0;
+    for (uint32_t i = 0; i < particleCount; ++i)
+        if (particles[i].x == xs[i] + 80.0f && particles[i].y == ys[i] + 60.0f) ++moved;
+    EXPECT_GT(moved, int(particleCount) / 2);
+    for (int i = 0; i < 30; ++i) s.frame();
+    EXPECT_FALSE(RenderSuppressed) << s.boxes;
+    EXPECT_EQ(currentState, &simulationState);
+    // The settings remember the new full-screen size.
+    EXPECT_EQ(settings.ScreenWidth, 802);
+}
+
+TEST(Phases, PictureFormsAgainPixelForPixel) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.duration = 3;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    ASSERT_TRUE(s.runUntil(&simulationState));
+    // The captured screen, as the particles were made from it.
+    gfx::SurfaceDesc d;
+    ScreenCaptureSurface->getDesc(&d);
+    gfx::LockedRect lr;
+    ASSERT_EQ(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+    std::vector<uint32_t> capture(size_t(d.width) * d.height);
+    for (uint32_t y = 0; y < d.height; ++y)
+        std::memcpy(&capture[size_t(y) * d.width], static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch,
+                    d.width * 4);
+    ScreenCaptureSurface->unlockRect();
+    ASSERT_TRUE(s.runUntil(&windDownState));
+    while (windDownState.elapsed < 6.0f) s.frame();
+    const std::vector<uint32_t>& shown = getD3D9Device()->frontBuffer();
+    ASSERT_EQ(shown.size(), capture.size());
+    std::vector<uint8_t> home(capture.size(), 0);
+    for (uint32_t i = 0; i < particleCount; ++i)
+        home[size_t(particles[i].originY) * d.width + size_t(particles[i].originX)] = 1;
+    size_t wrong = 0;
+    for (size_t i = 0; i < capture.size(); ++i) {
+        uint32_t expected = home[i] ? capture[i] & 0xFFFFFF : 0;
+        if ((shown[i] & 0xFFFFFF) != expected) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u) << "of " << capture.size() << " pixels, " << particleCount << " particles";
+}
+
+}  // namespace
+}  // namespace gx
