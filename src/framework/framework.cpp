@@ -308,7 +308,7 @@ void dispatch(const InputEvent& e) {
             if (s.backend->hostedWindow()) return;
             // The framework's own hot keys.
             if (e.vk == VK_ESCAPE) {
-                s.quitRequested = true;
+                shutdown(0);
             } else if (e.vk == VK_PAUSE) {
                 s.pausedTime = !s.pausedTime;
                 s.pausedRendering = s.pausedTime;
@@ -591,7 +591,18 @@ void frameworkResetForTests() {
 
 void setBackendForTests(std::unique_ptr<Backend> backend) { fw().backend = std::move(backend); }
 
-void runFrameStepForTests() { frameStep(); }
+void runFrameStepForTests() {
+    // One turn of the main loop: pending input first, then the frame.
+    AppFramework& s = fw();
+    if (s.quitRequested || !s.backend) return;
+    std::vector<InputEvent> events;
+    s.backend->pollEvents(events);
+    for (const InputEvent& e : events) {
+        dispatch(e);
+        if (s.quitRequested) return;
+    }
+    frameStep();
+}
 
 void dispatchForTests(const InputEvent& e) { dispatch(e); }
 

@@ -27,6 +27,7 @@ struct SaverOptions {
     int duration = 130;
     int gameSpeed = 10;
     std::string imagePath;  // empty: the bundled samples
+    std::string script;     // headless input, as --script takes it
 };
 
 // A picture of w x h bright, varied colours, written as a BMP.
@@ -71,6 +72,7 @@ public:
         gx::runOptions().headless = true;
         gx::runOptions().headlessWidth = o.width;
         gx::runOptions().headlessHeight = o.height;
+        gx::runOptions().script = o.script;
         if (chdir(home.c_str()) != 0) return;
         gx::RunMode = 2;
         gx::loadSettings();
