@@ -115,7 +115,10 @@ std::string samplesFolder() {
     std::string prog = programFolder();
     // Installed: <prefix>/bin/glimmerax with <prefix>/share/glimmerax/samples.
     std::string installed = prog + "../share/glimmerax/samples";
-    if (isDir(installed)) return installed;
+    if (isDir(installed)) {
+        char real[PATH_MAX];
+        return realpath(installed.c_str(), real) ? std::string(real) : installed;
+    }
     // A portable copy keeps its samples beside it.
     if (isDir(prog + "samples")) return prog + "samples";
 #ifdef GLIMMERAX_INSTALL_DATADIR
