@@ -2,6 +2,7 @@
 // runProgressDisplay; the generating thread only sets atomics and wakes us.
 #include "ui/progress_window.h"
 
+#include <unistd.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -143,6 +144,12 @@ void onInterrupt(int) {
 }
 
 void drawBar(int percent) {
+  // A log file or a pipe gets a line per tenth instead of a hundred redraws.
+  static const bool terminal = isatty(STDERR_FILENO) != 0;
+  if (!terminal) {
+    if (percent % 10 == 0) std::fprintf(stderr, "%s%d%%\n", kProgressGenerating, percent);
+    return;
+  }
   constexpr int kWidth = 40;
   const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
   std::string bar(size_t(filled), '#');
