@@ -110,3 +110,20 @@ TEST(EntryX11, FullScreenWindowAndEscape) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FirstRun, MakesTheDataFileWithProgressThenLoadsIt) {
+    std::string home = gxtest::makeTempDir("gxfirst");
+    std::vector<std::string> args = {gxtest::binary(), "/s", "--headless", "--size", "160x120", "--seconds", "1"};
+    gxtest::Result first = gxtest::run(args, {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home, 120);
+    ASSERT_EQ(first.code, 0) << first.err;
+    EXPECT_NE(first.err.find("Generating data file: 100%"), std::string::npos) << first.err;
+    EXPECT_EQ(gxtest::readFile(home + "/Glimmerax.dat").size(), 23046616u);
+    gxtest::Result second = gxtest::run(args, {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home, 120);
+    ASSERT_EQ(second.code, 0) << second.err;
+    EXPECT_EQ(second.err.find("Generating"), std::string::npos) << second.err;
+    gxtest::removeTree(home);
+}
+
+}  // namespace
