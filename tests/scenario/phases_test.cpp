@@ -19,6 +19,20 @@ namespace {
 using gxtest::Saver;
 using gxtest::SaverOptions;
 
+SaverOptions small(int duration = 130) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.duration = duration;
+    return o;
+}
+
+float phaseElapsed(const State* phase) {
+    if (phase == &windUpState) return windUpState.elapsed;
+    if (phase == &windDownState) return windDownState.elapsed;
+    return simulationState.elapsed;
+}
+
 float windUpAlphaAt(float t) {
     windUpState.elapsed = t;
     windUpState.update(0.001f);
@@ -30,11 +44,7 @@ float windUpAlphaAt(float t) {
 }
 
 TEST(Phases, WholeCycleComesBackToTheNextPicture) {
-    SaverOptions o;
-    o.width = 320;
-    o.height = 240;
-    o.duration = 2;
-    Saver s(o);
+    Saver s(small(2));
     ASSERT_TRUE(s.started) << s.boxes;
     std::string first = currentPicture()->path;
     EXPECT_EQ(currentState, &windUpState);
@@ -95,10 +105,7 @@ TEST(Phases, TargetRectanglesForLandscapeAndPortrait) {
 }
 
 TEST(Phases, WindUpFadesInOverThreeQuartersOfASecond) {
-    SaverOptions o;
-    o.width = 320;
-    o.height = 240;
-    Saver s(o);
+    Saver s(small());
     ASSERT_TRUE(s.started) << s.boxes;
     EXPECT_EQ(windUpAlphaAt(0.0f), 0.0f);
     EXPECT_EQ(windUpAlphaAt(0.375f), 127.0f);
@@ -107,10 +114,7 @@ TEST(Phases, WindUpFadesInOverThreeQuartersOfASecond) {
 }
 
 TEST(Phases, KeysAndClicksSkipToTheNextPicture) {
-    SaverOptions o;
-    o.width = 320;
-    o.height = 240;
-    Saver s(o);
+    Saver s(small());
     ASSERT_TRUE(s.started) << s.boxes;
     for (int i = 0; i < 40; ++i) s.frame();
     std::string first = currentPicture()->path;
@@ -142,11 +146,7 @@ TEST(Phases, KeysAndClicksSkipToTheNextPicture) {
 }
 
 TEST(Phases, PauseHoldsEachPhaseWithoutSkipping) {
-    SaverOptions o;
-    o.width = 320;
-    o.height = 240;
-    o.duration = 2;
-    Saver s(o);
+    Saver s(small(2));
     ASSERT_TRUE(s.started) << s.boxes;
     const State* phases[] = {&windUpState, &simulationState, &windDownState};
     for (const State* phase : phases) {
@@ -156,22 +156,16 @@ TEST(Phases, PauseHoldsEachPhaseWithoutSkipping) {
         // The release alone toggles the phases' pause.
         s.key(VK_PAUSE, false);
         EXPECT_TRUE(PauseFlag);
-        float before = phase == &windUpState     ? windUpState.elapsed
-                       : phase == &windDownState ? windDownState.elapsed
-                                                 : simulationState.elapsed;
+        float before = phaseElapsed(phase);
         for (int i = 0; i < 20; ++i) s.frame();
-        float after = phase == &windUpState     ? windUpState.elapsed
-                      : phase == &windDownState ? windDownState.elapsed
-                                                : simulationState.elapsed;
+        float after = phaseElapsed(phase);
         EXPECT_EQ(before, after) << phase->name();
         EXPECT_EQ(currentState, phase);
         EXPECT_EQ(currentPicture()->path, picture) << "Pause skipped the picture";
         s.key(VK_PAUSE, false);
         EXPECT_FALSE(PauseFlag);
         s.frame();
-        float resumed = phase == &windUpState     ? windUpState.elapsed
-                        : phase == &windDownState ? windDownState.elapsed
-                                                  : simulationState.elapsed;
+        float resumed = phaseElapsed(phase);
         EXPECT_GT(resumed, after) << phase->name();
     }
 }
@@ -236,11 +230,7 @@ TEST(Phases, ResizeDuringTheSimulationRecentresEverything) {
 }
 
 TEST(Phases, PictureFormsAgainPixelForPixel) {
-    SaverOptions o;
-    o.width = 320;
-    o.height = 240;
-    o.duration = 3;
-    Saver s(o);
+    Saver s(small(3));
     ASSERT_TRUE(s.started) << s.boxes;
     ASSERT_TRUE(s.runUntil(&simulationState));
     // The captured screen, as the particles were made from it.
