@@ -16,6 +16,7 @@
 #include "render/sprites.h"
 #include "ui/error_report.h"
 #include "universe/motion.h"
+#include "universe/picture_to_particles.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -173,6 +174,11 @@ void WindUpState::update(float dt) {
     if (T > 6.5f) {
         switchState(&simulationState);
         if (RenderSuppressed) return;
+        // The cracks are cut inside the picture as it now stands.
+        pictureLeft = StartX2;
+        pictureTop = StartY2;
+        pictureRight = EndX2;
+        pictureBottom = EndY2;
         if (gfx::succeeded(capturePicture())) {
             setCallbackFrameRender(renderFrame);
             onPopulationCreated();

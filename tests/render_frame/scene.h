@@ -128,8 +128,8 @@ public:
         return device != nullptr;
     }
 
-    // Draws the picture into a rectangle fitting `fill` of the screen, centred, as the
-    // wind-up leaves it, and turns the screen into particles.
+    // Draws the picture centred into a rectangle fitting `fill` of the screen (0: the
+    // wind-up's own target rectangle) and turns the screen into particles.
     bool capture(const Picture& pic, float fill = 0.6f) {
         if (gfx::failed(device->createTexture(pic.width, pic.height, 1, 0, gfx::Format::A8R8G8B8,
                                               gfx::Pool::Managed, &texture)))
@@ -147,8 +147,18 @@ public:
 
         const gfx::SurfaceDesc* bb = getD3D9BackBufferSurfaceDesc();
         const float sw = float(bb->width), sh = float(bb->height);
-        const float scale = std::min(fill * sw / float(pw), fill * sh / float(ph));
-        const float w = float(pw) * scale, h = float(ph) * scale;
+        float w, h;
+        if (fill > 0.0f) {
+            const float scale = std::min(fill * sw / float(pw), fill * sh / float(ph));
+            w = float(pw) * scale;
+            h = float(ph) * scale;
+        } else if (ph < pw) {  // the wind-up's own target rectangle
+            w = 0.2f * sw;
+            h = w * (float(ph) / float(pw));
+        } else {
+            h = 0.2f * sw * 0.75f;
+            w = h * (float(pw) / float(ph));
+        }
         pictureLeft = float(int(0.5f * (sw - w)));
         pictureTop = float(int(0.5f * (sh - h)));
         pictureRight = pictureLeft + float(int(w));

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include "render/frame.h"
+#include "render/render_fixture.h"
+#include "universe/collisions.h"
+#include "universe/motion.h"
+
+namespace gx::testing {
+namespace {
+
+class FrameTest : public RenderTest {
+protected:
+    void SetUp() override {
+        RenderTest::SetUp();
+        // Without the framework the world takes its height from here.
+        ASSERT_TRUE(initWorldSized(screenLayout.rowPitchBytes / 4, int32_t(screenH)));
+        ASSERT_EQ(screenQuad.createForPicture(screenW, screenH), gfx::kOk);
+    }
+    void TearDown() override {
+        resetMotion();
+        RenderTest::TearDown();
+    }
+
+    Particle* put(uint32_t i, float x, float y) {
+        Particle* p = &particles[i];
+        p->x = x;
+        p->y = y;
+        refileInGrid(p);
+        return p;
+    }
+
+    // Texel (x, y) of the particle image.
+    uint32_t imageTexel(int x, int y) {
+        gfx::LockedRect lr;
+        EXPECT_EQ(ParticleImageTexture->lockRect(0, &lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        const uint32_t v = static_cast<uint32_t*>(lr.bits)[size_t(y) * size_t(lr.pitch / 4) + x];
+        ParticleImageTexture->unlockRect(0);
+        return v;
+    }
+
+    // Every pixel of the read-back, low 24 bits.
+    std::vector<uint32_t> readback() {
+        gfx::LockedRect lr;
+        std::vector<uint32_t> out;
+        EXPECT_EQ(CollisionReadback->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        for (int y = 0; y < collisionHeight; ++y)
+            for (int x = 0; x < collisionWidth; ++x)
+                out.push_back(static_cast<uint32_t*>(lr.bits)[size_t(y) * (lr.pitch / 4) + x] &
+                              0xFFFFFFu);
+        CollisionReadback->unlockRect();
+        return out;
+    }
+
+    void render() { renderFrame(device.get(), 0.0, 0.0f, nullptr); }
+};
+
+class LargeScreen : public FrameTest {
+protected:
+    LargeScreen() {
+        screenW = 1600;
+        screenH = 1200;
+    }
+};
+
+TEST_F(LargeScreen, ScaleFactorsMapTheScreenCentreToPixel64) {
+    EXPECT_EQ(collisionWidth, 128);
+    EXPECT_EQ(collisionHeight, 128);
+    EXPECT_FLOAT_EQ(collisionScaleX, 0.08f);
+    EXPECT_NEAR(collisionScaleY, 0.10667f, 1e-5f);
+    EXPECT_EQ(spriteLayerWidth, 1600);
+    EXPECT_EQ(spriteLayerHeight, 1200);
+
+    gfx::LockedRect lr;
+    ASSERT_EQ(CollisionReadback->lockRect(&lr, nullptr, 0), gfx::kOk);
+    uint32_t* px = static_cast<uint32_t*>(lr.bits);
+    const int stride = lr.pitch / 4;
+    px[64 * stride + 64] = 0xFF123456u;
+    px[127 * stride + 127] = 0xFF654321u;
+    CollisionReadback->unlockRect();
+
+    ASSERT_TRUE(lockCollisionReadback());
+    EXPECT_EQ(collisionSample(800.0f, 600.0f), 0xFF123456u);
+    // A position just inside the far edge stays inside the buffer.
+    EXPECT_EQ(collisionSample(1599.9999f, 1198.9999f), 0xFF654321u);
+    EXPECT_EQ(collisionSample(std::nanf(""), 600.0f), px[64 * stride] | 0u);
+    unlockCollisionReadback();
+    EXPECT_EQ(collisionView.bits, nullptr);
+    EXPECT_EQ(collisionSample(800.0f, 600.0f), 0u) << "outside a pass nothing is read";
+}
+
+TEST_F(FrameTest, NoSpritesLeaveTheReadBackBlackAndParticlesShow) {
+    makeParticles(3);
+    put(0, 10.5f, 10.5f);
+    put(1, 150.5f, 100.5f);
+    render();
+    for (uint32_t v : readback()) ASSERT_EQ(v, 0u);
+    EXPECT_FALSE(readbackPaused);
+    EXPECT_EQ(imageTexel(10, 10), particles[0].colour);
+    EXPECT_EQ(imageTexel(150, 100), particles[1].colour);
+    EXPECT_EQ(imageTexel(11, 10), 0u);
+    EXPECT_TRUE(boxes.empty());
+    // On screen the particle shows over black.
+    gfx::SurfacePtr bb;
+    ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
+    gfx::SurfacePtr copy;
+    ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
+                                                  gfx::Pool::SystemMem, &copy),
+              gfx::kOk);
+    ASSERT_EQ(device->getRenderTargetData(bb, copy), gfx::kOk);
+    gfx::LockedRect lr;
+    ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+    const uint32_t* px = static_cast<uint32_t*>(lr.bits);
+    EXPECT_EQ(px[10 * (lr.pitch / 4) + 10] & 0xFFFFFFu, particles[0].colour & 0xFFFFFFu);
+    EXPECT_EQ(px[20 * (lr.pitch / 4) + 20] & 0xFFFFFFu, 0u);
+    copy->unlockRect();
+}
+
+TEST_F(FrameTest, SharedCellShowsTheLowerIndexAndCellMinusOneNever) {
+    makeParticles(3);
+    Particle* a = put(0, 40.5f, 30.5f);
+    Particle* b = put(1, 40.2f, 30.7f);
+    b->cell = a->cell;  // two particles claim one cell
+    Particle* c = put(2, 60.5f, 30.5f);
+    c->cell = -1;
+    sparseFlag = 0;
+    render();
+    EXPECT_EQ(imageTexel(40, 30), a->colour);
+    EXPECT_EQ(imageTexel(60, 30), 0u);
+    // Sparse: the loose list is walked from its last link back to its first.
+    sparseFlag = 1;
+    render();
+    EXPECT_EQ(imageTexel(40, 30), a->colour);
+    removeFromLooseList(a);
+    render();
+    EXPECT_EQ(imageTexel(40, 30), b->colour) << "only listed particles are drawn";
+}
+
+TEST_F(FrameTest, FailedReadBackHoldsThePhaseUntilOneSucceeds) {
+    device->injectFault(gfx::FaultOp::ReadBack, gfx::FaultResource::Any, 1);
+    render();
+    EXPECT_TRUE(readbackPaused);
+    EXPECT_TRUE(phasePaused(false));
+    EXPECT_TRUE(boxes.empty()) << "not an error";
+    render();
+    EXPECT_FALSE(readbackPaused);
+    EXPECT_FALSE(phasePaused(false));
+    EXPECT_TRUE(phasePaused(true)) << "the user's own pause survives a good read-back";
+}
+
+TEST_F(FrameTest, PassCountsFreeParticlesAndFreeMembersOnly) {
+    makeParticles(6);
+    put(0, 20.5f, 20.5f)->vx = 1.0f;
+    put(1, 30.5f, 20.5f)->vy = 1.0f;
+    put(2, 40.5f, 20.5f);
+    Particle* bound = put(3, 100.5f, 70.5f);
+    Particle* freeMember = put(4, 101.5f, 70.5f);
+    Body* b = makeBody(101.0f, 70.5f, 3.0f, 3, 2);
+    b->mass = 5.0e5f;
+    bound->holdOff = 0;
+    freeMember->holdOff = -1;
+    freeMember->vx = 3.0f;
+    put(5, 150.5f, 20.5f);
+    attractBodies();
+    particlePass();
+    EXPECT_EQ(processedCount, 5);
+    EXPECT_FLOAT_EQ(particles[0].x, 20.5f + 1.0f + particles[0].ax);
+    EXPECT_FLOAT_EQ(freeMember->x, 101.5f) << "a free member only gathers its pull";
+    EXPECT_LT(freeMember->ax, 0.0f);
+    EXPECT_EQ(bound->ax, 0.0f);
+    EXPECT_TRUE(boxes.empty());
+
+    // The next frame's attraction uses that count: 8000 / 5.
+    attractBodies();
+    EXPECT_EQ(bodyLimit, 1600);
+}
+
+TEST_F(FrameTest, ReadBackLockFailureReportsAndSkipsThePass) {
+    makeParticles(1);
+    put(0, 20.5f, 20.5f)->vx = 1.0f;
+    device->injectFault(gfx::FaultOp::Lock, gfx::FaultResource::Surface, 1);
+    particlePass();
+    EXPECT_FLOAT_EQ(particles[0].x, 20.5f);
+    EXPECT_NE(report().find("Internal error - Failed to process collision."), std::string::npos);
+}
+
+TEST_F(FrameTest, FreeMemberNeverSamplesTheReadBack) {
+    makeParticles(4);
+    Body* b = makeBody(100.0f, 75.0f, 10.0f, 0, 0);
+    BodySprite* s = nextSprite();
+    ASSERT_NE(s, nullptr);
+    spriteState.list.head = &s->listNode;
+    s->body = b;
+    b->group = s;
+    s->reach = b->radius;
+    s->settledRadius = 1;
+    ASSERT_TRUE(createSpriteTexture(s, false));
+    clearTexels(s);
+    setTexel(s, 29, 20, kSpriteMarker[0] | 0x777777u);  // world (109.5, 75.5)
+    ASSERT_TRUE(lockAllSprites());
+    // A read-back that shows a sprite everywhere.
+    static const uint32_t lit[1] = {0xFFFFFFFFu};
+    collisionView.bits = lit;
+    collisionView.width = collisionView.height = collisionView.stride = 1;
+
+    Particle* joiner = put(1, 108.5f, 75.5f);
+    joiner->vx = 1.0f;
+    moveParticle(joiner);
+    EXPECT_EQ(joiner->body, b) << "the sprite took it in";
+    EXPECT_FLOAT_EQ(joiner->x, 108.5f);
+
+    Particle* member = put(2, 108.5f, 75.5f);
+    member->vx = 1.0f;
+    member->holdOff = -1;
+    moveParticle(member);
+    EXPECT_EQ(member->body, nullptr);
+    EXPECT_FLOAT_EQ(member->x, 109.5f);
+    collisionView = CollisionView{};
+    unlockAllSprites();
+}
+
+TEST_F(FrameTest, CaptureTurnsThePictureIntoParticles) {
+    // A 40 x 30 picture: white with a dark column, drawn at (80, 60).
+    gfx::TexturePtr tex;
+    ASSERT_EQ(device->createTexture(40, 30, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed, &tex),
+              gfx::kOk);
+    gfx::LockedRect lr;
+    ASSERT_EQ(tex->lockRect(0, &lr, nullptr, 0), gfx::kOk);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x)
+            static_cast<uint32_t*>(lr.bits)[y * (lr.pitch / 4) + x] =
+                x == 5 ? 0xFF101010u : 0xFFFFFFFFu;
+    tex->unlockRect(0);
+    renderHooks().loadedPicture = [tex]() { return LoadedPicture{tex, 40, 30}; };
+    ASSERT_EQ(screenQuad.createForPicture(), gfx::kOk);
+    ASSERT_EQ(screenQuad.setRect(80, 60, 120, 90, 0xFFFFFFFFu), gfx::kOk);
+    ASSERT_EQ(capturePicture(), gfx::kOk);
+    EXPECT_EQ(particleCount, 39u * 30u);
+    EXPECT_EQ(particles[0].homeX, 80);
+    EXPECT_EQ(particles[0].homeY, 60);
+    EXPECT_FLOAT_EQ(particles[0].mass, 289.0f);
+    EXPECT_NE(bodyList(), nullptr);
+    // The device can draw again afterwards.
+    EXPECT_EQ(device->beginScene(), gfx::kOk);
+    device->endScene();
+}
+
+}  // namespace
+}  // namespace gx::testing
