@@ -93,3 +93,21 @@ TEST(Observe, TwoRunsOfTheSameSessionTraceTheSame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fixed scene's state hash, pinned: every build type (the Release suite and the
+// sanitizer suite both run this) and every optimisation must give the same numbers.
+TEST(Observe, PinnedTraceOfTheFirstSample) {
+    std::string home = gxtest::newHome();
+    gxtest::Result r = gxtest::run({gxtest::binary(), "/s", "--headless", "--size", "320x240", "--seconds", "16",
+                                    "--trace", home + "/trace.txt"},
+                                   {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home);
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto ls = lines(gxtest::readFile(home + "/trace.txt"));
+    ASSERT_FALSE(ls.empty());
+    EXPECT_EQ(ls.back(), "1 141 3c6a3f77afd94ea4");
+    gxtest::removeTree(home);
+}
+
+}  // namespace
