@@ -18,6 +18,7 @@
 #include "framework/framework.h"
 #include "framework/headless_script.h"
 #include "framework/run_options.h"
+#include "platform/os/desktop_capture.h"
 #include "platform/os/paths.h"
 #include "render/resources.h"
 #include "render/sprites.h"
@@ -210,6 +211,7 @@ bool startRun() {
     connectPictureSource();
     setPhaseNameProvider([]() -> const char* { return currentState ? currentState->name() : ""; });
     // The desktop must be photographed before our own window covers it.
+    setSnapshotHostWindow(runOptions().hostWindow);
     takeDesktopSnapshot();
     setCursorSettings(false, true);
     init(false, false, nullptr, false);

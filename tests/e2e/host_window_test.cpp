@@ -3,6 +3,8 @@
 
 #include <signal.h>
 
+#include <fstream>
+
 #include "support/run.h"
 #include "support/xvfb.h"
 
@@ -77,6 +79,41 @@ TEST(HostWindow, DrawsIntoTheGivenWindowFollowsItsSizeAndEndsOnSigterm) {
     EXPECT_EQ(code, 0) << readFile(saver.errPath);
     EXPECT_LT(took, 1.0);
     EXPECT_TRUE(fileExists(home + "/Glimmerax.ini"));
+    kill(window.pid, SIGTERM);
+    waitFor(window, 5);
+    removeTree(home);
+}
+
+TEST(HostWindow, TakesTheDesktopPictureTheHostLeft) {
+    Xvfb x({"640x480"});
+    if (!x.ok() || !haveProgram("xwd") || !haveProgram("convert")) GTEST_SKIP() << "Xvfb, xwd or convert is not installed";
+    std::string home = newHome();
+    // No picture can be shown: the desktop's picture stands in.
+    std::string empty = home + "/empty";
+    mkdir(empty.c_str(), 0755);
+    std::ofstream(home + "/Glimmerax.ini", std::ios::binary)
+        << "ImagePath = \"" << empty << "\"\r\nScreenWidth = 642\r\nScreenHeight = 482\r\nResourcePath = \"Default\"\r\n"
+        << "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = 130\r\nGameSpeed = 10\r\n";
+    std::string tool = std::string(GLIMMERAX_BUILD_DIR) + "/gx_test_window";
+    Child window = spawn({tool, "320", "240", "3070c0"}, {x.env()}, home);
+    std::string id;
+    for (int i = 0; i < 100 && id.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        id = trim(readFile(window.outPath));
+    }
+    ASSERT_FALSE(id.empty());
+    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"},
+                        home);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    Shot shot;
+    ASSERT_TRUE(takeShot(x, id, &shot, home));
+    // The picture fills the window's middle in the host's colour.
+    uint32_t centre = shot.at(160, 120);
+    EXPECT_NEAR(int((centre >> 16) & 0xFF), 0x30, 3);
+    EXPECT_NEAR(int((centre >> 8) & 0xFF), 0x70, 3);
+    EXPECT_NEAR(int(centre & 0xFF), 0xc0, 3);
+    kill(saver.pid, SIGTERM);
+    EXPECT_EQ(waitFor(saver, 5), 0) << readFile(saver.errPath);
     kill(window.pid, SIGTERM);
     waitFor(window, 5);
     removeTree(home);

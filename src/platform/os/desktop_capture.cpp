@@ -1,6 +1,7 @@
 // Desktop capture through Xlib's XGetImage on the root window.
 #include "platform/os/desktop_capture.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -39,20 +40,55 @@ uint32_t channel(unsigned long pixel, unsigned long mask) {
 
 }  // namespace
 
+static unsigned long hostWindowForSnapshot = 0;
+
+// The pixmap named by the host window's _SCREENSAVER_SCREENSHOT property, or 0.
+static Drawable hostScreenshot(Display* display) {
+    if (!hostWindowForSnapshot) return 0;
+    Atom property = XInternAtom(display, "_SCREENSAVER_SCREENSHOT", True);
+    if (property == None) return 0;
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    Drawable pixmap = 0;
+    if (XGetWindowProperty(display, Window(hostWindowForSnapshot), property, 0, 1, False, XA_PIXMAP, &type, &format,
+                           &items, &after, &data) == Success &&
+        type == XA_PIXMAP && format == 32 && items == 1 && data)
+        pixmap = Drawable(*reinterpret_cast<unsigned long*>(data));
+    if (data) XFree(data);
+    XSync(display, False);
+    return xFailed ? 0 : pixmap;
+}
+
+void setSnapshotHostWindow(unsigned long window) { hostWindowForSnapshot = window; }
+
 bool captureDesktop(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* height) {
     // XWayland's root window holds no picture of the desktop.
     if (isWayland() || !nonEmpty("DISPLAY")) return false;
     Display* display = XOpenDisplay(nullptr);
     if (!display) return false;
-    Window root = DefaultRootWindow(display);
-    XWindowAttributes attributes;
+    Drawable source = DefaultRootWindow(display);
     bool ok = false;
     XErrorHandler previous = XSetErrorHandler(recordXError);
     xFailed = false;
-    if (XGetWindowAttributes(display, root, &attributes) && attributes.width > 0 && attributes.height > 0) {
-        XImage* image = XGetImage(display, root, 0, 0, unsigned(attributes.width), unsigned(attributes.height),
-                                  AllPlanes, ZPixmap);
+    // A screensaver host that has already covered the desktop leaves a picture of it on
+    // its window as a pixmap.
+    if (Drawable shot = hostScreenshot(display)) source = shot;
+    Window rootOfSource = 0;
+    int sx = 0, sy = 0;
+    unsigned sw = 0, sh = 0, border = 0, depth = 0;
+    if (XGetGeometry(display, source, &rootOfSource, &sx, &sy, &sw, &sh, &border, &depth) && !xFailed && sw > 0 &&
+        sh > 0) {
+        XImage* image = XGetImage(display, source, 0, 0, sw, sh, AllPlanes, ZPixmap);
         XSync(display, False);
+        if (image && image->red_mask == 0 && image->green_mask == 0 && image->blue_mask == 0) {
+            // An image of a pixmap carries no colour masks: it has the screen's visual.
+            Visual* visual = DefaultVisual(display, DefaultScreen(display));
+            image->red_mask = visual->red_mask;
+            image->green_mask = visual->green_mask;
+            image->blue_mask = visual->blue_mask;
+        }
         if (image && !xFailed) {
             try {
                 const uint32_t w = uint32_t(image->width), h = uint32_t(image->height);
