@@ -64,7 +64,7 @@ TEST(CycleX11, PicturesBecomeParticlesAndFormAgain) {
         GTEST_SKIP() << "Xvfb, xdotool, xwd or convert is not installed";
     std::string home = newHome();
     writeIni(home, 3);
-    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"}, home);
+    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
     std::string win = findWindow(x);
     ASSERT_FALSE(win.empty()) << readFile(c.errPath);
     auto start = Clock::now();

@@ -87,7 +87,7 @@ TEST(EntryX11, FullScreenWindowAndEscape) {
     Xvfb x({"800x600"});
     if (!x.ok() || !haveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
     std::string home = newHome();
-    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"}, home);
+    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
     // The window may be made again when the renderer picks its visual: wait until one
     // stays up at the screen's size.
     std::string win, geom;

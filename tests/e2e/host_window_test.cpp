@@ -47,7 +47,7 @@ TEST(HostWindow, DrawsIntoTheGivenWindowFollowsItsSizeAndEndsOnSigterm) {
         id = trim(readFile(window.outPath));
     }
     ASSERT_FALSE(id.empty());
-    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"},
+    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
                         home);
     // The wind-up fades the picture in over the first second.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -102,7 +102,7 @@ TEST(HostWindow, TakesTheDesktopPictureTheHostLeft) {
         id = trim(readFile(window.outPath));
     }
     ASSERT_FALSE(id.empty());
-    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1"},
+    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
                         home);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     Shot shot;
