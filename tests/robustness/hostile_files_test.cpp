@@ -1,0 +1,225 @@
+// Files nobody should have to give a screensaver, given to the real program: it keeps
+// running or ends with a clear message, and no setting is lost.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "pictures/picture_list.h"
+#include "pictures/picture_loading.h"
+#include "platform/image/image.h"
+#include "platform/image/image_write.h"
+#include "support/run.h"
+#include "support/xvfb.h"
+
+namespace {
+
+using namespace gxtest;
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ini(const std::string& imagePath, int gameSpeed = 10) {
+    return "ImagePath = \"" + imagePath + "\"\r\nScreenWidth = 322\r\nScreenHeight = 242\r\n" +
+           "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\n" +
+           "Duration = 130\r\nGameSpeed = " + std::to_string(gameSpeed) + "\r\n";
+}
+
+gx::image::Bitmap colourful(uint32_t w, uint32_t h) {
+    gx::image::Bitmap b;
+    b.width = w;
+    b.height = h;
+    b.pixels.resize(size_t(w) * h);
+    for (uint32_t i = 0; i < w * h; ++i) b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
+    return b;
+}
+
+// A folder of broken pictures, each named for what is wrong with it.
+void writeHostilePictures(const std::string& dir) {
+    writeBytes(dir + "/a-empty.png", "");
+    std::string png, jpg;
+    gx::image::writePng(dir + "/tmp.png", colourful(64, 48));
+    gx::image::writeJpg(dir + "/tmp.jpg", colourful(64, 48));
+    png = readFile(dir + "/tmp.png");
+    jpg = readFile(dir + "/tmp.jpg");
+    std::remove((dir + "/tmp.png").c_str());
+    std::remove((dir + "/tmp.jpg").c_str());
+    writeBytes(dir + "/b-truncated.png", png.substr(0, png.size() / 2));
+    writeBytes(dir + "/c-truncated.jpg", jpg.substr(0, jpg.size() / 3));
+    // A PNG header claiming 100000 x 100000 pixels.
+    std::string huge = png.substr(0, 33);
+    const unsigned char dims[8] = {0x00, 0x01, 0x86, 0xA0, 0x00, 0x01, 0x86, 0xA0};
+    huge.replace(16, 8, reinterpret_cast<const char*>(dims), 8);
+    writeBytes(dir + "/d-huge.png", huge + png.substr(33));
+    // A DDS header promising far more than the file holds.
+    std::string dds = "DDS ";
+    dds.resize(128, '\0');
+    auto put = [&](size_t at, uint32_t v) { std::memcpy(&dds[at], &v, 4); };
+    put(4, 124);
+    put(8, 0x1007);
+    put(12, 4096);
+    put(16, 4096);
+    put(76, 32);
+    put(80, 0x4);
+    std::memcpy(&dds[84], "DXT1", 4);
+    writeBytes(dir + "/e-lying.dds", dds + std::string(64, 'x'));
+    writeBytes(dir + "/f-negative.pfm", "PF\n4 4\n-nan\n" + std::string(4 * 4 * 12, '\x01'));
+    writeBytes(dir + "/g-nan.pfm", "Pf\n4 4\nnan\n" + std::string(4 * 4 * 4, '\x01'));
+    writeBytes(dir + "/h-text.png", "this is not a picture at all\n");
+    writeBytes(dir + "/i-zero.bmp", std::string("BM") + std::string(60, '\0'));
+}
+
+class Hostile : public ::testing::Test {
+protected:
+    void SetUp() override { home_ = newHome("gxhostile"); }
+    void TearDown() override { removeTree(home_); }
+    Result go(double seconds = 8, const std::string& script = "") {
+        std::vector<std::string> args = {binary(), "/s", "--headless", "--size", "320x240", "--seconds",
+                                         std::to_string(seconds)};
+        if (!script.empty()) {
+            args.push_back("--script");
+            args.push_back(script);
+        }
+        return run(args, {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, home_, 180);
+    }
+    std::string home_;
+};
+
+TEST_F(Hostile, BrokenPicturesAreSkippedAndTheGoodOneShows) {
+    std::string pics = home_ + "/pics";
+    mkdir(pics.c_str(), 0755);
+    writeHostilePictures(pics);
+    gx::image::writeBmp(pics + "/z-good.bmp", colourful(80, 60));
+    writeBytes(home_ + "/Glimmerax.ini", ini(pics));
+    // Skip through the list a few times so every broken file is tried.
+    Result r = go(20, "1:key:32,2:key:32,3:key:32,4:key:32,5:key:32,6:key:32");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("Could not load"), std::string::npos) << r.err;
+}
+
+TEST_F(Hostile, OnlyBrokenPicturesEndWithAClearMessage) {
+    std::string pics = home_ + "/pics";
+    mkdir(pics.c_str(), 0755);
+    writeHostilePictures(pics);
+    writeBytes(home_ + "/Glimmerax.ini", ini(pics));
+    Result r = go(4);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Could not load " + pics + "/"), std::string::npos) << r.err;
+}
+
+TEST_F(Hostile, LinkLoopsAreEnteredOnce) {
+    std::string pics = home_ + "/pics";
+    mkdir(pics.c_str(), 0755);
+    mkdir((pics + "/sub").c_str(), 0755);
+    ASSERT_EQ(symlink(pics.c_str(), (pics + "/sub/loop").c_str()), 0);
+    gx::image::writeBmp(pics + "/sub/p.bmp", colourful(80, 60));
+    writeBytes(home_ + "/Glimmerax.ini", ini(pics));
+    Result r = go(4);
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST_F(Hostile, SettingsOfOneMegabyteOnOneLineAreNotLost) {
+    std::string junk(1 << 20, 'q');
+    writeBytes(home_ + "/Glimmerax.ini", junk);
+    Result r = go(2);
+    EXPECT_EQ(r.code, 0) << r.err;
+    // Either left alone or kept beside the template: the user's bytes survive.
+    bool kept = readFile(home_ + "/Glimmerax.ini") == junk || readFile(home_ + "/Glimmerax.ini.bak") == junk;
+    EXPECT_TRUE(kept);
+}
+
+TEST_F(Hostile, SettingsFileThatIsAFolder) {
+    ASSERT_EQ(mkdir((home_ + "/Glimmerax.ini").c_str(), 0755), 0);
+    Result r = go(2);
+    EXPECT_EQ(r.code, 0) << r.err;
+    struct stat st{};
+    ASSERT_EQ(stat((home_ + "/Glimmerax.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST_F(Hostile, DataFileOfRandomBytesIsMadeAgain) {
+    std::mt19937 rng(7);
+    std::string noise(23046616, '\0');
+    for (char& c : noise) c = char(rng());
+    writeBytes(home_ + "/Glimmerax.dat", noise);
+    Result r = go(2);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("Generating data file"), std::string::npos);
+    EXPECT_NE(readFile(home_ + "/Glimmerax.dat"), noise);
+    Result again = go(2);
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(again.err.find("Generating"), std::string::npos);
+}
+
+TEST_F(Hostile, ReadOnlyHomeUsesTheValuesAndWritesNothing) {
+    if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is not installed";
+    writeBytes(home_ + "/Glimmerax.ini", ini("", 4));
+    std::string before = readFile(home_ + "/Glimmerax.ini");
+    chmod(home_.c_str(), 0755);
+    chmod((home_ + "/Glimmerax.ini").c_str(), 0644);
+    chmod((home_ + "/Glimmerax.dat").c_str(), 0644);
+    // As an ordinary user who may read the folder but not write in it.
+    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary(), "/s",
+                    "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
+                   {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, "/tmp", 120);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFile(home_ + "/Glimmerax.ini"), before);
+    EXPECT_FALSE(fileExists(home_ + "/Glimmerax.ini.bak"));
+}
+
+TEST_F(Hostile, FullDiskWhenSavingLeavesTheSettingsWhole) {
+    std::string disk = makeTempDir("gxfull");
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        removeTree(disk);
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    }
+    std::string config = disk + "/config";
+    mkdir(config.c_str(), 0755);
+    mkdir((config + "/glimmerax").c_str(), 0755);
+    writeBytes(config + "/glimmerax/Glimmerax.ini", ini("", 5));
+    std::string before = readFile(config + "/glimmerax/Glimmerax.ini");
+    // Fill what is left of the disk.
+    {
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        std::string block(4096, 'f');
+        for (int i = 0; i < 64 && filler; ++i) filler << block;
+    }
+    std::string cache = makeTempDir("gxcache");
+    mkdir((cache + "/glimmerax").c_str(), 0755);
+    std::string cmd = "cp '" + sharedDataFile() + "' '" + cache + "/glimmerax/Glimmerax.dat'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+                    "1:key:107,2:key:107"},
+                   {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="}, "/tmp",
+                   120);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFile(config + "/glimmerax/Glimmerax.ini"), before) << "a failed save damaged the settings";
+    umount(disk.c_str());
+    removeTree(disk);
+    removeTree(cache);
+}
+
+TEST(HostileFolders, TenThousandFilesScanAndTheFirstPictureLoadsQuickly) {
+    std::string dir = makeTempDir("gxmany");
+    for (int i = 0; i < 10000; ++i) writeBytes(dir + "/note-" + std::to_string(i) + ".txt", "x");
+    for (int i = 0; i < 20; ++i) gx::image::writeBmp(dir + "/p" + std::to_string(i) + ".bmp", colourful(32, 24));
+    auto t0 = std::chrono::steady_clock::now();
+    gx::scanFolder(dir);
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(gx::pictureCount(), 20u);
+    gx::image::ImageInfo info;
+    ASSERT_NE(gx::pictureList(), nullptr);
+    EXPECT_EQ(gx::image::getImageInfoFromFile(gx::pictureList()->path, &info), 0);
+    std::printf("scan of 10,020 entries and the first header: %.3f s\n", took);
+    EXPECT_LT(took, 2.0);
+    gx::releasePictureList();
+    removeTree(dir);
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// The whole saver in this process for a long time, and with its numbers pushed to the
+// edge: no hang, no index out of range (the sanitizer suite runs these too), no growth.
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <cmath>
+#include <limits>
+
+#include "bodies/bodies.h"
+#include "pictures/picture_list.h"
+#include "pictures/picture_loading.h"
+#include "scenario/scenario.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#endif
+
+namespace gx {
+namespace {
+
+using gxtest::Saver;
+using gxtest::SaverOptions;
+
+size_t heapInUse() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+bool underSanitizer() { return std::getenv("GLIMMERAX_UNDER_SANITIZER") != nullptr; }
+
+TEST(LongRuns, ExtremeValuesMidSimulation) {
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    ASSERT_TRUE(s.runUntil(&simulationState));
+    for (int i = 0; i < 20; ++i) s.frame();
+    ASSERT_GT(particleCount, 10u);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    particles[0].x = nan;
+    particles[1].y = inf;
+    particles[2].x = -inf;
+    particles[3].vx = 1e30f;
+    particles[4].vy = -1e30f;
+    particles[5].x = 1e30f;
+    particles[6].vx = nan;
+    BodyNode* first = bodyList();
+    ASSERT_NE(first, nullptr);
+    if (first->next) first->next->body->centroid = first->body->centroid;  // two bodies on one spot
+    particles[7].x = first->body->centroid.x;  // a particle exactly on a centroid
+    particles[7].y = first->body->centroid.y;
+    first->body->velocity = {inf, nan};
+    first->body->spin = nan;
+    for (int i = 0; i < 100; ++i) s.frame();
+    EXPECT_FALSE(RenderSuppressed) << s.boxes;
+    EXPECT_EQ(currentState, &simulationState);
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        const Particle& p = particles[i];
+        if (p.cell == -1) continue;
+        ASSERT_GE(p.cell, 0) << i;
+        ASSERT_LT(p.cell, worldWidth * wrapHeight + worldWidth) << i;
+    }
+}
+
+TEST(LongRuns, AFolderThatVanishesWhileRunning) {
+    std::string dir = gxtest::makeTempDir("gxvanish");
+    for (int i = 0; i < 3; ++i) gxtest::writeTestPicture(dir, "p" + std::to_string(i) + ".bmp", 60 + i * 20, 40, i);
+    SaverOptions o;
+    o.width = 320;
+    o.height = 240;
+    o.imagePath = dir;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    ASSERT_TRUE(s.runUntil(&simulationState));
+    gxtest::removeTree(dir);
+    // Every skip now tries a picture that is gone.
+    for (int k = 0; k < 6; ++k) {
+        s.press(VK_SPACE);
+        for (int i = 0; i < 30; ++i) s.frame();
+    }
+    EXPECT_FALSE(RenderSuppressed) << s.boxes;
+    EXPECT_TRUE(s.boxes.empty()) << s.boxes;
+    ASSERT_TRUE(s.runUntil(&simulationState));
+    EXPECT_GT(particleCount, 0u) << "the last picture stays on";
+}
+
+// Hundreds of cycles with every sample, resizes and keys: memory settles.
+TEST(LongRuns, SoakOfManyCycles) {
+    const int cycles = underSanitizer() ? 40 : 100;
+    const int measureAt = 10;
+    SaverOptions o;
+    o.width = 200;
+    o.height = 150;
+    o.duration = 1;
+    // A resize and a skip now and then, both ways.
+    std::string script;
+    for (int t = 40; t < cycles * 16; t += 97) {
+        script += std::to_string(t) + ":resize:" + (t % 2 ? "240x180" : "200x150") + ",";
+        script += std::to_string(t + 31) + ":key:32,";
+        script += std::to_string(t + 47) + ":key:107,";
+    }
+    o.script = script;
+    Saver s(o);
+    ASSERT_TRUE(s.started) << s.boxes;
+    size_t atMeasure = 0, atEnd = 0;
+    for (int c = 1; c <= cycles; ++c) {
+        ASSERT_TRUE(s.runUntil(&simulationState, 5000)) << "cycle " << c;
+        ASSERT_TRUE(s.runUntil(&windUpState, 5000)) << "cycle " << c;
+        if (c == measureAt) atMeasure = heapInUse();
+    }
+    atEnd = heapInUse();
+    std::printf("heap in use after cycle %d: %zu bytes, after cycle %d: %zu bytes\n", measureAt, atMeasure,
+                cycles, atEnd);
+    EXPECT_LE(double(atEnd), double(atMeasure) * 1.05);
+    EXPECT_FALSE(RenderSuppressed) << s.boxes;
+}
+
+}  // namespace
+}  // namespace gx
