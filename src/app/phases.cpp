@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
+#include "platform/os/stage_marks.h"
 #include "render/collision_surfaces.h"
 #include "render/frame.h"
 #include "render/resources.h"
@@ -223,7 +224,9 @@ void SimulationState::update(float dt) {
     if (particles) {
         simulateFrame();
         if (RenderSuppressed) return;
+        markStage("sprites");
         updateAllSprites();
+        markStage("observers");
         onSimulationFrameDone(frames);
     }
 }

@@ -2,6 +2,7 @@
 #include "bodies/bodies.h"
 
 #include <cmath>
+#include <vector>
 
 #include "bodies/body_state.h"
 #include "render/sprites.h"
@@ -335,10 +336,28 @@ void clumpScan(int32_t tileSize, int32_t needed) {
     if (!grid || tileSize <= 0) return;
     const int32_t w = worldWidth;
     const int32_t h = wrapHeight;
+    // Free particles per tile by the cell each one last claimed. A grid entry always
+    // names a particle whose cell is that entry (tests hold the grid to this), so these
+    // counts bound what the walk below can find in a tile; the walk only takes particles
+    // out of the grid, so they stay bounds. Most tiles are skipped without touching a
+    // grid far larger than the cache, which the walk reads down its columns.
+    const int32_t tilesX = (w + tileSize - 1) / tileSize;
+    const int32_t tilesY = (h + tileSize - 1) / tileSize;
+    static std::vector<int32_t> freeInTile;
+    freeInTile.assign(size_t(tilesX) * size_t(tilesY), 0);
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        const Particle& p = particles[i];
+        if (p.body != nullptr || p.cell < 0 || p.cell >= w * h) continue;
+        const int32_t y = p.cell / w;
+        const int32_t x = p.cell - y * w;
+        freeInTile[size_t(y / tileSize) * size_t(tilesX) + size_t(x / tileSize)] += 1;
+    }
     for (int32_t x0 = 0; x0 < w; x0 += tileSize) {
         const int32_t x1 = x0 + tileSize < w ? x0 + tileSize : w;
         for (int32_t y0 = 0; y0 < h; y0 += tileSize) {
             const int32_t y1 = y0 + tileSize < h ? y0 + tileSize : h;
+            if (freeInTile[size_t(y0 / tileSize) * size_t(tilesX) + size_t(x0 / tileSize)] < needed)
+                continue;
             int32_t count = 0;
             for (int32_t x = x0; x < x1 && count < needed; ++x) {
                 for (int32_t y = y0; y < y1; ++y) {

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/os/prefetch.h"
+#include "platform/os/stage_marks.h"
 #include "render/collision_surfaces.h"
 #include "render/sprites.h"
 #include "ui/error_report.h"
@@ -32,6 +34,31 @@ bool caughtBySprite(Particle* p, float tx, float ty) {
     if (p->holdOff == -1) return false;
     if ((collisionSample(tx, ty) & 0xFFFFFFu) == 0) return false;
     return spriteHitTest(p, tx, ty);
+}
+
+// The pass walks the particles in order, but each one's target cell lies anywhere in a
+// grid of many megabytes. Fetching ahead (the grid entry of a particle far ahead, then
+// the occupant of a nearer one's) hides most of those misses; only the cache sees it.
+constexpr uint32_t kGridAhead = 16;
+constexpr uint32_t kOccupantAhead = 8;
+
+inline const Particle* const* likelyTargetCell(const Particle* p) {
+    if (p->body != nullptr) return nullptr;
+    const float tx = p->x + (p->vx * speedFactor + p->ax);
+    const float ty = p->y + (p->vy * speedFactor + p->ay);
+    if (!inRange(tx, ty)) return nullptr;
+    return &grid[cellIndexOf(tx, ty)];
+}
+
+inline void fetchAhead(uint32_t i) {
+    if (i + kGridAhead < particleCount) {
+        if (const Particle* const* cell = likelyTargetCell(&particles[i + kGridAhead]))
+            prefetchForRead(cell);
+    }
+    if (i + kOccupantAhead < particleCount) {
+        if (const Particle* const* cell = likelyTargetCell(&particles[i + kOccupantAhead]))
+            if (const Particle* q = *cell) prefetchForRead(q);
+    }
 }
 
 }  // namespace
@@ -154,6 +181,7 @@ void particlePass() {
     if (bodySnapshot != bodyList()) bodySnapshot = bodyList();
     int32_t processed = 0;
     for (uint32_t i = 0; i < particleCount; ++i) {
+        fetchAhead(i);
         Particle* p = &particles[i];
         if (p->body == nullptr) {
             gatherAcceleration(p);
@@ -169,29 +197,39 @@ void particlePass() {
 }
 
 void simulateFrame() {
+    markStage("sim.lock");
     // 1. Sprite texels stay locked for the stamping and tests of this frame.
     if (!lockAllSprites()) {
         unlockAllSprites();
         internalError("Internal error - Failed to lock surface.");
         return;
     }
+    markStage("sim.attract");
     // 2. Bodies pull each other.
     attractBodies();
+    markStage("sim.clump");
     // 3. No regrouping while the opening burst lasts.
     if (burstFrames != 0) --burstFrames;
     else clumpScan(8, 20);
+    markStage("sim.contacts");
     // 4. Body contacts.
     collideBodies();
+    markStage("sim.recentre");
     // 5. Centroids of bodies that merged.
     recentreDirtyBodies();
+    markStage("sim.particles");
     // 6. Free particles and free members.
     particlePass();
-    // 7.
+    markStage("sim.unlock");
+    // 7. The texels go back to their textures.
     unlockAllSprites();
+    markStage("sim.pull");
     // 8. Bound members toward their centroids.
     pullMembers();
+    markStage("sim.advance");
     // 9. Bodies move, turn, and may become sprites.
     advanceBodies();
+    markStage("sim.refill");
     // 10. Cells emptied this frame get their particles back.
     refillGrid();
 }

@@ -247,6 +247,7 @@ void createParticles(const CapturedImage& image, uint32_t n) {
 
     looseList = nullptr;
     spriteList = nullptr;
+    ++listLinksVersion;
     for (uint32_t i = 0; i < particleCount; ++i) {
         Particle* p = &particles[i];
         p->listSelf = p;

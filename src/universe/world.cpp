@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "bodies/bodies.h"
+#include "platform/os/large_memory.h"
 #include "platform/os/message_box.h"
+#include "platform/os/prefetch.h"
 
 namespace gx {
 
@@ -23,6 +25,7 @@ Particle* particles = nullptr;
 uint32_t particleCount = 0;
 Particle* looseList = nullptr;
 Particle* spriteList = nullptr;
+uint64_t listLinksVersion = 0;
 Particle** matchSlots = nullptr;
 
 float speedFactor = 1.0f;
@@ -41,7 +44,7 @@ namespace {
 constexpr float kReduceAfterPeriods = 4.0f;
 
 void freeArrays() {
-    std::free(particles);
+    freeLarge(particles);
     particles = nullptr;
     std::free(matchSlots);
     matchSlots = nullptr;
@@ -79,6 +82,7 @@ bool cellHolds(int32_t cell, const Particle* p) {
 
 void appendTo(Particle*& list, int32_t id, Particle* p) {
     if (p->listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
+    ++listLinksVersion;
     p->listSelf = p;
     p->listPrev = list;
     p->listNext = list ? list->listNext : nullptr;
@@ -92,6 +96,7 @@ void appendTo(Particle*& list, int32_t id, Particle* p) {
 
 void removeFrom(Particle*& list, int32_t id, Particle* p) {
     if (list == nullptr || p->listId != id) return;
+    ++listLinksVersion;
     if (p->listNext) {
         p->listNext->listPrev = p->listPrev;
         if (p->listPrev) p->listPrev->listNext = p->listNext;
@@ -105,6 +110,7 @@ void removeFrom(Particle*& list, int32_t id, Particle* p) {
 }
 
 void emptyList(Particle*& list) {
+    ++listLinksVersion;
     Particle* p = list;
     while (p) {
         Particle* prev = p->listPrev;
@@ -131,12 +137,13 @@ int32_t drawRandom() {
 
 void resetWorldModule() {
     freeArrays();
-    std::free(grid);
+    freeLarge(grid);
     grid = nullptr;
     worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
     cellCount = 0;
     particleCount = 0;
     looseList = spriteList = nullptr;
+    ++listLinksVersion;
     speedFactor = 1.0f;
     inverseSpeed = 1.0f;
     gravityStrength = kBaseGravity;
@@ -148,7 +155,7 @@ void resetWorldModule() {
 }
 
 bool initWorldSized(int32_t rowPixels, int32_t height) {
-    std::free(grid);
+    freeLarge(grid);
     grid = nullptr;
     if (rowPixels < 0) rowPixels = 0;
     if (height < 0) height = 0;
@@ -166,7 +173,7 @@ bool initWorldSized(int32_t rowPixels, int32_t height) {
         return false;
     }
     cellCount = int32_t(cells);
-    grid = static_cast<Particle**>(std::calloc(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
+    grid = static_cast<Particle**>(allocateLargeZeroed(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
     if (!grid) {
         // Zero sizes put every position out of range, so nothing indexes the missing grid.
         cellCount = 0;
@@ -222,7 +229,13 @@ void refillGrid() {
         if (p->cell >= 0 && p->cell < cellCount && grid[p->cell] == nullptr) grid[p->cell] = p;
     };
     if (sparseFlag == 0) {
+        // Cells lie anywhere in a large grid: fetch the entry of a particle ahead.
+        constexpr uint32_t kAhead = 16;
         for (uint32_t i = particleCount; i-- > 0;) {
+            if (i >= kAhead) {
+                const Particle& a = particles[i - kAhead];
+                if (a.body == nullptr && a.cell >= 0 && a.cell < cellCount) prefetchForRead(&grid[a.cell]);
+            }
             if (particles[i].body == nullptr) enter(&particles[i]);
         }
     } else {
@@ -318,7 +331,7 @@ void moveMembersToSpriteList(Body* body) {
 bool allocateParticles(uint32_t n) {
     if (particles) releaseParticles();
     particleCount = 0;
-    particles = static_cast<Particle*>(std::calloc(size_t(n) + 1, sizeof(Particle)));
+    particles = static_cast<Particle*>(allocateLargeZeroed(size_t(n) + 1, sizeof(Particle)));
     if (!particles) {
         reportOutOfMemory();
         return false;
@@ -350,6 +363,7 @@ void releaseParticles() {
 void releaseParticlesAtExit() {
     freeArrays();
     looseList = spriteList = nullptr;
+    ++listLinksVersion;
     particleCount = 0;
 }
 

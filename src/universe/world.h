@@ -61,6 +61,9 @@ extern Particle* particles;     // particleCount + 1 records
 extern uint32_t particleCount;
 extern Particle* looseList;     // last appended link; walk through listPrev
 extern Particle* spriteList;
+// Counts every change to the links of either list. Never reset, so a reader that kept a
+// walk of the loose list can tell whether it still holds, across populations too.
+extern uint64_t listLinksVersion;
 extern Particle** matchSlots;   // re-forming scratch, one entry per particle
 
 // ---- Shared simulation values ----

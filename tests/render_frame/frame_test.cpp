@@ -135,6 +135,33 @@ TEST_F(FrameTest, SharedCellShowsTheLowerIndexAndCellMinusOneNever) {
     EXPECT_EQ(imageTexel(40, 30), b->colour) << "only listed particles are drawn";
 }
 
+// The sparse image keeps its walk of the loose list between frames; it must follow every
+// change of the list's order and every particle's move.
+TEST_F(FrameTest, SparseImageFollowsListChangesAndMoves) {
+    makeParticles(3);
+    Particle* a = put(0, 40.5f, 30.5f);
+    Particle* b = put(1, 40.2f, 30.7f);
+    b->cell = a->cell;
+    Particle* c = put(2, 60.5f, 30.5f);
+    sparseFlag = 1;
+    for (int frame = 0; frame < 2; ++frame) {
+        render();
+        EXPECT_EQ(imageTexel(40, 30), a->colour) << "the first link is written last";
+        EXPECT_EQ(imageTexel(60, 30), c->colour);
+    }
+    // a becomes the last link: b is now written last.
+    removeFromLooseList(a);
+    appendToLooseList(a);
+    render();
+    EXPECT_EQ(imageTexel(40, 30), b->colour);
+    // The same list again, but c moved: its old texel is clear, its new one set.
+    put(2, 70.5f, 31.5f);
+    render();
+    EXPECT_EQ(imageTexel(60, 30), 0u);
+    EXPECT_EQ(imageTexel(70, 31), c->colour);
+    EXPECT_EQ(imageTexel(40, 30), b->colour);
+}
+
 TEST_F(FrameTest, FailedReadBackHoldsThePhaseUntilOneSucceeds) {
     device->injectFault(gfx::FaultOp::ReadBack, gfx::FaultResource::Any, 1);
     render();

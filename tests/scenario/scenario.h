@@ -28,6 +28,7 @@ struct SaverOptions {
     int gameSpeed = 10;
     std::string imagePath;  // empty: the bundled samples
     std::string script;     // headless input, as --script takes it
+    std::string dataFile;   // copied into the home first when set (skips generating it)
 };
 
 // A picture of w x h bright, varied colours, written as a BMP.
@@ -63,6 +64,11 @@ public:
             << "Duration = " << o.duration << "\r\n"
             << "GameSpeed = " << o.gameSpeed << "\r\n";
         ini.close();
+        if (!o.dataFile.empty()) {
+            std::ifstream from(o.dataFile, std::ios::binary);
+            std::ofstream to(home + "/Glimmerax.dat", std::ios::binary);
+            to << from.rdbuf();
+        }
         setenv("GLIMMERAX_HOME", home.c_str(), 1);
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");

@@ -12,7 +12,10 @@
 
 #include "platform/image/dds.h"
 #include "platform/image/exif_orientation.h"
+#include "platform/image/hdr.h"
+#include "platform/image/jpeg_check.h"
 #include "platform/image/pfm.h"
+#include "platform/image/png_check.h"
 
 namespace gx::image {
 namespace {
@@ -102,6 +105,7 @@ gfx::Result decodeStb(const std::vector<uint8_t>& data, Decoder decoder, Bitmap*
     if (data.size() > size_t(INT32_MAX)) return kInvalidData;
     int w = 0, h = 0, comp = 0;
     if (decoder == Decoder::StbFloat) {
+        if (!hdrScanlinesComplete(data.data(), data.size())) return kInvalidData;
         float* px = stbi_loadf_from_memory(data.data(), int(data.size()), &w, &h, &comp, 4);
         if (!px) return kInvalidData;
         out->width = uint32_t(w);
@@ -183,6 +187,8 @@ gfx::Result decodeImageFile(const std::string& path, Bitmap* out, ImageInfo* inf
         } else if (decoder == Decoder::Pfm) {
             if (!decodePfm(data.data(), data.size(), &bitmap)) return kInvalidData;
         } else {
+            if (info.fileFormat == FileFormat::Png && !pngDataInflates(data.data(), data.size())) return kInvalidData;
+            if (info.fileFormat == FileFormat::Jpg && !jpegTablesDefined(data.data(), data.size())) return kInvalidData;
             r = decodeStb(data, decoder, &bitmap);
             if (gfx::failed(r)) return r;
             if (info.fileFormat == FileFormat::Jpg) applyOrientation(&bitmap, jpegOrientation(data.data(), data.size()));

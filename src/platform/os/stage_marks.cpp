@@ -1,0 +1,7 @@
+#include "platform/os/stage_marks.h"
+
+namespace gx {
+
+StageListener stageListener = nullptr;
+
+}  // namespace gx
