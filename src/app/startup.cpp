@@ -99,7 +99,7 @@ std::string usageText() {
            "  --seconds S         headless: stop after S seconds of virtual time\n"
            "  --frames-out DIR    headless: write presented frames as PNG and DIR/frames.csv\n"
            "  --every N           with --frames-out: write every Nth frame\n"
-           "  --script SPEC       headless: scripted input, e.g. 3:key:32,5:click,9:move:10:20\n"
+           "  --script EVENTS      headless: scripted input, e.g. 3:key:32,5:click,9:move:10:20\n"
            "  --trace FILE        write a hash of the particle states per simulation frame\n"
            "  --dump-state N FILE write the population after simulation frame N as JSON lines\n"
            "  -window-id ID       draw into a screensaver host's window (hex 0x... or decimal)\n"

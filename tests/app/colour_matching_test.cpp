@@ -8,7 +8,7 @@
 namespace gx {
 namespace {
 
-struct Spec {
+struct Colours {
     uint32_t picture, now;
 };
 
@@ -18,14 +18,14 @@ protected:
         releaseParticlesAtExit();
         releasePhases();
     }
-    void make(const std::vector<Spec>& specs) {
-        ASSERT_TRUE(allocateParticles(uint32_t(specs.size())));
-        particleCount = uint32_t(specs.size());
+    void make(const std::vector<Colours>& pairs) {
+        ASSERT_TRUE(allocateParticles(uint32_t(pairs.size())));
+        particleCount = uint32_t(pairs.size());
         ASSERT_TRUE(allocateMatchSlots());
-        for (size_t i = 0; i < specs.size(); ++i) {
+        for (size_t i = 0; i < pairs.size(); ++i) {
             Particle& p = particles[i];
-            p.pictureColour = specs[i].picture;
-            p.colour = specs[i].now;
+            p.pictureColour = pairs[i].picture;
+            p.colour = pairs[i].now;
             p.originX = p.homeX = int32_t(i) * 10;
             p.originY = p.homeY = int32_t(i) * 10 + 1;
         }
@@ -82,20 +82,20 @@ TEST_F(ColourMatching, LeftoversTakeHomesNobodyTookSoNoHomeIsShared) {
 
 TEST_F(ColourMatching, ManyColoursAcrossBuckets) {
     // 600 particles: bucket size 3, many distinct colours, each colour swapped with the next.
-    std::vector<Spec> specs;
+    std::vector<Colours> pairs;
     for (uint32_t i = 0; i < 600; ++i) {
         uint32_t c = 0xFF000000u | (i / 2) * 977u;
         uint32_t next = 0xFF000000u | (((i / 2) + 1) % 300) * 977u;
-        specs.push_back({c, next});
+        pairs.push_back({c, next});
     }
-    make(specs);
+    make(pairs);
     matchColours();
     std::set<std::pair<int, int>> homes;
     for (uint32_t i = 0; i < 600; ++i) {
         homes.insert({particles[i].homeX, particles[i].homeY});
         // Its new home was the origin of a particle of its own colour.
         uint32_t origin = uint32_t(particles[i].homeX / 10);
-        EXPECT_EQ(specs[origin].picture, specs[i].now) << i;
+        EXPECT_EQ(pairs[origin].picture, pairs[i].now) << i;
     }
     EXPECT_EQ(homes.size(), 600u);
 }
