@@ -9,6 +9,7 @@
 #include "bodies/bodies.h"
 #include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
+#include "support/rings.h"
 #include "platform/gfx/gfx.h"
 #include "render/resources.h"
 #include "render/sprite_texels.h"
@@ -25,26 +26,7 @@ struct Scene {
     Body* body = nullptr;
 };
 
-void buildRingTables() {
-    if (ringTables.ringStart) return;
-    ringTables.ringCentreX = kRingCentre;
-    ringTables.ringCentreY = kRingCentre;
-    ringTables.ringStart = new int32_t[kRingCount]();
-    ringTables.ringPoints = new RingPoint[kRingPointCount]();
-    ringTables.directionCodes = new uint8_t[kRingPointCount]();
-    std::vector<uint8_t> visited(static_cast<size_t>(kRingPointCount));
-    int count = 0;
-    for (int r = 1; r < kRingCount; ++r) {
-        ringTables.ringStart[r] = count;
-        count = sweepRing(r, visited.data(), ringTables.ringPoints, count);
-    }
-    int k = 0;
-    for (int i = 0; i < kRingPointCount; ++i) {
-        if (i == ringTables.ringStart[std::min(k + 1, kRingCount - 1)]) ++k;
-        const RingPoint& pt = ringTables.ringPoints[i];
-        ringTables.directionCodes[pt.y * kRingSide + pt.x] = codeForPoint(pt.x, pt.y, k);
-    }
-}
+void buildRingTables() { gxtest::ensureRingTables(); }
 
 // One body of radius 400 whose sprite holds a texel on every point of its disc.
 Scene& scene() {

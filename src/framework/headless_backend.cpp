@@ -71,8 +71,10 @@ public:
             out.push_back(se.event);
         }
     }
+    // The device keeps the presented frame until the next present, so the dump in
+    // afterFrame reads it in place instead of copying every frame.
     void present(const uint32_t* pixels, uint32_t width, uint32_t height) override {
-        last_.assign(pixels, pixels + size_t(width) * height);
+        last_ = pixels;
         lastW_ = width;
         lastH_ = height;
     }
@@ -89,7 +91,7 @@ public:
         const RunOptions& o = runOptions();
         if (o.framesOut.empty()) return;
         int every = o.every > 0 ? o.every : 1;
-        bool write = presented && frame % uint64_t(every) == 0 && !last_.empty();
+        bool write = presented && frame % uint64_t(every) == 0 && last_ != nullptr;
         if (write) {
             char name[64];
             std::snprintf(name, sizeof name, "/frame-%06llu.png", (unsigned long long)frame);
@@ -118,7 +120,7 @@ private:
     size_t next_ = 0;
     double now_ = 0;
     int cursorX_ = 0, cursorY_ = 0;
-    std::vector<uint32_t> last_;
+    const uint32_t* last_ = nullptr;
     uint32_t lastW_ = 0, lastH_ = 0;
     std::vector<uint8_t> rgb_;
     std::FILE* csv_ = nullptr;

@@ -28,6 +28,24 @@ double litFraction(const Shot& s, int x0, int y0, int x1, int y1) {
     return all ? double(lit) / double(all) : 0.0;
 }
 
+// A window of the test tool's, as a host would make it; returns its id.
+std::string openTestWindow(const Xvfb& x, const std::string& home, const std::vector<std::string>& args, Child* window) {
+    std::vector<std::string> argv = {std::string(GLIMMERAX_BUILD_DIR) + "/gx_test_window"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    *window = spawn(argv, {x.env()}, home);
+    std::string id;
+    for (int i = 0; i < 100 && id.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        id = trim(readFile(window->outPath));
+    }
+    return id;
+}
+
+Child startSaverIn(const Xvfb& x, const std::string& home, const std::string& id) {
+    return spawn({binary(), "-window-id", id},
+                 {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
+}
+
 bool anyColour(const Shot& s) {
     for (uint32_t p : s.px)
         if (p != 0 && p != 0xFFFFFF) return true;
@@ -39,16 +57,10 @@ TEST(HostWindow, DrawsIntoTheGivenWindowFollowsItsSizeAndEndsOnSigterm) {
     if (!x.ok() || !haveProgram("xdotool") || !haveProgram("xwd") || !haveProgram("convert"))
         GTEST_SKIP() << "Xvfb, xdotool, xwd or convert is not installed";
     std::string home = newHome();
-    std::string tool = std::string(GLIMMERAX_BUILD_DIR) + "/gx_test_window";
-    Child window = spawn({tool, "400", "300"}, {x.env()}, home);
-    std::string id;
-    for (int i = 0; i < 100 && id.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        id = trim(readFile(window.outPath));
-    }
+    Child window;
+    std::string id = openTestWindow(x, home, {"400", "300"}, &window);
     ASSERT_FALSE(id.empty());
-    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
-                        home);
+    Child saver = startSaverIn(x, home, id);
     // The wind-up fades the picture in over the first second.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     Shot shot;
@@ -94,16 +106,10 @@ TEST(HostWindow, TakesTheDesktopPictureTheHostLeft) {
     std::ofstream(home + "/Glimmerax.ini", std::ios::binary)
         << "ImagePath = \"" << empty << "\"\r\nScreenWidth = 642\r\nScreenHeight = 482\r\nResourcePath = \"Default\"\r\n"
         << "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = 130\r\nGameSpeed = 10\r\n";
-    std::string tool = std::string(GLIMMERAX_BUILD_DIR) + "/gx_test_window";
-    Child window = spawn({tool, "320", "240", "3070c0"}, {x.env()}, home);
-    std::string id;
-    for (int i = 0; i < 100 && id.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        id = trim(readFile(window.outPath));
-    }
+    Child window;
+    std::string id = openTestWindow(x, home, {"320", "240", "3070c0"}, &window);
     ASSERT_FALSE(id.empty());
-    Child saver = spawn({binary(), "-window-id", id}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
-                        home);
+    Child saver = startSaverIn(x, home, id);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     Shot shot;
     ASSERT_TRUE(takeShot(x, id, &shot, home));

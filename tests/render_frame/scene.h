@@ -13,6 +13,7 @@
 #include "bodies/bodies.h"
 #include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
+#include "support/rings.h"
 #include "framework/backend.h"
 #include "framework/framework.h"
 #include "framework/run_options.h"
@@ -31,29 +32,7 @@
 namespace gx::scene {
 
 // The ring tables built in memory once per program (the sprites walk them).
-inline void ensureRingTables() {
-    static const bool built = [] {
-        ringTables.ringCentreX = kRingCentre;
-        ringTables.ringCentreY = kRingCentre;
-        ringTables.ringStart = new int32_t[kRingCount]();
-        ringTables.ringPoints = new RingPoint[kRingPointCount]();
-        ringTables.directionCodes = new uint8_t[kRingPointCount]();
-        std::vector<uint8_t> visited(static_cast<size_t>(kRingPointCount));
-        int count = 0;
-        for (int r = 1; r < kRingCount; ++r) {
-            ringTables.ringStart[r] = count;
-            count = sweepRing(r, visited.data(), ringTables.ringPoints, count);
-        }
-        int k = 0;
-        for (int i = 0; i < kRingPointCount; ++i) {
-            if (i == ringTables.ringStart[std::min(k + 1, kRingCount - 1)]) ++k;
-            const RingPoint& pt = ringTables.ringPoints[i];
-            ringTables.directionCodes[pt.y * kRingSide + pt.x] = codeForPoint(pt.x, pt.y, k);
-        }
-        return true;
-    }();
-    (void)built;
-}
+inline void ensureRingTables() { gxtest::ensureRingTables(); }
 
 struct Picture {
     uint32_t width = 0, height = 0;
