@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bodies/body_state.h"
+#include "bodies/member_trail.h"
 #include "render/sprites.h"
 #include "universe/membership.h"
 
@@ -193,22 +194,29 @@ void recentreDirtyBodies() {
 
 void pullMembers() {
     if (!grid) return;
+    beginTrailPass();
     for (BodyNode* node = bodyList(); node; node = node->next) {
         Body* body = node->body;
         if (body->group) continue;
+        MemberWalk walk(body);
         if (body->dirty) {
             for (Particle* m = body->head; m; m = m->memberNext) {
+                walk.step(m);
                 measureAgainst(m, body);
                 pullMember(m, body);
             }
             body->dirty = 0;
         } else {
-            for (Particle* m = body->head; m; m = m->memberNext) pullMember(m, body);
+            for (Particle* m = body->head; m; m = m->memberNext) {
+                walk.step(m);
+                pullMember(m, body);
+            }
         }
     }
 }
 
 void advanceBodies() {
+    beginTrailPass();
     BodyNode* node = bodyList();
     while (node) {
         BodyNode* nextNode = node->next;
@@ -229,7 +237,9 @@ void advanceBodies() {
             const float turn = speedFactor * body->angularVelocity;
             Particle* previous = nullptr;
             Particle* link = body->head;
+            MemberWalk walk(body);
             while (link) {
+                walk.step(link);
                 Particle* nextLink = link->memberNext;
                 const float dx = shortestDx(link->x - ox);
                 const float dy = shortestDy(link->y - oy);

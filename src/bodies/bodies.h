@@ -28,6 +28,10 @@ struct Body {
     float invRadius;
     float angularVelocity;
     int32_t looseCount;
+    // Where the last walk of the members is recorded (see member_trail.h).
+    uint32_t trailPass;
+    uint32_t trailStart;
+    uint32_t trailCount;
 };
 
 struct BodyNode {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "bodies/bodies.h"
+#include "bodies/member_trail.h"
 #include "bodies/body_state.h"
 #include "platform/os/message_box.h"
 
@@ -76,6 +77,7 @@ void initBodies() {
 void releaseBodies() {
     freeBlocks(bodyBlocks);
     freeBlocks(nodeBlocks);
+    releaseMemberTrail();
     bodyState.head = nullptr;
     bodyState.tail = nullptr;
 }

@@ -3,6 +3,7 @@
 #include "bodies/ring_tables.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,13 +24,6 @@ RingTables ringTables;
 
 const int8_t ringCompassSteps[11][2] = {{0, 0},  {1, 1},  {0, 1},  {-1, 1}, {-1, 0}, {-1, -1},
                                         {0, -1}, {1, -1}, {1, 0},  {1, 1},  {0, 1}};
-
-int ringStepCode(int dx, int dy) {
-  // Rows dx = -1, 0, +1; columns dy = -1, 0, +1.
-  static const uint8_t codes[3][3] = {{5, 4, 3}, {6, 0, 2}, {7, 8, 9}};
-  if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return 0;
-  return codes[dx + 1][dy + 1];
-}
 
 std::string ringTablesPath() { return joinPath(cacheFolder(), kRingFileName); }
 
@@ -115,6 +109,20 @@ bool readTables(int fd, RingTables& t) {
          readFully(fd, t.directionCodes, kDirectionCodesBytes);
 }
 
+// Puts the finished temporary file in place of `path` in one step. Over an existing
+// file, ext4 starts writing the new file's data out inside a plain rename (it guards
+// against the empty files of rename-without-fsync), which took longer than writing
+// the data; swapping the two names atomically and then removing the old file does not.
+bool replaceFile(const std::string& temp, const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    ::unlink(temp.c_str());  // now the old file
+    return true;
+  }
+  return ::rename(temp.c_str(), path.c_str()) == 0;
+}
+
 }  // namespace
 
 bool loadRingTablesFrom(const std::string& path) {
@@ -146,7 +154,7 @@ bool writeRingTables(const RingTables& t, const std::string& path) {
             writeFully(file.fd, t.directionCodes, kDirectionCodesBytes);
   ok = ::close(file.fd) == 0 && ok;
   file.fd = -1;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  ok = ok && replaceFile(temp, path);
   if (!ok) ::unlink(temp.c_str());
   return ok;
 }

@@ -53,8 +53,14 @@ extern RingTables ringTables;
 // neighbouring compass steps (hence (1, 1) and (0, 1) at both ends).
 extern const int8_t ringCompassSteps[11][2];
 
-// The code of a one-pixel step (dx, dy), each -1, 0 or +1.
-int ringStepCode(int dx, int dy);
+// The code of a one-pixel step (dx, dy), each -1, 0 or +1 (0 for anything else).
+// Inline: the generator asks for it once per table point.
+inline int ringStepCode(int dx, int dy) {
+  // Rows dx = -1, 0, +1; columns dy = -1, 0, +1.
+  constexpr uint8_t codes[3][3] = {{5, 4, 3}, {6, 0, 2}, {7, 8, 9}};
+  if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return 0;
+  return codes[dx + 1][dy + 1];
+}
 
 // Full path of the data file in the cache folder.
 std::string ringTablesPath();

@@ -40,12 +40,20 @@ gfx::SurfaceDesc backBufferOf(gfx::Device* device) {
 // may be wider (power-of-two cards), so each cell goes to its own row and column.
 class ParticleImageWriter {
 public:
-    ParticleImageWriter(uint32_t* bits, int32_t pitchPixels, int32_t texWidth, int32_t texHeight)
-        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight) {}
+    ParticleImageWriter(uint32_t* bits, int32_t pitchPixels, int32_t texWidth, int32_t texHeight,
+                        uint32_t* written, size_t room)
+        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight),
+          written_(written), room_(room) {}
 
     void put(const Particle* p) {
-        if (uint32_t* texel = texelOf(p)) *texel = p->colour;
+        if (uint32_t* texel = texelOf(p)) {
+            *texel = p->colour;
+            if (count_ < room_) written_[count_] = uint32_t(texel - bits_);
+            ++count_;
+        }
     }
+    // How many texels were written; more than the room means the record is incomplete.
+    size_t count() const { return count_; }
     // Particles lie anywhere in an image of many megabytes: fetch the texel ahead.
     void fetch(const Particle* p) {
         if (const uint32_t* texel = texelOf(p)) prefetchForRead(texel);
@@ -65,7 +73,22 @@ private:
     int32_t pitch_;
     int32_t width_;
     int32_t height_;
+    uint32_t* written_;
+    size_t room_;
+    size_t count_ = 0;
 };
+
+// The texels the last frame wrote, so the next frame clears just those instead of the
+// whole image (tens of megabytes at 4K). Valid only for the same texture and layout.
+struct WrittenTexels {
+    bool valid = false;
+    uint64_t generation = 0;
+    int32_t pitch = 0;
+    uint32_t width = 0, height = 0;
+    std::vector<uint32_t> offsets;  // room for every particle; the first `count` are used
+    size_t count = 0;
+};
+WrittenTexels writtenTexels;
 
 // The loose list in walk order, kept while its links stay as they are (the whole
 // wind-down): following the links misses the cache at nearly every particle, a kept
@@ -112,10 +135,31 @@ void buildParticleImage() {
     }
     gfx::LockedRect locked;
     if (gfx::failed(level->lockRect(&locked, nullptr, 0)) || locked.bits == nullptr) return;
-    std::memset(locked.bits, 0, size_t(locked.pitch) * desc.height);
+    uint32_t* bits = static_cast<uint32_t*>(locked.bits);
+    WrittenTexels& last = writtenTexels;
+    if (last.valid && last.generation == particleImageGeneration && last.pitch == locked.pitch &&
+        last.width == desc.width && last.height == desc.height) {
+        for (size_t k = 0; k < last.count; ++k) bits[last.offsets[k]] = 0;
+    } else {
+        std::memset(locked.bits, 0, size_t(locked.pitch) * desc.height);
+    }
+    last.valid = false;
+    last.generation = particleImageGeneration;
+    last.pitch = locked.pitch;
+    last.width = desc.width;
+    last.height = desc.height;
+    if (last.offsets.size() < particleCount) {
+        try {
+            last.offsets.resize(particleCount);
+        } catch (const std::bad_alloc&) {
+            std::vector<uint32_t>().swap(last.offsets);  // the next frame clears everything
+        }
+    }
+    size_t written = 0;
     if (worldWidth > 0) {
-        ParticleImageWriter writer(static_cast<uint32_t*>(locked.bits), locked.pitch / 4,
-                                   int32_t(desc.width), int32_t(desc.height));
+        ParticleImageWriter writer(bits, locked.pitch / 4, int32_t(desc.width),
+                                   int32_t(desc.height), last.offsets.data(),
+                                   last.offsets.size());
         if (sparseFlag == 0) {
             // Back to front: of two particles in one cell the lower index shows.
             constexpr uint32_t kAhead = 16;
@@ -126,6 +170,11 @@ void buildParticleImage() {
         } else if (sparseFlag == 1) {
             writeLooseList(writer);
         }
+        written = writer.count();
+    }
+    if (written <= last.offsets.size()) {
+        last.count = written;
+        last.valid = true;
     }
     level->unlockRect();
 }

@@ -16,6 +16,7 @@ ScreenLayout screenLayout;
 ScreenQuad screenQuad;
 gfx::SurfacePtr ScreenCaptureSurface;
 gfx::TexturePtr ParticleImageTexture;
+uint64_t particleImageGeneration = 0;
 
 namespace {
 
@@ -201,6 +202,7 @@ gfx::Result onDeviceReset(gfx::Device* device) {
 
     // 4: the particle image.
     ParticleImageTexture.reset();
+    ++particleImageGeneration;
     if (gfx::failed(device->createTexture(bb.width, bb.height, 1, 0, gfx::Format::A8R8G8B8,
                                           gfx::Pool::Managed, &ParticleImageTexture))) {
         ParticleImageTexture.reset();

@@ -29,6 +29,8 @@ extern ScreenLayout screenLayout;
 extern gfx::SurfacePtr ScreenCaptureSurface;
 // Back-buffer sized managed texture every particle writes its colour into.
 extern gfx::TexturePtr ParticleImageTexture;
+// Counts the particle images made, so a drawer can tell its texture was replaced.
+extern uint64_t particleImageGeneration;
 
 // One quad over the screen, used for the picture during the wind-up.
 struct ScreenQuad {

@@ -1,6 +1,12 @@
 #include "universe/motion.h"
 
 #include <cmath>
+#include <new>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/os/prefetch.h"
 #include "platform/os/stage_marks.h"
@@ -39,6 +45,7 @@ bool caughtBySprite(Particle* p, float tx, float ty) {
 // The pass walks the particles in order, but each one's target cell lies anywhere in a
 // grid of many megabytes. Fetching ahead (the grid entry of a particle far ahead, then
 // the occupant of a nearer one's) hides most of those misses; only the cache sees it.
+constexpr uint32_t kRecordAhead = 32;
 constexpr uint32_t kGridAhead = 16;
 constexpr uint32_t kOccupantAhead = 8;
 
@@ -51,9 +58,18 @@ inline const Particle* const* likelyTargetCell(const Particle* p) {
 }
 
 inline void fetchAhead(uint32_t i) {
+    if (i + kRecordAhead < particleCount) {
+        const char* record = reinterpret_cast<const char*>(&particles[i + kRecordAhead]);
+        prefetchForRead(record);
+        prefetchForRead(record + 64);
+    }
     if (i + kGridAhead < particleCount) {
-        if (const Particle* const* cell = likelyTargetCell(&particles[i + kGridAhead]))
+        const Particle* p = &particles[i + kGridAhead];
+        if (const Particle* const* cell = likelyTargetCell(p)) {
             prefetchForRead(cell);
+            // The cell it leaves, usually a row away from the target.
+            if (p->cell >= 0 && p->cell < cellCount) prefetchForRead(&grid[p->cell]);
+        }
     }
     if (i + kOccupantAhead < particleCount) {
         if (const Particle* const* cell = likelyTargetCell(&particles[i + kOccupantAhead]))
@@ -63,26 +79,158 @@ inline void fetchAhead(uint32_t i) {
 
 }  // namespace
 
-void attractBodies() {
-    bodySnapshot = bodyList();
-    const float g = gravityStrength;
+namespace {
+
+// The pull of one pair, as the two velocity changes it makes.
+struct PairPull {
+    float ax, ay;  // added to the first body
+    float bx, by;  // taken from the second
+};
+
+inline PairPull pairPull(Vec2 ca, float ma, Vec2 cb, float mb, float g) {
+    const Vec2 d = shortestDiff({cb.x - ca.x, cb.y - ca.y});
+    const Vec2 n = unit(d);
+    const float dist = std::sqrt(d.x * d.x + d.y * d.y) + kSoftening;
+    const float denominator = dist * dist * inverseSpeed;
+    const float fa = g * (mb / denominator);
+    const float fb = g * (ma / denominator);
+    return {n.x * fa, n.y * fa, n.x * fb, n.y * fb};
+}
+
+void attractPairsByLinks(float g) {
     for (BodyNode* na = bodyList(); na != nullptr; na = na->next) {
         Body* a = na->body;
         for (BodyNode* nb = na->next; nb != nullptr; nb = nb->next) {
             Body* b = nb->body;
-            const Vec2 d = shortestDiff({b->centroid.x - a->centroid.x,
-                                         b->centroid.y - a->centroid.y});
-            const Vec2 n = unit(d);
-            const float dist = std::sqrt(d.x * d.x + d.y * d.y) + kSoftening;
-            const float denominator = dist * dist * inverseSpeed;
-            const float fa = g * (b->mass / denominator);
-            const float fb = g * (a->mass / denominator);
-            a->velocity.x += n.x * fa;
-            a->velocity.y += n.y * fa;
-            b->velocity.x -= n.x * fb;
-            b->velocity.y -= n.y * fb;
+            const PairPull f = pairPull(a->centroid, a->mass, b->centroid, b->mass, g);
+            a->velocity.x += f.ax;
+            a->velocity.y += f.ay;
+            b->velocity.x -= f.bx;
+            b->velocity.y -= f.by;
         }
     }
+}
+
+#if defined(__SSE2__)
+// The bodies as columns, so one body's pairs with all later ones go four at a time. SSE
+// rounds square roots and quotients exactly as the scalar instructions do and every pair
+// takes the same operations in the same order; each body's velocity still receives its
+// changes in the order of the pair walk, so the result is the same bit for bit.
+struct BodyColumns {
+    std::vector<Body*> body;
+    std::vector<float> cx, cy, mass, vx, vy, termX, termY;
+};
+BodyColumns columns;
+
+bool attractPairsByColumns(float g) {
+    BodyColumns& c = columns;
+    size_t n = 0;
+    try {
+        c.body.clear();
+        for (BodyNode* node = bodyList(); node != nullptr; node = node->next) c.body.push_back(node->body);
+        n = c.body.size();
+        for (auto* v : {&c.cx, &c.cy, &c.mass, &c.vx, &c.vy, &c.termX, &c.termY}) v->resize(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (size_t k = 0; k < n; ++k) {
+        const Body* b = c.body[k];
+        c.cx[k] = b->centroid.x;
+        c.cy[k] = b->centroid.y;
+        c.mass[k] = b->mass;
+        c.vx[k] = b->velocity.x;
+        c.vy[k] = b->velocity.y;
+    }
+    const __m128 periodX = _mm_set1_ps(float(wrapWidth)), periodY = _mm_set1_ps(float(wrapHeight));
+    const __m128 halfX = _mm_set1_ps(float(halfWidth)), halfY = _mm_set1_ps(float(halfHeight));
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128 infinity = _mm_set1_ps(INFINITY);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 softening = _mm_set1_ps(kSoftening);
+    const __m128 speed = _mm_set1_ps(inverseSpeed);
+    const __m128 gv = _mm_set1_ps(g);
+    auto select = [](__m128 mask, __m128 yes, __m128 no) {
+        return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+    };
+    // One step toward the nearer image, as the scalar rule does for |d| below a period.
+    auto nearer = [&](__m128 d, __m128 half, __m128 period) {
+        const __m128 down = _mm_sub_ps(d, period), up = _mm_add_ps(d, period);
+        const __m128 negHalf = _mm_xor_ps(half, signBit);
+        return select(_mm_cmpgt_ps(d, half), down, select(_mm_cmplt_ps(d, negHalf), up, d));
+    };
+    for (size_t i = 0; i < n; ++i) {
+        const Vec2 ca{c.cx[i], c.cy[i]};
+        const float ma = c.mass[i];
+        const __m128 ax = _mm_set1_ps(ca.x), ay = _mm_set1_ps(ca.y), mav = _mm_set1_ps(ma);
+        size_t j = i + 1;
+        for (; j + 4 <= n; j += 4) {
+            const __m128 dx0 = _mm_sub_ps(_mm_loadu_ps(&c.cx[j]), ax);
+            const __m128 dy0 = _mm_sub_ps(_mm_loadu_ps(&c.cy[j]), ay);
+            const __m128 within = _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, dx0), periodX),
+                                             _mm_cmplt_ps(_mm_andnot_ps(signBit, dy0), periodY));
+            if (_mm_movemask_ps(within) != 0xF) {
+                for (size_t k = j; k < j + 4; ++k) {
+                    const PairPull f = pairPull(ca, ma, {c.cx[k], c.cy[k]}, c.mass[k], g);
+                    c.termX[k] = f.ax;
+                    c.termY[k] = f.ay;
+                    c.vx[k] -= f.bx;
+                    c.vy[k] -= f.by;
+                }
+                continue;
+            }
+            const __m128 dx = nearer(dx0, halfX, periodX);
+            const __m128 dy = nearer(dy0, halfY, periodY);
+            const __m128 len = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+            const __m128 ux = _mm_div_ps(dx, len), uy = _mm_div_ps(dy, len);
+            const __m128 usable =
+                _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(len, zero), _mm_cmplt_ps(len, infinity)),
+                           _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, ux), infinity),
+                                      _mm_cmplt_ps(_mm_andnot_ps(signBit, uy), infinity)));
+            const __m128 nx = _mm_and_ps(usable, ux), ny = _mm_and_ps(usable, uy);
+            const __m128 dist = _mm_add_ps(len, softening);
+            const __m128 denominator = _mm_mul_ps(_mm_mul_ps(dist, dist), speed);
+            const __m128 fa = _mm_mul_ps(gv, _mm_div_ps(_mm_loadu_ps(&c.mass[j]), denominator));
+            const __m128 fb = _mm_mul_ps(gv, _mm_div_ps(mav, denominator));
+            _mm_storeu_ps(&c.termX[j], _mm_mul_ps(nx, fa));
+            _mm_storeu_ps(&c.termY[j], _mm_mul_ps(ny, fa));
+            _mm_storeu_ps(&c.vx[j], _mm_sub_ps(_mm_loadu_ps(&c.vx[j]), _mm_mul_ps(nx, fb)));
+            _mm_storeu_ps(&c.vy[j], _mm_sub_ps(_mm_loadu_ps(&c.vy[j]), _mm_mul_ps(ny, fb)));
+        }
+        for (; j < n; ++j) {
+            const PairPull f = pairPull(ca, ma, {c.cx[j], c.cy[j]}, c.mass[j], g);
+            c.termX[j] = f.ax;
+            c.termY[j] = f.ay;
+            c.vx[j] -= f.bx;
+            c.vy[j] -= f.by;
+        }
+        float vx = c.vx[i], vy = c.vy[i];
+        for (size_t k = i + 1; k < n; ++k) {
+            vx += c.termX[k];
+            vy += c.termY[k];
+        }
+        c.vx[i] = vx;
+        c.vy[i] = vy;
+    }
+    for (size_t k = 0; k < n; ++k) {
+        c.body[k]->velocity.x = c.vx[k];
+        c.body[k]->velocity.y = c.vy[k];
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
+bool attractionByColumns = true;
+
+void attractBodies() {
+    bodySnapshot = bodyList();
+    const float g = gravityStrength;
+#if defined(__SSE2__)
+    if (!attractionByColumns || !attractPairsByColumns(g)) attractPairsByLinks(g);
+#else
+    attractPairsByLinks(g);
+#endif
 
     const float ratio = float(processedCount) / float(particleCount);
     sparseFlag = ratio < 0.15f ? 1 : 0;

@@ -15,6 +15,8 @@ extern BodyNode* bodySnapshot;
 void simulateFrame();
 // Mutual pull of the bodies; also sets sparseFlag and bodyLimit from the last pass.
 void attractBodies();
+// Off: the pairs go one at a time through the links (the fast path's reference in tests).
+extern bool attractionByColumns;
 // The pull of the largest bodyLimit bodies on a loose particle, into its ax, ay.
 void gatherAcceleration(Particle* p);
 // Moves a free particle: into an empty cell, within its own cell, or against another

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bodies/bodies.h"
+#include "bodies/member_trail.h"
 #include "platform/os/large_memory.h"
 #include "platform/os/message_box.h"
 #include "platform/os/prefetch.h"
@@ -59,21 +60,6 @@ float wrapCoordinate(float c, int32_t period) {
     while (c < 0.0f) c += fp;
     while (int32_t(c) >= period) c -= fp;
     return c;
-}
-
-// Shortest difference, correcting in one direction only.
-float shortestDifference(float d, int32_t half, int32_t period) {
-    if (!std::isfinite(d)) return 0.0f;
-    if (period <= 0) return d;
-    const float fp = float(period);
-    const float fh = float(half);
-    if (std::fabs(d) > kReduceAfterPeriods * fp) d = std::fmod(d, fp);
-    if (d < 0.0f) {
-        while (d < -fh && d < 0.0f) d += fp;
-    } else if (d > 0.0f) {
-        while (d > fh && d > 0.0f) d -= fp;
-    }
-    return d;
 }
 
 bool cellHolds(int32_t cell, const Particle* p) {
@@ -134,6 +120,22 @@ int32_t drawRandom() {
 }
 
 }  // namespace
+
+// Shortest difference, correcting in one direction only.
+float shortestDifference(float d, int32_t half, int32_t period) {
+    if (!std::isfinite(d)) return 0.0f;
+    if (period <= 0) return d;
+    const float fp = float(period);
+    const float fh = float(half);
+    if (std::fabs(d) > kReduceAfterPeriods * fp) d = std::fmod(d, fp);
+    if (d < 0.0f) {
+        while (d < -fh && d < 0.0f) d += fp;
+    } else if (d > 0.0f) {
+        while (d > fh && d > 0.0f) d -= fp;
+    }
+    return d;
+}
+
 
 void resetWorldModule() {
     freeArrays();
@@ -243,9 +245,14 @@ void refillGrid() {
             if (p->body == nullptr) enter(p);
         }
     }
+    beginTrailPass();
     for (BodyNode* n = bodyList(); n; n = n->next) {
         if (n->body->group) continue;
-        for (Particle* m = n->body->head; m; m = m->memberNext) enter(m);
+        MemberWalk walk(n->body);
+        for (Particle* m = n->body->head; m; m = m->memberNext) {
+            walk.step(m);
+            enter(m);
+        }
     }
 }
 
@@ -272,8 +279,6 @@ void wrapParticle(Particle* p) {
     }
 }
 
-float shortestDx(float d) { return shortestDifference(d, halfWidth, wrapWidth); }
-float shortestDy(float d) { return shortestDifference(d, halfHeight, wrapHeight); }
 
 float stepWrapX(float c, float r) {
     const float d = r - c;

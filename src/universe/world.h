@@ -113,8 +113,14 @@ bool wrapPoint(float& x, float& y);
 // The same for a particle; a non-finite position also zeroes its velocity.
 void wrapParticle(Particle* p);
 // Shortest (minimal image) difference per axis; non-finite gives 0.
-float shortestDx(float d);
-float shortestDy(float d);
+float shortestDifference(float d, int32_t half, int32_t period);
+// Nearly every call is already within half a period; only the others need the full rule.
+inline float shortestDx(float d) {
+    return std::fabs(d) <= float(halfWidth) ? d : shortestDifference(d, halfWidth, wrapWidth);
+}
+inline float shortestDy(float d) {
+    return std::fabs(d) <= float(halfHeight) ? d : shortestDifference(d, halfHeight, wrapHeight);
+}
 inline Vec2 shortestDiff(Vec2 d) { return {shortestDx(d.x), shortestDy(d.y)}; }
 // Single-step wrap of coordinate c toward reference r.
 float stepWrapX(float c, float r);

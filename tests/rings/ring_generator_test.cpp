@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -143,6 +144,40 @@ TEST_F(RingGenerator, UnwritableFolderStillGivesTheTables) {
   EXPECT_NE(ringTables.ringPoints, nullptr);
   EXPECT_TRUE(ringTablesValid(ringTables));
   EXPECT_TRUE(folderEmpty(dir));
+}
+
+// The sweep skips angles it can prove land on a pixel it has already produced; on an
+// empty map every ring, including those crossing the square's edges (801 to 1132) and
+// those wholly outside it, must list what evaluating every angle lists.
+TEST(RingSweep, EveryRingListsWhatEveryAngleReaches) {
+  std::vector<uint8_t> plainSeen(kRingPointCount, 0), sweepSeen(kRingPointCount, 0);
+  std::vector<RingPoint> plain, swept(kRingPointCount);
+  int mismatches = 0;
+  for (int r = 1; r < kRingCount && mismatches < 5; ++r) {
+    plain.clear();
+    const float radius = float(r);
+    const float step = 1.0f / radius / 6.2831855f;
+    for (float a = -3.1415927f; a < 3.1415927f; a += step) {
+      const int px = int(std::cos(a) * radius + 800.0f);
+      const int py = int(std::sin(a) * radius + 800.0f);
+      if (px < 0 || px > 1599 || py < 0 || py > 1599) continue;
+      if (plainSeen[py * 1600 + px]++ == 0) plain.push_back({px, py});
+    }
+    const int n = sweepRing(r, sweepSeen.data(), swept.data(), 0);
+    bool same = n == int(plain.size());
+    for (int i = 0; same && i < n; ++i) {
+      same = swept[i].x == plain[i].x && swept[i].y == plain[i].y;
+    }
+    if (!same) {
+      ++mismatches;
+      ADD_FAILURE() << "ring " << r << ": " << n << " points, every angle gives " << plain.size();
+    }
+    for (const RingPoint& p : plain) plainSeen[p.y * 1600 + p.x] = 0;
+    for (int i = 0; i < n; ++i) sweepSeen[swept[i].y * 1600 + swept[i].x] = 0;
+    if (r >= 1133) {
+      EXPECT_EQ(n, 0) << r;
+    }
+  }
 }
 
 class CountingThread : public Thread {
