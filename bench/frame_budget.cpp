@@ -308,7 +308,15 @@ void printHeader(std::FILE* f) {
 struct Committed {
     std::map<std::string, double> budget;  // "scene point" -> ms
     std::map<std::string, double> extra;   // "startup scene" / "whole" -> value
+    // "scene point" -> "particles bodies sprites": any change means the results changed.
+    std::map<std::string, std::string> population;
 };
+
+std::string populationOf(double particles, double bodies, double sprites) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f %.0f %.0f", particles, bodies, sprites);
+    return text;
+}
 
 Committed readCommitted(const std::string& path) {
     Committed c;
@@ -319,8 +327,14 @@ Committed readCommitted(const std::string& path) {
         std::string a, b;
         double v = 0;
         s >> a >> b >> v;
-        if (a == "startup" || a == "whole") c.extra[a + " " + b] = v;
-        else c.budget[a + " " + b] = v;
+        if (a == "startup" || a == "whole") {
+            c.extra[a + " " + b] = v;
+            continue;
+        }
+        c.budget[a + " " + b] = v;
+        double sim = 0, sprites = 0, render = 0, present = 0, particles = 0, bodies = 0, spriteCount = 0;
+        if (s >> sim >> sprites >> render >> present >> particles >> bodies >> spriteCount)
+            c.population[a + " " + b] = populationOf(particles, bodies, spriteCount);
     }
     return c;
 }
@@ -444,13 +458,24 @@ int main(int argc, char** argv) {
     if (!comparePath.empty()) {
         const Committed c = readCommitted(comparePath);
         std::printf("\nagainst %s (budget ms, start-up ms, whole-run %%):\n", comparePath.c_str());
-        for (const Row& r : rows)
-            compareLine(r.scene + " " + r.point, r.budget(), c, r.scene + " " + r.point, c.budget);
+        int changed = 0;
+        for (const Row& r : rows) {
+            const std::string key = r.scene + " " + r.point;
+            compareLine(key, r.budget(), c, key, c.budget);
+            auto it = c.population.find(key);
+            const std::string now = populationOf(r.particles, r.bodies, r.sprites);
+            if (it != c.population.end() && it->second != now) {
+                std::printf("  %-34s particles/bodies/sprites %s, were %s: THE RESULTS CHANGED\n",
+                            key.c_str(), now.c_str(), it->second.c_str());
+                ++changed;
+            }
+        }
         for (const auto& [name, v] : startups)
             compareLine("startup " + name, v.first, c, "startup " + name, c.extra);
         if (wholeCpu >= 0)
             compareLine("whole sunset@1920x1080", 100.0 * wholeCpu / wholeTime, c,
                         "whole sunset@1920x1080", c.extra);
+        if (changed > 0) return 1;
     }
     return 0;
 }

@@ -1,6 +1,9 @@
 // The body list and its two bump pools: bodies and nodes are handed out zeroed from
 // large blocks and only ever released whole.
+#include <algorithm>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
 #include "bodies/bodies.h"
 #include "bodies/member_trail.h"
@@ -143,7 +146,10 @@ bool nodeLinked(const BodyNode* node) {
     return node != nullptr && (node->prev != nullptr || bodyState.head == node);
 }
 
-void sortBodies() {
+namespace {
+
+// Bubbling on the links, for when no array can be had: the same stable order.
+void bubbleSortBodies() {
     bool swapped = true;
     while (swapped) {
         swapped = false;
@@ -174,6 +180,34 @@ void sortBodies() {
             }
         }
     }
+}
+
+}  // namespace
+
+// Largest key first; equal keys keep their order. A body that grew past many others
+// would take one bubbling pass over the whole list per place it moves up.
+void sortBodies() {
+    static std::vector<BodyNode*> order;
+    try {
+        order.clear();
+        for (BodyNode* n = bodyState.head; n; n = n->next) order.push_back(n);
+    } catch (const std::bad_alloc&) {
+        std::vector<BodyNode*>().swap(order);
+        bubbleSortBodies();
+        return;
+    }
+    std::stable_sort(order.begin(), order.end(), [](const BodyNode* a, const BodyNode* b) {
+        return a->body->sortKey > b->body->sortKey;
+    });
+    BodyNode* previous = nullptr;
+    for (BodyNode* n : order) {
+        n->prev = previous;
+        if (previous) previous->next = n;
+        previous = n;
+    }
+    bodyState.head = order.empty() ? nullptr : order.front();
+    bodyState.tail = previous;
+    if (previous) previous->next = nullptr;
 }
 
 }  // namespace gx
