@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gfx/draw_worker.h"
 #include "platform/gfx/faults.h"
 #include "platform/gfx/gfx.h"
 #include "platform/gfx/raster.h"
@@ -117,6 +118,10 @@ private:
     void resetStates() {
         states_ = DrawStates{};
         states_.fastPaths = options_.fastPaths;
+        if (options_.fastPaths && options_.parallelPixels > 0) {
+            states_.worker = &worker_;
+            states_.parallelPixels = options_.parallelPixels;
+        }
         fvf_ = 0;
     }
 
@@ -134,6 +139,7 @@ private:
     bool inScene_ = false;
     State state_ = State::Ok;
     std::vector<uint32_t> front_;
+    DrawWorker worker_;  // its thread starts with the first draw large enough
 };
 
 Result DeviceImpl::rebuild(const PresentParameters& params) {
@@ -264,14 +270,11 @@ Result DeviceImpl::clear(uint32_t flags, uint32_t colour, float /*z*/, uint32_t 
     if (flags != kClearTarget || !renderTarget_) return kInvalidCall;
     Storage& s = renderTarget_->storage();
     if (s.opaqueAlpha()) colour |= kAlphaBits;
-    if (s.knownFill && s.fillColour == colour) {
-        fillRect(s, s.drawn, colour);
-    } else {
-        fillRect(s, Bounds{0, 0, int(s.width()), int(s.height())}, colour);
-    }
-    s.knownFill = true;
-    s.fillColour = colour;
-    s.drawn = Bounds{};
+    ++s.version;
+    // The plain drawing mode keeps the plain clear, so tests can compare the two.
+    if (options_.fastPaths && clearLazily(s, colour)) return kOk;
+    s.lazy = LazyFill{};
+    fillRect(s, Bounds{0, 0, int(s.width()), int(s.height())}, colour);
     return kOk;
 }
 
@@ -339,15 +342,24 @@ Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
 
     Storage& rt = renderTarget_->storage();
     PixelTarget target{rt.pixels.data(), int(rt.width()), int(rt.height()), rt.opaqueAlpha()};
+    if (rt.lazy.active) target.lazy = &rt.lazy;
+    target.streamWrites = streamsWrites(size_t(rt.width()) * rt.height() * 4);
     PixelSource source;
     if (texture_) {
         Storage& t = texture_->storage();
+        // A layer drawn onto itself reads what it writes: give it its real pixels.
+        if (&t == &rt) materialise(t);
         source = PixelSource{t.pixels.data(), int(t.width()), int(t.height()), t.opaqueAlpha()};
+        if (t.lazy.active) source.lazy = &t.lazy;
     }
+    if (target.lazy && !target.lazy->active) target.lazy = nullptr;
+    if (texture_ && options_.fastPaths && &texture_->storage() != &rt) source.summaryOf = &texture_->storage();
+    ++rt.version;
     const uint8_t* bytes = stream_->bytes() + streamOffset_ + size_t(startVertex) * sizeof(ScreenVertex);
     std::vector<ScreenVertex> v(size_t(primitiveCount) * 3);
     std::memcpy(v.data(), bytes, v.size() * sizeof(ScreenVertex));
-    drawTriangles(target, source, states_, v.data(), primitiveCount, &rt.drawn);
+    drawTriangles(target, source, states_, v.data(), primitiveCount);
+    if (source.summaryOf) noteLayerRead(*source.summaryOf);
     return kOk;
 }
 
@@ -364,8 +376,8 @@ Result DeviceImpl::getRenderTargetData(const SurfacePtr& renderTarget, const Sur
     uint32_t kinds = faultKind(FaultResource::RenderTarget) |
                      (s.textureLevel ? faultKind(FaultResource::Texture) : faultKind(FaultResource::Surface));
     if (faults_->hit(FaultOp::ReadBack, kinds)) return kDriverInternalError;
-    std::memcpy(d.pixels.data(), s.pixels.data(), size_t(s.width()) * s.height() * 4);
-    d.knownFill = false;
+    copyPixels(s, d.pixels.data(), d.width(), 0);
+    ++d.version;
     return kOk;
 }
 
@@ -381,7 +393,7 @@ Result DeviceImpl::getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest
     size_t n = size_t(d.width()) * d.height();
     if (front_.size() == n) std::copy(front_.begin(), front_.end(), d.pixels.data());
     else std::fill_n(d.pixels.data(), n, kAlphaBits);
-    d.knownFill = false;
+    ++d.version;
     return kOk;
 }
 
@@ -394,8 +406,7 @@ Result DeviceImpl::present() {
     Storage& b = backBuffer_->storage();
     size_t n = size_t(b.width()) * b.height();
     front_.resize(n);
-    const uint32_t* p = b.pixels.data();
-    for (size_t i = 0; i < n; ++i) front_[i] = p[i] | kAlphaBits;
+    copyPixels(b, front_.data(), b.width(), kAlphaBits);
     return kOk;
 }
 

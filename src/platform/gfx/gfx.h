@@ -180,6 +180,9 @@ struct DeviceOptions {
     std::string description = "Glimmerax software rasteriser";
     // Off only in tests that compare the quick drawing loops with the plain one.
     bool fastPaths = true;
+    // With the quick loops, a draw reaching at least this many rows times the target's
+    // width is shared with a second thread (the result is the same); 0: never.
+    uint32_t parallelPixels = 1u << 19;
 };
 
 // Fault kinds for the injector: the Nth call of that kind fails (1-based).

@@ -9,9 +9,13 @@
 // width.
 //
 // Three loops draw a span: the plain one (any states, the reference), one for a
-// constant diffuse colour (the stage reduced to a per-channel multiply), and one for
+// constant diffuse colour (the stage reduced to a per-channel multiply; where no texel
+// wraps, texels are gathered a block at a time and drawn four at a time), and one for
 // quads mapped one texel per pixel (four pixels at a time, transparent texels skipped
-// sixteen at a time). All three give the same pixels; tests compare them.
+// sixteen at a time, or by the layer's summary). Turned textures are drawn in small
+// tiles, so that the texture lines fetched for one row serve the rows below. A target
+// that is a pending clear is read as its colour, and so is a texture that is one. All
+// of it gives the pixels of the plain loop on a plainly cleared target; tests compare.
 
 #include "platform/gfx/raster.h"
 
@@ -19,7 +23,10 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+
+#include "platform/gfx/draw_worker.h"
 
 namespace gx::gfx {
 
@@ -246,12 +253,9 @@ inline __m128i alphaBlend4(__m128i src, __m128i dst, const Simd& s) {
     return _mm_packus_epi16(lo, hi);
 }
 
-inline void blendGroup(uint32_t* d, __m128i t, const Simd& s) {
-    __m128i src = source4(t, s);
-    __m128i a = _mm_and_si128(src, s.alpha);
-    int clear = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, s.zero)));
+// Four stage results src over d; clear and opaque mark the lanes of alpha 0 and 255.
+inline void blendGroupSrc(uint32_t* d, __m128i src, int clear, int opaque, const Simd& s) {
     if (clear == 0xF) return;
-    int opaque = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, s.alpha)));
     if ((clear | opaque) == 0xF) {
         // Nothing to mix: store the opaque pixels without reading the target, whose
         // lines are mostly not in the cache when the layer is sparse.
@@ -270,6 +274,14 @@ inline void blendGroup(uint32_t* d, __m128i t, const Simd& s) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(alphaBlend4(src, dst, s), s.orMask));
 }
 
+inline void blendGroup(uint32_t* d, __m128i t, const Simd& s) {
+    __m128i src = source4(t, s);
+    __m128i a = _mm_and_si128(src, s.alpha);
+    int clear = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, s.zero)));
+    int opaque = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, s.alpha)));
+    blendGroupSrc(d, src, clear, opaque, s);
+}
+
 inline int alphaMask(__m128i a, __m128i v) { return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, v))); }
 
 // Sixteen pixels of a layer whose alphas are mostly 0 or 255: one test for the usual
@@ -285,7 +297,8 @@ inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, 
         opaque |= alphaMask(a, s.alpha) << (4 * g);
     }
     if ((clear | opaque) != 0xFFFF) {
-        for (int g = 0; g < 4; ++g) blendGroup(d + 4 * g, t[g], s);
+        for (int g = 0; g < 4; ++g)
+            blendGroupSrc(d + 4 * g, src[g], (clear >> (4 * g)) & 0xF, (opaque >> (4 * g)) & 0xF, s);
         return;
     }
     if (opaque == 0xFFFF) {
@@ -338,6 +351,54 @@ void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const
     }
 }
 
+// The same over a layer whose empty lines are known from its summary: only the lines
+// holding alpha are read, listed first so that their target lines can be asked for
+// well ahead. groups is the summary row, tx the texture column of t[0].
+void summarisedBlendRun(uint32_t* d, const uint32_t* t, int n, int tx, const uint64_t* groups, const Simd& s,
+                        const Reduced& r, uint32_t orMask) {
+    int head = std::min(n, (16 - (tx & 15)) & 15);
+    if (head) alignedBlendRun(d, t, head, s, r, orMask, true);
+    int g0 = (tx + head) >> 4, g1 = (tx + n) >> 4;
+    constexpr int kChunk = 256;
+    int offs[kChunk];
+    for (int c0 = g0; c0 < g1; c0 += kChunk) {
+        int c1 = std::min(g1, c0 + kChunk);
+        // The chunk's bits, word by word, masked to [c0, c1).
+        auto word = [&](int w) {
+            uint64_t bits = groups[w];
+            if (w == c0 >> 6) bits &= ~uint64_t(0) << (c0 & 63);
+            int e = (c1 - 1) - 64 * w;
+            if (e < 63) bits &= (uint64_t(2) << e) - 1;
+            return bits;
+        };
+        int count = 0;
+        for (int w = c0 >> 6; w <= (c1 - 1) >> 6; ++w) count += __builtin_popcountll(word(w));
+        if (4 * count > 3 * (c1 - c0)) {  // dense: the plain sweep is quicker
+            int o = c0 * 16 - tx;
+            alignedBlendRun(d + o, t + o, (c1 - c0) * 16, s, r, orMask, true);
+            continue;
+        }
+        count = 0;
+        for (int w = c0 >> 6; w <= (c1 - 1) >> 6; ++w)
+            for (uint64_t bits = word(w); bits; bits &= bits - 1)
+                offs[count++] = (64 * w + __builtin_ctzll(bits)) * 16 - tx;
+        constexpr int kAhead = 8;
+        for (int k = 0; k < count; ++k) {
+            if (k + kAhead < count) {
+                _mm_prefetch(reinterpret_cast<const char*>(t + offs[k + kAhead]), _MM_HINT_T0);
+                __builtin_prefetch(d + offs[k + kAhead], 1, 3);
+                __builtin_prefetch(d + offs[k + kAhead] + 15, 1, 3);
+            }
+            int o = offs[k];
+            __m128i tv[4];
+            for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + o + 4 * g));
+            blendSixteen(d + o, t + o, tv, s, r, orMask);
+        }
+    }
+    int done = head + 16 * (g1 - g0);
+    if (done < n) alignedBlendRun(d + done, t + done, n - done, s, r, orMask, true);
+}
+
 void alignedReplaceRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask) {
     int i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -360,6 +421,7 @@ struct Setup {
     Reduced red;
     uint32_t orMask;
     uint32_t texOr;
+    const TexelSummary* summary;  // for a large blended layer, or nullptr
 };
 
 inline int64_t toFixed(double v) {
@@ -376,8 +438,14 @@ inline int wrapInt(int i, int n) {
 
 // Texel addresses along a span in 32.32 fixed point, started from the planes at the
 // span's first pixel. Whole steps and whole starts (the one-to-one quads) stay exact.
+// The steps wrap modulo 2^64 rather than overflow; only the whole part is ever used.
+inline int64_t stepFixed(int64_t a, int64_t b, int64_t n = 1) {
+    return int64_t(uint64_t(a) + uint64_t(b) * uint64_t(n));
+}
+
 struct Sampler {
     const uint32_t* bits;
+    const LazyFill* lazy;
     int width, height;
     uint32_t texOr;
     int64_t u, v, du, dv;
@@ -385,6 +453,7 @@ struct Sampler {
     Sampler(const Setup& S, int y, int xs) {
         const PixelSource& t = *S.tex;
         bits = t.bits;
+        lazy = t.lazy;
         width = t.width;
         height = t.height;
         texOr = S.texOr;
@@ -394,23 +463,42 @@ struct Sampler {
         du = toFixed(S.pu.a);
         dv = toFixed(S.pv.a);
     }
+    // Moves on by n pixels, exactly as n calls of next() would.
+    void skip(int n) {
+        u = stepFixed(u, du, n);
+        v = stepFixed(v, dv, n);
+    }
     // The texel of the current pixel; moves on to the next.
     uint32_t next() {
         if (!bits) return kAlpha;
         int tx = wrapInt(int(u >> 32), width), ty = wrapInt(int(v >> 32), height);
-        u += du;
-        v += dv;
+        u = stepFixed(u, du);
+        v = stepFixed(v, dv);
+        if (lazy && !lazy->isReal(ty, tx)) return lazy->colour | texOr;
         return bits[size_t(ty) * width + tx] | texOr;
+    }
+    // True when the next n texels all lie inside the texture without wrapping, so
+    // they can be addressed without the wrap.
+    bool staysInside(int n) const {
+        if (!bits || lazy || n <= 0) return false;
+        constexpr int64_t kStepLimit = int64_t(1) << 44;
+        if (du > kStepLimit || du < -kStepLimit || dv > kStepLimit || dv < -kStepLimit) return false;
+        constexpr int64_t kPosLimit = int64_t(1) << 60;
+        if (u > kPosLimit || u < -kPosLimit || v > kPosLimit || v < -kPosLimit) return false;
+        int64_t ue = u + du * (n - 1), ve = v + dv * (n - 1);
+        auto inside = [](int64_t a, int size) { return a >= 0 && (a >> 32) < size; };
+        return inside(u, width) && inside(ue, width) && inside(v, height) && inside(ve, height);
     }
 };
 
-void referenceSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
+void referenceSpan(const Setup& S, uint32_t* row, int y, int xs, int xa, int xe) {
     double fy = y;
     Sampler sampler(S, y, xs);
+    sampler.skip(xa - xs);
     double rowC[4];
     for (int ch = 0; ch < 4; ++ch) rowC[ch] = S.pc[ch].row(fy);
     bool opaque = S.target->opaqueAlpha;
-    for (int x = xs; x < xe; ++x) {
+    for (int x = xa; x < xe; ++x) {
         uint32_t diffuse = S.diffuse;
         if (!S.constDiffuse) {
             diffuse = 0;
@@ -424,11 +512,64 @@ void referenceSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
     }
 }
 
+// The turned sprites: texels without a wrap, gathered a block at a time and then
+// drawn four at a time like a layer. The texture was just written through a lock and
+// is rarely in the cache; the walk across its rows defeats the hardware's prefetch, so
+// the texels a few rows below are asked for ahead (prefetches never fault, wherever
+// they point), and so are the target lines.
+template <bool Ahead>
+void affineInsideRun(Sampler& sm, const Setup& S, const Simd& simd, uint32_t* d, int n, int64_t aheadU,
+                     int64_t aheadV, ptrdiff_t aheadRow) {
+    const uint32_t* bits = sm.bits;
+    const int64_t w = sm.width;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(bits);
+    int64_t u = sm.u, v = sm.v;
+    const int64_t du = sm.du, dv = sm.dv;
+    int64_t pu = stepFixed(u, aheadU), pv = stepFixed(v, aheadV);
+    constexpr int kBlock = 64;
+    alignas(16) uint32_t texels[kBlock];
+    for (int i0 = 0; i0 < n; i0 += kBlock) {
+        int m = std::min(kBlock, n - i0);
+        if constexpr (Ahead)
+            for (int i = 0; i < m; i += 16)
+                __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(d + i0 + i) +
+                                                                 uintptr_t(aheadRow * 4)),
+                                   1);
+        for (int i = 0; i < m; ++i) {
+            if constexpr (Ahead) {
+                __builtin_prefetch(
+                    reinterpret_cast<const void*>(base + uintptr_t(((pv >> 32) * w + (pu >> 32)) * 4)));
+                pu = stepFixed(pu, du);
+                pv = stepFixed(pv, dv);
+            }
+            texels[i] = bits[(v >> 32) * w + (u >> 32)];
+            u += du;
+            v += dv;
+        }
+        if (S.kind == BlendKind::Replace) alignedReplaceRun(d + i0, texels, m, simd, S.red, S.orMask);
+        else alignedBlendRun(d + i0, texels, m, simd, S.red, S.orMask, !(S.red.pre & kAlpha));
+    }
+    sm.u = u;
+    sm.v = v;
+}
+
 template <BlendKind K>
-void affineSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
+void affineSpan(const Setup& S, const Simd& simd, uint32_t* row, int y, int xs, int xa, int xe) {
     Sampler sampler(S, y, xs);
+    sampler.skip(xa - xs);
     uint32_t orMask = S.orMask;
-    for (int x = xs; x < xe; ++x) {
+    if constexpr (K != BlendKind::Generic) {
+        if (sampler.staysInside(xe - xa)) {
+            constexpr int kRowsAhead = 4;
+            int64_t au = toFixed(S.pu.b * kRowsAhead), av = toFixed(S.pv.b * kRowsAhead);
+            ptrdiff_t ad = ptrdiff_t(S.target->width) * kRowsAhead;
+            // Only a walk across the texture's rows needs the help (not the shrink).
+            if (std::fabs(S.pv.a) >= 0.125) affineInsideRun<true>(sampler, S, simd, row + xa, xe - xa, au, av, ad);
+            else affineInsideRun<false>(sampler, S, simd, row + xa, xe - xa, au, av, ad);
+            return;
+        }
+    }
+    for (int x = xa; x < xe; ++x) {
         uint32_t src = applyReduced(sampler.next(), S.red);
         if constexpr (K == BlendKind::Replace) {
             row[x] = src | orMask;
@@ -442,17 +583,160 @@ void affineSpan(const Setup& S, uint32_t* row, int y, int xs, int xe) {
     }
 }
 
+// Fills tiles [k0, k1] of row y with the clear colour and marks them real.
+void fillTiles(const PixelTarget& t, int y, int k0, int k1) {
+    LazyFill& z = *t.lazy;
+    uint32_t* row = t.bits + size_t(y) * t.width;
+    std::fill(row + (k0 << z.tileShift), row + z.tileEnd(k1), z.colour);
+    z.rows[size_t(y)] |= z.tilesOf(k0 << z.tileShift, z.tileEnd(k1));
+}
+
+// Makes pixels [a, b) of row y real memory before they are drawn on.
+void touch(const PixelTarget& t, int y, int a, int b) {
+    if (!t.lazy || a >= b) return;
+    const LazyFill& z = *t.lazy;
+    z.forRuns(y, a, b, [&](int ra, int rb, bool real) {
+        if (!real) fillTiles(t, y, ra >> z.tileShift, (rb - 1) >> z.tileShift);
+    });
+}
+
+// The stage and blend applied to one constant source pixel over d[0..n).
+void constantOver(uint32_t* d, int n, uint32_t src, BlendKind kind, uint32_t orMask) {
+    uint32_t a = src >> 24;
+    if (kind == BlendKind::Replace || a == 255) {
+        std::fill(d, d + n, src | orMask);
+        return;
+    }
+    if (a == 0) return;
+    for (int i = 0; i < n; ++i) d[i] = alphaBlend(src, d[i] | orMask) | orMask;
+}
+
+// Pixels [x, x + n) of row y drawn from a stretch of a pending clear: one source value.
+// Where the target is itself a pending clear that the value would leave as it is,
+// nothing needs doing.
+void constantRun(const Setup& S, int y, int x, int n, uint32_t texel) {
+    const PixelTarget& t = *S.target;
+    uint32_t src = applyReduced(texel | S.texOr, S.red);
+    if (S.kind == BlendKind::AlphaBlend && (src >> 24) == 0) return;
+    uint32_t* row = t.bits + size_t(y) * t.width;
+    if (t.lazy) {
+        uint32_t c = t.lazy->colour;
+        uint32_t result = c;
+        constantOver(&result, 1, src, S.kind, S.orMask);
+        if (result == c) {
+            t.lazy->forRuns(y, x, x + n, [&](int a, int b, bool real) {
+                if (real) constantOver(row + a, b - a, src, S.kind, S.orMask);
+            });
+            return;
+        }
+        touch(t, y, x, x + n);
+    }
+    constantOver(row + x, n, src, S.kind, S.orMask);
+}
+
+// A layer blended over pixels that all hold the clear colour c: nothing to read from
+// the target, and every pixel written, so on a target too large for the cache the
+// lines are streamed out whole without being fetched first.
+template <bool Stream>
+inline void put4(uint32_t* d, __m128i v) {
+    if constexpr (Stream) _mm_stream_si128(reinterpret_cast<__m128i*>(d), v);
+    else _mm_store_si128(reinterpret_cast<__m128i*>(d), v);
+}
+
+template <bool Stream>
+void blendOverConstantRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask,
+                          uint32_t c) {
+    const uint32_t cc = c | orMask;
+    auto one = [&](uint32_t texel) {
+        uint32_t src = applyReduced(texel, r);
+        uint32_t a = src >> 24;
+        return a == 0 ? cc : (a == 255 ? src : alphaBlend(src, cc)) | orMask;
+    };
+    int i = 0;
+    for (; i < n && (reinterpret_cast<uintptr_t>(d + i) & 15); ++i) d[i] = one(t[i]);
+    const __m128i cv = _mm_set1_epi32(int(cc));
+    const bool skip = !(r.pre & kAlpha);
+    auto put = [&](int k, __m128i tv) {
+        __m128i src = source4(tv, s);
+        __m128i a = _mm_and_si128(src, s.alpha);
+        __m128i clear = _mm_cmpeq_epi32(a, s.zero), opaque = _mm_cmpeq_epi32(a, s.alpha);
+        __m128i out;
+        if (_mm_movemask_epi8(_mm_or_si128(clear, opaque)) == 0xFFFF)
+            out = _mm_or_si128(_mm_or_si128(_mm_and_si128(clear, cv), _mm_andnot_si128(clear, src)), s.orMask);
+        else
+            out = _mm_or_si128(alphaBlend4(src, cv, s), s.orMask);
+        put4<Stream>(d + k, out);
+    };
+    for (; i + 16 <= n; i += 16) {
+        _mm_prefetch(reinterpret_cast<const char*>(t + i + 1024), _MM_HINT_T0);
+        __m128i tv[4];
+        for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
+        if (skip) {
+            __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(any, s.zero)) == 0xFFFF) {
+                for (int g = 0; g < 4; ++g) put4<Stream>(d + i + 4 * g, cv);
+                continue;
+            }
+        }
+        for (int g = 0; g < 4; ++g) put(i + 4 * g, tv[g]);
+    }
+    for (; i + 4 <= n; i += 4) put(i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)));
+    for (; i < n; ++i) d[i] = one(t[i]);
+}
+
+// groups: the texture row's summary, or nullptr; tx: the texture column of texels[0].
+void alignedRealRun(const Setup& S, const Simd& simd, uint32_t* d, const uint32_t* texels, int n,
+                    const uint64_t* groups, int tx) {
+    bool skip = !(S.red.pre & kAlpha);
+    if (S.kind == BlendKind::Replace) alignedReplaceRun(d, texels, n, simd, S.red, S.orMask);
+    else if (skip && groups) summarisedBlendRun(d, texels, n, tx, groups, simd, S.red, S.orMask);
+    else alignedBlendRun(d, texels, n, simd, S.red, S.orMask, skip);
+}
+
+// Pixels [x, x + n) of row y from texels. On a pending clear the tiles not yet real are
+// drawn against the clear colour (the parts of their edge tiles outside the run get
+// the colour), and become real.
+void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, const uint32_t* texels, int n,
+                const uint64_t* groups, int tx) {
+    const PixelTarget& tg = *S.target;
+    if (!tg.lazy) {
+        alignedRealRun(S, simd, row + x, texels, n, groups, tx);
+        return;
+    }
+    LazyFill& z = *tg.lazy;
+    const uint32_t c = z.colour;
+    z.forRuns(y, x, x + n, [&](int a, int b, bool real) {
+        if (real) {
+            alignedRealRun(S, simd, row + a, texels + (a - x), b - a, groups, tx + (a - x));
+            return;
+        }
+        int k0 = a >> z.tileShift, k1 = (b - 1) >> z.tileShift;
+        std::fill(row + (k0 << z.tileShift), row + a, c);
+        std::fill(row + b, row + z.tileEnd(k1), c);
+        if (S.kind == BlendKind::Replace) alignedReplaceRun(row + a, texels + (a - x), b - a, simd, S.red, S.orMask);
+        else if (tg.streamWrites) blendOverConstantRun<true>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
+        else blendOverConstantRun<false>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
+    });
+    z.rows[size_t(y)] |= z.tilesOf(x, x + n);
+}
+
 void alignedSpan(const Setup& S, const Simd& simd, int texBase, uint32_t* row, int y, int xs, int xe) {
     const PixelSource& t = *S.tex;
     int ty = wrapInt(int(toFixed(S.pv.at(xs, S.pv.row(double(y)))) >> 32), t.height);
     const uint32_t* texRow = t.bits + size_t(ty) * t.width;
-    bool skip = !(S.red.pre & kAlpha);
+    const uint64_t* groups = S.summary ? S.summary->row(ty) : nullptr;
     int x = xs;
     while (x < xe) {
         int tx = wrapInt(x + texBase, t.width);
         int n = std::min(xe - x, t.width - tx);
-        if (S.kind == BlendKind::Replace) alignedReplaceRun(row + x, texRow + tx, n, simd, S.red, S.orMask);
-        else alignedBlendRun(row + x, texRow + tx, n, simd, S.red, S.orMask, skip);
+        if (!t.lazy) {
+            alignedRun(S, simd, row, y, x, texRow + tx, n, groups, tx);
+        } else {
+            t.lazy->forRuns(ty, tx, tx + n, [&](int a, int b, bool real) {
+                if (real) alignedRun(S, simd, row, y, x + (a - tx), texRow + a, b - a, nullptr, a);
+                else constantRun(S, y, x + (a - tx), b - a, t.lazy->colour);
+            });
+        }
         x += n;
     }
 }
@@ -548,6 +832,7 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
         S.red = reduceStage(st, S.diffuse, !tex.bits || tex.opaqueAlpha);
         if (S.red.linear) {
             job->loop = Loop::Affine;
+            job->simd = makeSimd(S.red, S.orMask);
             // A source alpha that is always 0 leaves the target as it is.
             if (S.kind == BlendKind::AlphaBlend && channel(S.red.k, 3) == 0) return false;
             double scaled = std::ldexp(S.pu.c, 20);
@@ -557,6 +842,12 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
                 job->loop = Loop::Aligned;
                 job->simd = makeSimd(S.red, S.orMask);
                 job->texBase = int(std::floor(S.pu.c));
+                // A large layer with transparent texels: worth a scan that the next
+                // draws of the same content reuse.
+                bool large = size_t(tex.width) * size_t(tex.height) >= 65536 &&
+                             4 * (job->yEnd - job->yStart + 1) >= tex.height;
+                if (large && tex.summaryOf && !tex.lazy && S.kind == BlendKind::AlphaBlend && !(S.red.pre & kAlpha))
+                    S.summary = texelSummary(*tex.summaryOf);
             }
         }
     }
@@ -566,7 +857,8 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
     return true;
 }
 
-void drawRow(Job& job, int y, Bounds* drawn) {
+// The covered pixels of row y: [*xs, *xe), maybe empty.
+void rowSpan(Job& job, int y, int* xsOut, int* xeOut) {
     const PixelTarget& target = *job.S.target;
     int xs = 0, xe = target.width;
     for (Edge& edge : job.e) {
@@ -579,46 +871,125 @@ void drawRow(Job& job, int y, Bounds* drawn) {
             xe = std::min(xe, firstOutside(edge, 0, target.width));
         }
     }
-    if (xs >= xe) return;
-    drawn->add(xs, y, xe, y + 1);
-    uint32_t* row = target.bits + size_t(y) * target.width;
+    *xsOut = xs;
+    *xeOut = xe;
+}
+
+// Pixels [xa, xe) of the span that starts at xs.
+void drawPiece(const Job& job, int y, int xs, int xa, int xe) {
     const Setup& S = job.S;
+    uint32_t* row = S.target->bits + size_t(y) * S.target->width;
+    if (job.loop != Loop::Aligned) touch(*S.target, y, xa, xe);
     switch (job.loop) {
-    case Loop::Reference: referenceSpan(S, row, y, xs, xe); break;
-    case Loop::Aligned: alignedSpan(S, job.simd, job.texBase, row, y, xs, xe); break;
+    case Loop::Reference: referenceSpan(S, row, y, xs, xa, xe); break;
+    case Loop::Aligned: alignedSpan(S, job.simd, job.texBase, row, y, xa, xe); break;
     case Loop::Affine:
-        if (S.kind == BlendKind::Replace) affineSpan<BlendKind::Replace>(S, row, y, xs, xe);
-        else if (S.kind == BlendKind::AlphaBlend) affineSpan<BlendKind::AlphaBlend>(S, row, y, xs, xe);
-        else affineSpan<BlendKind::Generic>(S, row, y, xs, xe);
+        if (S.kind == BlendKind::Replace) affineSpan<BlendKind::Replace>(S, job.simd, row, y, xs, xa, xe);
+        else if (S.kind == BlendKind::AlphaBlend) affineSpan<BlendKind::AlphaBlend>(S, job.simd, row, y, xs, xa, xe);
+        else affineSpan<BlendKind::Generic>(S, job.simd, row, y, xs, xa, xe);
         break;
+    }
+}
+
+void drawRow(Job& job, int y) {
+    int xs, xe;
+    rowSpan(job, y, &xs, &xe);
+    if (xs >= xe) return;
+    drawPiece(job, y, xs, xs, xe);
+}
+
+// A texture walked across its rows (a turned sprite) misses the cache at nearly every
+// pixel when drawn row by row; in small tiles the lines it brings in serve the rows
+// below as well.
+bool wantsTiles(const Job& job) {
+    return job.loop == Loop::Affine && job.S.tex->bits && std::fabs(job.S.pv.a) >= 0.125 &&
+           size_t(job.S.tex->width) * size_t(job.S.tex->height) > 4096;
+}
+
+constexpr int kTileRows = 16, kTileColumns = 64;
+
+// The rows y0..y1 of jobs, tile by tile. Every pixel still sees the jobs in order, and
+// each piece starts its texel walk where the whole span would have reached it.
+constexpr size_t kBatch = 8;
+
+void drawTiled(Job* jobs, int n, int y0, int y1) {
+    int spans[kBatch][kTileRows][2];
+    for (int band = y0; band <= y1; band += kTileRows) {
+        int rows = std::min(kTileRows, y1 - band + 1);
+        int bx0 = INT32_MAX, bx1 = INT32_MIN;
+        for (int k = 0; k < n; ++k)
+            for (int r = 0; r < rows; ++r) {
+                int y = band + r, xs = 0, xe = 0;
+                if (y >= jobs[k].yStart && y <= jobs[k].yEnd) rowSpan(jobs[k], y, &xs, &xe);
+                if (xs >= xe) xs = xe = 0;
+                spans[k][r][0] = xs;
+                spans[k][r][1] = xe;
+                if (xs < xe) {
+                    bx0 = std::min(bx0, xs);
+                    bx1 = std::max(bx1, xe);
+                }
+            }
+        for (int cx = bx0; cx < bx1; cx += kTileColumns) {
+            int cx1 = cx + kTileColumns;
+            for (int r = 0; r < rows; ++r)
+                for (int k = 0; k < n; ++k) {
+                    int xs = spans[k][r][0], xe = spans[k][r][1];
+                    int a = std::max(xs, cx), b = std::min(xe, cx1);
+                    if (a < b) drawPiece(jobs[k], band + r, xs, a, b);
+                }
+        }
     }
 }
 
 }  // namespace
 
 void drawTriangles(const PixelTarget& target, const PixelSource& tex, const DrawStates& st, const ScreenVertex* v,
-                   size_t count, Bounds* drawn) {
+                   size_t count) {
     // A few triangles at a time, row by row: the two halves of a quad then read each
     // layer row in one sweep. Every pixel still sees the triangles in their order.
-    constexpr size_t kBatch = 8;
     for (size_t first = 0; first < count; first += kBatch) {
         Job jobs[kBatch];
         int n = 0, y0 = target.height, y1 = -1;
+        bool tiles = false;
         for (size_t i = first; i < std::min(count, first + kBatch); ++i) {
             if (!prepare(target, tex, st, v + 3 * i, &jobs[n])) continue;
             y0 = std::min(y0, jobs[n].yStart);
             y1 = std::max(y1, jobs[n].yEnd);
+            tiles = tiles || wantsTiles(jobs[n]);
             ++n;
         }
-        for (int y = y0; y <= y1; ++y)
-            for (int k = 0; k < n; ++k)
-                if (y >= jobs[k].yStart && y <= jobs[k].yEnd) drawRow(jobs[k], y, drawn);
+        auto drawRows = [&](Job* js, int from, int to) {
+            if (tiles) {
+                drawTiled(js, n, from, to);
+                return;
+            }
+            for (int y = from; y <= to; ++y)
+                for (int k = 0; k < n; ++k)
+                    if (y >= js[k].yStart && y <= js[k].yEnd) drawRow(js[k], y);
+        };
+        if (n == 0) continue;
+        int rows = y1 - y0 + 1;
+        if (st.worker && st.parallelPixels > 0 && size_t(rows) * size_t(target.width) >= st.parallelPixels) {
+            // Bands of rows for either thread, each with its own copy of the jobs (the
+            // edges keep per-row state).
+            int band = std::max(kTileRows, (rows / 16 + kTileRows - 1) / kTileRows * kTileRows);
+            st.worker->forChunks((rows + band - 1) / band, [&](int c) {
+                Job local[kBatch];
+                std::copy(jobs, jobs + n, local);
+                int from = y0 + c * band;
+                drawRows(local, from, std::min(y1, from + band - 1));
+                _mm_sfence();
+            });
+            continue;
+        }
+        drawRows(jobs, y0, y1);
     }
+    _mm_sfence();  // the streaming stores are seen before anything reads the target
 }
 
 void drawTriangle(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
-                  const ScreenVertex* sv, Bounds* drawn) {
-    drawTriangles(target, tex, st, sv, 1, drawn);
+                  const ScreenVertex* sv) {
+    drawTriangles(target, tex, st, sv, 1);
 }
 
 }  // namespace gx::gfx

@@ -10,16 +10,22 @@
 
 namespace gx::gfx {
 
+class DrawWorker;
+
 struct PixelTarget {
     uint32_t* bits = nullptr;
     int width = 0, height = 0;
     bool opaqueAlpha = false;  // X8: alpha reads and is stored as 0xFF
+    LazyFill* lazy = nullptr;  // set while the target is a pending clear
+    bool streamWrites = false;  // too large to stay in the cache until it is read
 };
 
 struct PixelSource {
     const uint32_t* bits = nullptr;  // none: samples read opaque black
     int width = 0, height = 0;
     bool opaqueAlpha = false;
+    const LazyFill* lazy = nullptr;  // set while the texture is a pending clear
+    Storage* summaryOf = nullptr;    // where a large layer may build its TexelSummary
 };
 
 struct DrawStates {
@@ -28,6 +34,10 @@ struct DrawStates {
     uint32_t colorOp = kTopModulate, colorArg1 = kTaTexture, colorArg2 = kTaCurrent;
     uint32_t alphaOp = kTopSelectArg1, alphaArg1 = kTaTexture, alphaArg2 = kTaCurrent;
     bool fastPaths = true;
+    // Draws reaching at least this many rows times the target's width share their rows
+    // with the worker; none without one.
+    DrawWorker* worker = nullptr;
+    size_t parallelPixels = 0;
 };
 
 // round(a * b / 255), exact for a, b in 0..255.
@@ -42,11 +52,11 @@ uint32_t combinePixel(uint32_t texel, uint32_t diffuse, const DrawStates& st);
 uint32_t blendPixel(uint32_t src, uint32_t dst, const DrawStates& st, bool opaqueTarget);
 
 // Draws one triangle (clockwise on screen; counter-clockwise ones are culled, as the
-// default cull mode does). Adds the pixels touched to *drawn.
+// default cull mode does).
 void drawTriangle(const PixelTarget& target, const PixelSource& texture, const DrawStates& st,
-                  const ScreenVertex* v, Bounds* drawn);
+                  const ScreenVertex* v);
 // A triangle list of count triangles (3 * count vertices), drawn in order.
 void drawTriangles(const PixelTarget& target, const PixelSource& texture, const DrawStates& st,
-                   const ScreenVertex* v, size_t count, Bounds* drawn);
+                   const ScreenVertex* v, size_t count);
 
 }  // namespace gx::gfx

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <new>
 
+#include <unistd.h>
+
+#include <emmintrin.h>
+
 namespace gx::gfx {
 
 PixelBuffer::~PixelBuffer() { std::free(data_); }
@@ -17,9 +21,15 @@ bool PixelBuffer::allocate(uint32_t width, uint32_t height) {
     std::free(data_);
     data_ = nullptr;
     size_t bytes = size_t(width) * height * 4;
-    size_t rounded = (bytes + 63) / 64 * 64;
+    // Large buffers start on a 2 MB boundary, so the kernel may back them with large
+    // pages when it has them free. Asking for them outright (MADV_HUGEPAGE) made the
+    // device's creation wait on memory compaction: start-up at 4K took twice as long
+    // for no measurable gain per frame.
+    constexpr size_t kLargePage = size_t(2) << 20;
+    size_t align = bytes >= 2 * kLargePage ? kLargePage : 64;
+    size_t rounded = (bytes + align - 1) / align * align;
     if (rounded == 0) rounded = 64;
-    void* p = std::aligned_alloc(64, rounded);
+    void* p = std::aligned_alloc(align, rounded);
     if (!p) return false;
     std::memset(p, 0, rounded);
     data_ = static_cast<uint32_t*>(p);
@@ -84,13 +94,132 @@ void fillRect(Storage& s, const Bounds& r, uint32_t colour) {
     for (int y = y0; y < y1; ++y) std::fill(base + size_t(y) * s.width() + x0, base + size_t(y) * s.width() + x1, colour);
 }
 
+const TexelSummary* texelSummary(Storage& s) {
+    TexelSummary& m = s.summary;
+    if (m.version == s.version && !s.lazy.active) return &m;
+    if (s.lazy.active || s.opaqueAlpha()) return nullptr;
+    // Only content an earlier draw call already read: a layer written anew before each
+    // draw (the usual case) would pay for a scan it never uses again.
+    if (m.seen != s.version) return nullptr;
+    const int w = int(s.width()), h = int(s.height());
+    const int groups = (w + 15) / 16;
+    m.wordsPerRow = (groups + 63) / 64;
+    try {
+        m.bits.assign(size_t(m.wordsPerRow) * size_t(h), 0);
+    } catch (const std::bad_alloc&) {
+        m = TexelSummary{};
+        return nullptr;
+    }
+    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u)), zero = _mm_setzero_si128();
+    for (int y = 0; y < h; ++y) {
+        const uint32_t* row = s.pixels.data() + size_t(y) * size_t(w);
+        uint64_t* out = m.bits.data() + size_t(y) * size_t(m.wordsPerRow);
+        int g = 0;
+        for (; 16 * g + 16 <= w; ++g) {
+            const __m128i* p = reinterpret_cast<const __m128i*>(row + 16 * g);
+            __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                                       _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3)));
+            bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, alpha), zero)) == 0xFFFF;
+            out[g >> 6] |= uint64_t(!empty) << (g & 63);
+        }
+        if (g < groups) {
+            uint32_t any = 0;
+            for (int x = 16 * g; x < w; ++x) any |= row[x];
+            out[g >> 6] |= uint64_t((any >> 24) != 0) << (g & 63);
+        }
+    }
+    m.version = s.version;
+    return &m;
+}
+
+void noteLayerRead(Storage& s) { s.summary.seen = s.version; }
+
+bool clearLazily(Storage& s, uint32_t colour) {
+    LazyFill& z = s.lazy;
+    size_t h = s.height();
+    if (z.rows.size() != h) {
+        try {
+            z.rows.assign(h, 0);
+        } catch (const std::bad_alloc&) {
+            z = LazyFill{};
+            return false;
+        }
+    } else {
+        std::fill(z.rows.begin(), z.rows.end(), 0);
+    }
+    z.width = int(s.width());
+    z.tileShift = 4;
+    while ((z.width + (1 << z.tileShift) - 1) >> z.tileShift > 64) ++z.tileShift;
+    z.active = true;
+    z.colour = colour;
+    return true;
+}
+
+void materialise(Storage& s) {
+    if (!s.lazy.active) return;
+    const LazyFill& z = s.lazy;
+    const size_t w = s.width();
+    for (int y = 0; y < int(s.height()); ++y) {
+        uint32_t* row = s.pixels.data() + size_t(y) * w;
+        z.forRuns(y, 0, int(w), [&](int a, int b, bool real) {
+            if (!real) std::fill(row + a, row + b, z.colour);
+        });
+    }
+    s.lazy.active = false;
+}
+
+bool streamsWrites(size_t bytes) {
+    static const size_t threshold = [] {
+        long l3 = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        return std::max<size_t>(size_t(16) << 20, l3 > 0 ? size_t(l3) / 2 : 0);
+    }();
+    return bytes > threshold;
+}
+
+namespace {
+void orCopy(uint32_t* d, const uint32_t* src, size_t n, uint32_t orMask, bool stream) {
+    size_t i = 0;
+    if (stream && n >= 256) {
+        for (; i < n && (reinterpret_cast<uintptr_t>(d + i) & 15); ++i) d[i] = src[i] | orMask;
+        const __m128i m = _mm_set1_epi32(int(orMask));
+        for (; i + 4 <= n; i += 4) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            _mm_stream_si128(reinterpret_cast<__m128i*>(d + i), _mm_or_si128(v, m));
+        }
+        _mm_sfence();
+    }
+    for (; i < n; ++i) d[i] = src[i] | orMask;
+}
+}  // namespace
+
+void copyPixels(const Storage& s, uint32_t* dst, size_t dstPitch, uint32_t orMask) {
+    const size_t w = s.width();
+    const bool stream = streamsWrites(w * s.height() * 4);
+    const uint32_t* src = s.pixels.data();
+    if (!s.lazy.active) {
+        if (dstPitch == w) orCopy(dst, src, w * s.height(), orMask, stream);
+        else
+            for (size_t y = 0; y < s.height(); ++y) orCopy(dst + y * dstPitch, src + y * w, w, orMask, stream);
+        return;
+    }
+    const uint32_t c = s.lazy.colour | orMask;
+    for (int y = 0; y < int(s.height()); ++y) {
+        uint32_t* d = dst + size_t(y) * dstPitch;
+        const uint32_t* row = src + size_t(y) * w;
+        s.lazy.forRuns(y, 0, int(w), [&](int a, int b, bool real) {
+            if (real) orCopy(d + a, row + a, size_t(b - a), orMask, stream);
+            else std::fill(d + a, d + b, c);
+        });
+    }
+}
+
 Result SurfaceImpl::getDesc(SurfaceDesc* desc) const {
     if (!desc) return kInvalidCall;
     *desc = storage_->desc;
     return kOk;
 }
 
-Result SurfaceImpl::lockRect(LockedRect* locked, const Rect* rect, uint32_t flags) {
+Result SurfaceImpl::lockRect(LockedRect* locked, const Rect* rect, uint32_t /*flags*/) {
     Storage& s = *storage_;
     if (!locked || !s.lockable() || s.locked) return kInvalidCall;
     int x0 = 0, y0 = 0;
@@ -102,8 +231,9 @@ Result SurfaceImpl::lockRect(LockedRect* locked, const Rect* rect, uint32_t flag
         y0 = rect->top;
     }
     if (s.faults && s.faults->hit(FaultOp::Lock, s.faultKinds())) return kInvalidCall;
+    materialise(s);
+    ++s.version;
     s.locked = true;
-    if (!(flags & kLockReadOnly)) s.knownFill = false;
     locked->pitch = int32_t(s.width() * 4);
     locked->bits = s.pixels.data() + size_t(y0) * s.width() + x0;
     return kOk;

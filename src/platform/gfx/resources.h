@@ -4,9 +4,11 @@
 // resources live.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/gfx/faults.h"
 #include "platform/gfx/gfx.h"
@@ -34,6 +36,54 @@ struct Bounds {
     void add(int ax0, int ay0, int ax1, int ay1);
 };
 
+// A render target cleared to one colour and drawn on since. A clear costs nothing:
+// each row is cut into at most 64 tiles, and a tile holds real pixels only once
+// something was drawn into it; the others read the colour. Drawing makes the tiles
+// it reaches real (filling them with the colour first); every path that reads the
+// memory as a whole goes through materialise() or the tile-aware copies.
+struct LazyFill {
+    bool active = false;
+    uint32_t colour = 0;
+    int width = 0;
+    int tileShift = 4;            // tiles of 1 << tileShift pixels
+    std::vector<uint64_t> rows;  // per row, bit k set: tile k holds real pixels
+
+    int tileEnd(int k) const { return std::min(width, (k + 1) << tileShift); }
+    // The tiles that pixels [a, b) reach (a < b).
+    uint64_t tilesOf(int a, int b) const {
+        int k0 = a >> tileShift, k1 = (b - 1) >> tileShift;
+        uint64_t hi = k1 >= 63 ? ~uint64_t(0) : (uint64_t(2) << k1) - 1;
+        return hi & ~((uint64_t(1) << k0) - 1);
+    }
+    bool isReal(int y, int x) const { return (rows[size_t(y)] >> (x >> tileShift)) & 1; }
+    // Calls f(a, b, real) for the maximal runs of [a, b) on row y that are all real or
+    // all cleared.
+    template <class F>
+    void forRuns(int y, int a, int b, F&& f) const {
+        const uint64_t m = rows[size_t(y)];
+        while (a < b) {
+            int k = a >> tileShift;
+            bool real = (m >> k) & 1;
+            uint64_t differs = (real ? ~m : m) >> k;
+            int e = differs ? std::min(b, (k + __builtin_ctzll(differs)) << tileShift) : b;
+            f(a, e, real);
+            a = e;
+        }
+    }
+};
+
+// Which runs of 16 texels (one cache line) of a texture hold any alpha, so that a
+// layer drawn blended can skip the rest without reading it. Built by one scan when a
+// large layer is drawn a second time with the same content (a layer rewritten before
+// every draw would only pay for the scan), and kept while the content stays the same.
+struct TexelSummary {
+    uint64_t version = ~uint64_t(0);  // the content version it describes
+    uint64_t seen = ~uint64_t(0);     // the content version last asked for
+    int wordsPerRow = 0;
+    std::vector<uint64_t> bits;  // per row, bit g: texels 16g .. 16g + 15 hold alpha
+    const uint64_t* row(int y) const { return bits.data() + size_t(y) * size_t(wordsPerRow); }
+};
+
 // The memory and state behind a surface, whether plain, a texture level or a back buffer.
 struct Storage {
     ~Storage();
@@ -45,11 +95,11 @@ struct Storage {
     std::shared_ptr<std::atomic<int>> defaultPoolCount;  // set for counted default-pool resources
     std::shared_ptr<FaultInjector> faults;
 
-    // What a clear left behind: when the whole surface is known to hold one colour
-    // except inside `drawn`, the next clear of that colour only needs to redo `drawn`.
-    bool knownFill = false;
-    uint32_t fillColour = 0;
-    Bounds drawn;
+    // A clear is only recorded; see LazyFill.
+    LazyFill lazy;
+    // Counts the changes of content (locks, clears, draws into it, copies into it).
+    uint64_t version = 0;
+    TexelSummary summary;
 
     uint32_t width() const { return desc.width; }
     uint32_t height() const { return desc.height; }
@@ -110,5 +160,22 @@ std::shared_ptr<Storage> makeStorage(const SurfaceDesc& desc, bool textureLevel,
 
 // Fills a rectangle of a storage with one colour (alpha forced for X8 formats).
 void fillRect(Storage& s, const Bounds& r, uint32_t colour);
+
+// Records a clear to colour (alpha already forced); false when the row table cannot
+// be had, and the caller fills instead.
+bool clearLazily(Storage& s, uint32_t colour);
+// Writes the clear colour wherever a lazily cleared surface has not been drawn on.
+void materialise(Storage& s);
+// The summary of s's current content, built when an earlier draw call read the same
+// content (noteLayerRead); nullptr when there is none (yet).
+const TexelSummary* texelSummary(Storage& s);
+// Records that a draw call read s's current content.
+void noteLayerRead(Storage& s);
+// True for buffers too large to stay in the last-level cache until they are read
+// again: writing them whole, streaming stores skip fetching the lines first.
+bool streamsWrites(size_t bytes);
+// Copies the pixels as they read, rows of s.width() into dst (pitch in pixels), with
+// orMask set in every pixel.
+void copyPixels(const Storage& s, uint32_t* dst, size_t dstPitch, uint32_t orMask);
 
 }  // namespace gx::gfx
