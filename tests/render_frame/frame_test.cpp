@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "render/frame.h"
 #include "render/render_fixture.h"
 #include "universe/collisions.h"
@@ -160,6 +162,57 @@ TEST_F(FrameTest, SparseImageFollowsListChangesAndMoves) {
     EXPECT_EQ(imageTexel(60, 30), 0u);
     EXPECT_EQ(imageTexel(70, 31), c->colour);
     EXPECT_EQ(imageTexel(40, 30), b->colour);
+}
+
+// Each frame clears only what the last one wrote; after particles move, leave the grid,
+// share cells, or the image is made again, it must still equal an image drawn afresh.
+TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
+    constexpr uint32_t kCount = 300;
+    makeParticles(kCount);
+    uint32_t seed = 99;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    auto expected = [&]() {
+        std::vector<uint32_t> image(size_t(screenW) * screenH, 0u);
+        auto draw = [&](const Particle& p) {
+            if (p.cell < 0 || p.cell >= cellCount) return;
+            const int32_t row = p.cell / worldWidth, col = p.cell % worldWidth;
+            if (col < int32_t(screenW) && row < int32_t(screenH)) image[size_t(row) * screenW + col] = p.colour;
+        };
+        if (sparseFlag == 1) {
+            for (const Particle* p = looseList; p; p = p->listPrev) draw(*p);
+        } else {
+            for (uint32_t i = kCount; i-- > 0;) draw(particles[i]);
+        }
+        return image;
+    };
+    auto actual = [&]() {
+        gfx::LockedRect lr;
+        std::vector<uint32_t> image(size_t(screenW) * screenH);
+        EXPECT_EQ(ParticleImageTexture->lockRect(0, &lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        for (uint32_t y = 0; y < screenH; ++y)
+            for (uint32_t x = 0; x < screenW; ++x)
+                image[size_t(y) * screenW + x] = static_cast<uint32_t*>(lr.bits)[size_t(y) * (lr.pitch / 4) + x];
+        ParticleImageTexture->unlockRect(0);
+        return image;
+    };
+    for (uint32_t i = 0; i < kCount; ++i) put(i, float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
+    for (int frame = 0; frame < 8; ++frame) {
+        sparseFlag = frame % 3 == 2 ? 1 : 0;
+        if (frame == 5) {
+            ASSERT_EQ(onDeviceReset(device.get()), gfx::kOk);  // a new image
+        }
+        render();
+        ASSERT_EQ(actual(), expected()) << "frame " << frame;
+        for (uint32_t k = 0; k < kCount / 3; ++k) {
+            Particle* p = &particles[next(kCount)];
+            if (k % 10 == 0) takeOutOfGrid(p);
+            else if (k % 10 == 1) p->cell = particles[next(kCount)].cell;  // a shared cell
+            else put(uint32_t(p - particles), float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
+        }
+    }
 }
 
 TEST_F(FrameTest, FailedReadBackHoldsThePhaseUntilOneSucceeds) {
