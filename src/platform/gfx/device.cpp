@@ -270,7 +270,6 @@ Result DeviceImpl::clear(uint32_t flags, uint32_t colour, float /*z*/, uint32_t 
     if (flags != kClearTarget || !renderTarget_) return kInvalidCall;
     Storage& s = renderTarget_->storage();
     if (s.opaqueAlpha()) colour |= kAlphaBits;
-    ++s.version;
     // The plain drawing mode keeps the plain clear, so tests can compare the two.
     if (options_.fastPaths && clearLazily(s, colour)) return kOk;
     s.lazy = LazyFill{};
@@ -353,13 +352,10 @@ Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
         if (t.lazy.active) source.lazy = &t.lazy;
     }
     if (target.lazy && !target.lazy->active) target.lazy = nullptr;
-    if (texture_ && options_.fastPaths && &texture_->storage() != &rt) source.summaryOf = &texture_->storage();
-    ++rt.version;
     const uint8_t* bytes = stream_->bytes() + streamOffset_ + size_t(startVertex) * sizeof(ScreenVertex);
     std::vector<ScreenVertex> v(size_t(primitiveCount) * 3);
     std::memcpy(v.data(), bytes, v.size() * sizeof(ScreenVertex));
     drawTriangles(target, source, states_, v.data(), primitiveCount);
-    if (source.summaryOf) noteLayerRead(*source.summaryOf);
     return kOk;
 }
 
@@ -377,7 +373,6 @@ Result DeviceImpl::getRenderTargetData(const SurfacePtr& renderTarget, const Sur
                      (s.textureLevel ? faultKind(FaultResource::Texture) : faultKind(FaultResource::Surface));
     if (faults_->hit(FaultOp::ReadBack, kinds)) return kDriverInternalError;
     copyPixels(s, d.pixels.data(), d.width(), 0);
-    ++d.version;
     return kOk;
 }
 
@@ -393,7 +388,6 @@ Result DeviceImpl::getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest
     size_t n = size_t(d.width()) * d.height();
     if (front_.size() == n) std::copy(front_.begin(), front_.end(), d.pixels.data());
     else std::fill_n(d.pixels.data(), n, kAlphaBits);
-    ++d.version;
     return kOk;
 }
 

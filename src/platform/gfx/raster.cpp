@@ -12,7 +12,7 @@
 // constant diffuse colour (the stage reduced to a per-channel multiply; where no texel
 // wraps, texels are gathered a block at a time and drawn four at a time), and one for
 // quads mapped one texel per pixel (four pixels at a time, transparent texels skipped
-// sixteen at a time, or by the layer's summary). Turned textures are drawn in small
+// sixteen at a time). Turned textures are drawn in small
 // tiles, so that the texture lines fetched for one row serve the rows below. A target
 // that is a pending clear is read as its colour, and so is a texture that is one. All
 // of it gives the pixels of the plain loop on a plainly cleared target; tests compare.
@@ -351,54 +351,6 @@ void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const
     }
 }
 
-// The same over a layer whose empty lines are known from its summary: only the lines
-// holding alpha are read, listed first so that their target lines can be asked for
-// well ahead. groups is the summary row, tx the texture column of t[0].
-void summarisedBlendRun(uint32_t* d, const uint32_t* t, int n, int tx, const uint64_t* groups, const Simd& s,
-                        const Reduced& r, uint32_t orMask) {
-    int head = std::min(n, (16 - (tx & 15)) & 15);
-    if (head) alignedBlendRun(d, t, head, s, r, orMask, true);
-    int g0 = (tx + head) >> 4, g1 = (tx + n) >> 4;
-    constexpr int kChunk = 256;
-    int offs[kChunk];
-    for (int c0 = g0; c0 < g1; c0 += kChunk) {
-        int c1 = std::min(g1, c0 + kChunk);
-        // The chunk's bits, word by word, masked to [c0, c1).
-        auto word = [&](int w) {
-            uint64_t bits = groups[w];
-            if (w == c0 >> 6) bits &= ~uint64_t(0) << (c0 & 63);
-            int e = (c1 - 1) - 64 * w;
-            if (e < 63) bits &= (uint64_t(2) << e) - 1;
-            return bits;
-        };
-        int count = 0;
-        for (int w = c0 >> 6; w <= (c1 - 1) >> 6; ++w) count += __builtin_popcountll(word(w));
-        if (4 * count > 3 * (c1 - c0)) {  // dense: the plain sweep is quicker
-            int o = c0 * 16 - tx;
-            alignedBlendRun(d + o, t + o, (c1 - c0) * 16, s, r, orMask, true);
-            continue;
-        }
-        count = 0;
-        for (int w = c0 >> 6; w <= (c1 - 1) >> 6; ++w)
-            for (uint64_t bits = word(w); bits; bits &= bits - 1)
-                offs[count++] = (64 * w + __builtin_ctzll(bits)) * 16 - tx;
-        constexpr int kAhead = 8;
-        for (int k = 0; k < count; ++k) {
-            if (k + kAhead < count) {
-                _mm_prefetch(reinterpret_cast<const char*>(t + offs[k + kAhead]), _MM_HINT_T0);
-                __builtin_prefetch(d + offs[k + kAhead], 1, 3);
-                __builtin_prefetch(d + offs[k + kAhead] + 15, 1, 3);
-            }
-            int o = offs[k];
-            __m128i tv[4];
-            for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + o + 4 * g));
-            blendSixteen(d + o, t + o, tv, s, r, orMask);
-        }
-    }
-    int done = head + 16 * (g1 - g0);
-    if (done < n) alignedBlendRun(d + done, t + done, n - done, s, r, orMask, true);
-}
-
 void alignedReplaceRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask) {
     int i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -421,7 +373,6 @@ struct Setup {
     Reduced red;
     uint32_t orMask;
     uint32_t texOr;
-    const TexelSummary* summary;  // for a large blended layer, or nullptr
 };
 
 inline int64_t toFixed(double v) {
@@ -684,30 +635,26 @@ void blendOverConstantRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, 
     for (; i < n; ++i) d[i] = one(t[i]);
 }
 
-// groups: the texture row's summary, or nullptr; tx: the texture column of texels[0].
-void alignedRealRun(const Setup& S, const Simd& simd, uint32_t* d, const uint32_t* texels, int n,
-                    const uint64_t* groups, int tx) {
+void alignedRealRun(const Setup& S, const Simd& simd, uint32_t* d, const uint32_t* texels, int n) {
     bool skip = !(S.red.pre & kAlpha);
     if (S.kind == BlendKind::Replace) alignedReplaceRun(d, texels, n, simd, S.red, S.orMask);
-    else if (skip && groups) summarisedBlendRun(d, texels, n, tx, groups, simd, S.red, S.orMask);
     else alignedBlendRun(d, texels, n, simd, S.red, S.orMask, skip);
 }
 
 // Pixels [x, x + n) of row y from texels. On a pending clear the tiles not yet real are
 // drawn against the clear colour (the parts of their edge tiles outside the run get
 // the colour), and become real.
-void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, const uint32_t* texels, int n,
-                const uint64_t* groups, int tx) {
+void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, const uint32_t* texels, int n) {
     const PixelTarget& tg = *S.target;
     if (!tg.lazy) {
-        alignedRealRun(S, simd, row + x, texels, n, groups, tx);
+        alignedRealRun(S, simd, row + x, texels, n);
         return;
     }
     LazyFill& z = *tg.lazy;
     const uint32_t c = z.colour;
     z.forRuns(y, x, x + n, [&](int a, int b, bool real) {
         if (real) {
-            alignedRealRun(S, simd, row + a, texels + (a - x), b - a, groups, tx + (a - x));
+            alignedRealRun(S, simd, row + a, texels + (a - x), b - a);
             return;
         }
         int k0 = a >> z.tileShift, k1 = (b - 1) >> z.tileShift;
@@ -724,16 +671,15 @@ void alignedSpan(const Setup& S, const Simd& simd, int texBase, uint32_t* row, i
     const PixelSource& t = *S.tex;
     int ty = wrapInt(int(toFixed(S.pv.at(xs, S.pv.row(double(y)))) >> 32), t.height);
     const uint32_t* texRow = t.bits + size_t(ty) * t.width;
-    const uint64_t* groups = S.summary ? S.summary->row(ty) : nullptr;
     int x = xs;
     while (x < xe) {
         int tx = wrapInt(x + texBase, t.width);
         int n = std::min(xe - x, t.width - tx);
         if (!t.lazy) {
-            alignedRun(S, simd, row, y, x, texRow + tx, n, groups, tx);
+            alignedRun(S, simd, row, y, x, texRow + tx, n);
         } else {
             t.lazy->forRuns(ty, tx, tx + n, [&](int a, int b, bool real) {
-                if (real) alignedRun(S, simd, row, y, x + (a - tx), texRow + a, b - a, nullptr, a);
+                if (real) alignedRun(S, simd, row, y, x + (a - tx), texRow + a, b - a);
                 else constantRun(S, y, x + (a - tx), b - a, t.lazy->colour);
             });
         }
@@ -842,12 +788,6 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
                 job->loop = Loop::Aligned;
                 job->simd = makeSimd(S.red, S.orMask);
                 job->texBase = int(std::floor(S.pu.c));
-                // A large layer with transparent texels: worth a scan that the next
-                // draws of the same content reuse.
-                bool large = size_t(tex.width) * size_t(tex.height) >= 65536 &&
-                             4 * (job->yEnd - job->yStart + 1) >= tex.height;
-                if (large && tex.summaryOf && !tex.lazy && S.kind == BlendKind::AlphaBlend && !(S.red.pre & kAlpha))
-                    S.summary = texelSummary(*tex.summaryOf);
             }
         }
     }

@@ -25,7 +25,6 @@ struct PixelSource {
     int width = 0, height = 0;
     bool opaqueAlpha = false;
     const LazyFill* lazy = nullptr;  // set while the texture is a pending clear
-    Storage* summaryOf = nullptr;    // where a large layer may build its TexelSummary
 };
 
 struct DrawStates {

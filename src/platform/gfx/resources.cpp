@@ -94,46 +94,6 @@ void fillRect(Storage& s, const Bounds& r, uint32_t colour) {
     for (int y = y0; y < y1; ++y) std::fill(base + size_t(y) * s.width() + x0, base + size_t(y) * s.width() + x1, colour);
 }
 
-const TexelSummary* texelSummary(Storage& s) {
-    TexelSummary& m = s.summary;
-    if (m.version == s.version && !s.lazy.active) return &m;
-    if (s.lazy.active || s.opaqueAlpha()) return nullptr;
-    // Only content an earlier draw call already read: a layer written anew before each
-    // draw (the usual case) would pay for a scan it never uses again.
-    if (m.seen != s.version) return nullptr;
-    const int w = int(s.width()), h = int(s.height());
-    const int groups = (w + 15) / 16;
-    m.wordsPerRow = (groups + 63) / 64;
-    try {
-        m.bits.assign(size_t(m.wordsPerRow) * size_t(h), 0);
-    } catch (const std::bad_alloc&) {
-        m = TexelSummary{};
-        return nullptr;
-    }
-    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u)), zero = _mm_setzero_si128();
-    for (int y = 0; y < h; ++y) {
-        const uint32_t* row = s.pixels.data() + size_t(y) * size_t(w);
-        uint64_t* out = m.bits.data() + size_t(y) * size_t(m.wordsPerRow);
-        int g = 0;
-        for (; 16 * g + 16 <= w; ++g) {
-            const __m128i* p = reinterpret_cast<const __m128i*>(row + 16 * g);
-            __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
-                                       _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3)));
-            bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, alpha), zero)) == 0xFFFF;
-            out[g >> 6] |= uint64_t(!empty) << (g & 63);
-        }
-        if (g < groups) {
-            uint32_t any = 0;
-            for (int x = 16 * g; x < w; ++x) any |= row[x];
-            out[g >> 6] |= uint64_t((any >> 24) != 0) << (g & 63);
-        }
-    }
-    m.version = s.version;
-    return &m;
-}
-
-void noteLayerRead(Storage& s) { s.summary.seen = s.version; }
-
 bool clearLazily(Storage& s, uint32_t colour) {
     LazyFill& z = s.lazy;
     size_t h = s.height();
@@ -232,7 +192,6 @@ Result SurfaceImpl::lockRect(LockedRect* locked, const Rect* rect, uint32_t /*fl
     }
     if (s.faults && s.faults->hit(FaultOp::Lock, s.faultKinds())) return kInvalidCall;
     materialise(s);
-    ++s.version;
     s.locked = true;
     locked->pitch = int32_t(s.width() * 4);
     locked->bits = s.pixels.data() + size_t(y0) * s.width() + x0;

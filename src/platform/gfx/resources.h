@@ -72,18 +72,6 @@ struct LazyFill {
     }
 };
 
-// Which runs of 16 texels (one cache line) of a texture hold any alpha, so that a
-// layer drawn blended can skip the rest without reading it. Built by one scan when a
-// large layer is drawn a second time with the same content (a layer rewritten before
-// every draw would only pay for the scan), and kept while the content stays the same.
-struct TexelSummary {
-    uint64_t version = ~uint64_t(0);  // the content version it describes
-    uint64_t seen = ~uint64_t(0);     // the content version last asked for
-    int wordsPerRow = 0;
-    std::vector<uint64_t> bits;  // per row, bit g: texels 16g .. 16g + 15 hold alpha
-    const uint64_t* row(int y) const { return bits.data() + size_t(y) * size_t(wordsPerRow); }
-};
-
 // The memory and state behind a surface, whether plain, a texture level or a back buffer.
 struct Storage {
     ~Storage();
@@ -97,9 +85,6 @@ struct Storage {
 
     // A clear is only recorded; see LazyFill.
     LazyFill lazy;
-    // Counts the changes of content (locks, clears, draws into it, copies into it).
-    uint64_t version = 0;
-    TexelSummary summary;
 
     uint32_t width() const { return desc.width; }
     uint32_t height() const { return desc.height; }
@@ -166,11 +151,6 @@ void fillRect(Storage& s, const Bounds& r, uint32_t colour);
 bool clearLazily(Storage& s, uint32_t colour);
 // Writes the clear colour wherever a lazily cleared surface has not been drawn on.
 void materialise(Storage& s);
-// The summary of s's current content, built when an earlier draw call read the same
-// content (noteLayerRead); nullptr when there is none (yet).
-const TexelSummary* texelSummary(Storage& s);
-// Records that a draw call read s's current content.
-void noteLayerRead(Storage& s);
 // True for buffers too large to stay in the last-level cache until they are read
 // again: writing them whole, streaming stores skip fetching the lines first.
 bool streamsWrites(size_t bytes);

@@ -80,7 +80,7 @@ TEST(GfxFastPaths, WholeFramesMatchThePlainDevice) {
     Rng master(777);
     for (int scene = 0; scene < 36; ++scene) {
         uint32_t seed = master.bits();
-        // Large enough in some scenes for the layer's transparency summary.
+        // Screen-like sizes in some scenes, so draws take the large-layer paths.
         bool large = scene % 3 == 0;
         uint32_t w = (large ? 256 : 40) + master(large ? 100 : 140), h = (large ? 256 : 30) + master(large ? 60 : 100);
         Format layerFormat = master(3) == 0 ? Format::A8R8G8B8 : Format::X8R8G8B8;
