@@ -122,14 +122,19 @@ void runDraws(benchmark::State& state, Device& d, const TexturePtr& tex, const V
 uint32_t anyTexel(std::mt19937& rng) { return rng(); }
 uint32_t sparseTexel(std::mt19937& rng) { return rng() % 100 == 0 ? (rng() | 0xFF000000u) : 0u; }
 
-// A full-screen layer of random colours and alphas blended over the back buffer.
+// A full-screen layer of random colours and alphas blended over the back buffer. Arg 2:
+// 1 for the device's second thread.
 void BM_LayerBlend(benchmark::State& state) {
     uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
-    auto d = makeDevice(w, h);
+    auto d = makeDevice(w, h, state.range(2) != 0);
     auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, anyTexel);
     runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
 }
-BENCHMARK(BM_LayerBlend)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LayerBlend)
+    ->Args({1920, 1080, 0})
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 1})
+    ->Unit(benchmark::kMillisecond);
 
 // A layer with nothing to draw: the cost of looking.
 uint32_t emptyTexel(std::mt19937&) { return 0; }
