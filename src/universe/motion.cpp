@@ -162,6 +162,14 @@ bool attractPairsByColumns(float g) {
         const Vec2 ca{c.cx[i], c.cy[i]};
         const float ma = c.mass[i];
         const __m128 ax = _mm_set1_ps(ca.x), ay = _mm_set1_ps(ca.y), mav = _mm_set1_ps(ma);
+        // The scalar rule, for the pairs the four-wide step does not cover.
+        auto onePair = [&](size_t k) {
+            const PairPull f = pairPull(ca, ma, {c.cx[k], c.cy[k]}, c.mass[k], g);
+            c.termX[k] = f.ax;
+            c.termY[k] = f.ay;
+            c.vx[k] -= f.bx;
+            c.vy[k] -= f.by;
+        };
         size_t j = i + 1;
         for (; j + 4 <= n; j += 4) {
             const __m128 dx0 = _mm_sub_ps(_mm_loadu_ps(&c.cx[j]), ax);
@@ -169,13 +177,7 @@ bool attractPairsByColumns(float g) {
             const __m128 within = _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, dx0), periodX),
                                              _mm_cmplt_ps(_mm_andnot_ps(signBit, dy0), periodY));
             if (_mm_movemask_ps(within) != 0xF) {
-                for (size_t k = j; k < j + 4; ++k) {
-                    const PairPull f = pairPull(ca, ma, {c.cx[k], c.cy[k]}, c.mass[k], g);
-                    c.termX[k] = f.ax;
-                    c.termY[k] = f.ay;
-                    c.vx[k] -= f.bx;
-                    c.vy[k] -= f.by;
-                }
+                for (size_t k = j; k < j + 4; ++k) onePair(k);
                 continue;
             }
             const __m128 dx = nearer(dx0, halfX, periodX);
@@ -196,13 +198,7 @@ bool attractPairsByColumns(float g) {
             _mm_storeu_ps(&c.vx[j], _mm_sub_ps(_mm_loadu_ps(&c.vx[j]), _mm_mul_ps(nx, fb)));
             _mm_storeu_ps(&c.vy[j], _mm_sub_ps(_mm_loadu_ps(&c.vy[j]), _mm_mul_ps(ny, fb)));
         }
-        for (; j < n; ++j) {
-            const PairPull f = pairPull(ca, ma, {c.cx[j], c.cy[j]}, c.mass[j], g);
-            c.termX[j] = f.ax;
-            c.termY[j] = f.ay;
-            c.vx[j] -= f.bx;
-            c.vy[j] -= f.by;
-        }
+        for (; j < n; ++j) onePair(j);
         float vx = c.vx[i], vy = c.vy[i];
         for (size_t k = i + 1; k < n; ++k) {
             vx += c.termX[k];
