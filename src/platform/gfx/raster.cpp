@@ -314,34 +314,86 @@ inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, 
     }
 }
 
-void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask,
-                     bool skipByTexelAlpha) {
-    int i = 0;
-    if (skipByTexelAlpha) {
-        constexpr int kAhead = 512;  // texels: about a memory latency of scanning
-        for (; i + 16 <= n; i += 16) {
-            // Keep the layer streaming in, and ask early for the target lines that the
-            // layer ahead will write, so the stores do not wait for them.
-            _mm_prefetch(reinterpret_cast<const char*>(t + i + 2048), _MM_HINT_T0);
-            if (i + kAhead + 16 <= n) {
-                const uint32_t* ahead = t + i + kAhead;
-                __m128i av = _mm_or_si128(
-                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead)),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 4))),
-                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 8)),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ahead + 12))));
-                bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(av, s.alpha), s.zero)) == 0xFFFF;
-                // Without a branch: an empty group asks again for the layer line just read.
-                const void* want = empty ? static_cast<const void*>(t + i) : static_cast<const void*>(d + i + kAhead);
-                __builtin_prefetch(want, 1, 3);
-            }
+// A run of a mostly transparent layer drawn over real target pixels, a chunk at a
+// time: each chunk is scanned for the sixteen-texel groups that can change the target
+// and their target lines are asked for; the chunk is drawn only after the next one has
+// been scanned, so its stores rarely wait for memory.
+class SparseRun {
+public:
+    SparseRun() = default;
+    SparseRun(uint32_t* d, const uint32_t* t, int n, const Simd* s, const Reduced* r, uint32_t orMask)
+        : d_(d), t_(t), s_(s), r_(r), n_(n), orMask_(orMask) {}
+
+    // Scans the next chunk and draws the one before; false once the whole run is drawn.
+    bool step() {
+        if (i_ + 16 > n_) {
+            finish();
+            return false;
+        }
+        const Simd& s = *s_;
+        const int base = i_, end = i_ + std::min(kChunk, (n_ - i_) & ~15);
+        uint64_t groups = 0;
+        for (int g = 0; i_ < end; i_ += 16, ++g) {
+            const uint32_t* t = t_ + i_;
+            _mm_prefetch(reinterpret_cast<const char*>(t + 2048), _MM_HINT_T0);
+            __m128i any = _mm_and_si128(
+                _mm_or_si128(_mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4))),
+                             _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 8)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 12)))),
+                s.alpha);
+            bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(any, s.zero)) == 0xFFFF;
+            groups |= uint64_t(!empty) << g;
+            // Without a branch: an empty group asks again for the layer line just read.
+            __builtin_prefetch(empty ? static_cast<const void*>(t) : static_cast<const void*>(d_ + i_), 1, 3);
+        }
+        drawPending();
+        pendingBase_ = base;
+        pending_ = groups;
+        return true;
+    }
+
+private:
+    static constexpr int kChunk = 64 * 16;
+
+    void drawPending() {
+        for (; pending_; pending_ &= pending_ - 1) {
+            int k = pendingBase_ + 16 * __builtin_ctzll(pending_);
             __m128i tv[4];
-            for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
-            __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);
-            if (_mm_movemask_epi8(_mm_cmpeq_epi32(any, s.zero)) == 0xFFFF) continue;
-            blendSixteen(d + i, t + i, tv, s, r, orMask);
+            for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t_ + k + 4 * g));
+            blendSixteen(d_ + k, t_ + k, tv, *s_, *r_, orMask_);
         }
     }
+
+    void finish() {
+        drawPending();
+        for (; i_ + 4 <= n_; i_ += 4) blendGroup(d_ + i_, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t_ + i_)), *s_);
+        for (; i_ < n_; ++i_) {
+            uint32_t src = applyReduced(t_[i_], *r_);
+            uint32_t a = src >> 24;
+            if (a == 0) continue;
+            d_[i_] = (a == 255 ? src : alphaBlend(src, d_[i_] | orMask_)) | orMask_;
+        }
+    }
+
+    uint32_t* d_ = nullptr;
+    const uint32_t* t_ = nullptr;
+    const Simd* s_ = nullptr;
+    const Reduced* r_ = nullptr;
+    int n_ = 0, i_ = 0, pendingBase_ = 0;
+    uint32_t orMask_ = 0;
+    uint64_t pending_ = 0;
+};
+
+void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask,
+                     bool skipByTexelAlpha) {
+    if (skipByTexelAlpha) {
+        SparseRun run(d, t, n, &s, &r, orMask);
+        while (run.step()) {
+        }
+        return;
+    }
+    int i = 0;
     for (; i + 4 <= n; i += 4) blendGroup(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);
     for (; i < n; ++i) {
         uint32_t src = applyReduced(t[i], r);

@@ -80,9 +80,11 @@ TEST(GfxFastPaths, WholeFramesMatchThePlainDevice) {
     Rng master(777);
     for (int scene = 0; scene < 36; ++scene) {
         uint32_t seed = master.bits();
-        // Screen-like sizes in some scenes, so draws take the large-layer paths.
-        bool large = scene % 3 == 0;
-        uint32_t w = (large ? 256 : 40) + master(large ? 100 : 140), h = (large ? 256 : 30) + master(large ? 60 : 100);
+        // Screen-like sizes in some scenes, so draws take the large-layer paths, and
+        // rows long enough that a layer row is scanned in several chunks.
+        bool large = scene % 3 == 0, wide = scene % 3 == 1 && scene % 2 == 0;
+        uint32_t w = (large ? 256 : wide ? 1100 : 40) + master(large ? 100 : wide ? 1000 : 140);
+        uint32_t h = (large ? 256 : wide ? 20 : 30) + master(large ? 60 : 100);
         Format layerFormat = master(3) == 0 ? Format::A8R8G8B8 : Format::X8R8G8B8;
         uint32_t smallSide = 8 + master(40);
         std::vector<uint32_t> out[2][6];
