@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/framework.h"
+#include "platform/os/background_task.h"
 #include "platform/os/prefetch.h"
 #include "platform/os/stage_marks.h"
 #include "render/collision_surfaces.h"
@@ -125,61 +126,117 @@ void writeLooseList(ParticleImageWriter& writer) {
     looseWalk.version = kept ? listLinksVersion : ~uint64_t(0);
 }
 
-void buildParticleImage() {
-    gfx::SurfaceDesc desc;
-    gfx::SurfacePtr level;
-    if (!ParticleImageTexture || gfx::failed(ParticleImageTexture->getLevelDesc(0, &desc)) ||
-        gfx::failed(ParticleImageTexture->getSurfaceLevel(0, &level)) || !level) {
-        internalError("Internal error - Failed to render1.");
-        return;
-    }
-    gfx::LockedRect locked;
-    if (gfx::failed(level->lockRect(&locked, nullptr, 0)) || locked.bits == nullptr) return;
-    uint32_t* bits = static_cast<uint32_t*>(locked.bits);
-    WrittenTexels& last = writtenTexels;
-    if (last.valid && last.generation == particleImageGeneration && last.pitch == locked.pitch &&
-        last.width == desc.width && last.height == desc.height) {
-        for (size_t k = 0; k < last.count; ++k) bits[last.offsets[k]] = 0;
-    } else {
-        std::memset(locked.bits, 0, size_t(locked.pitch) * desc.height);
-    }
-    last.valid = false;
-    last.generation = particleImageGeneration;
-    last.pitch = locked.pitch;
-    last.width = desc.width;
-    last.height = desc.height;
-    if (last.offsets.size() < particleCount) {
-        try {
-            last.offsets.resize(particleCount);
-        } catch (const std::bad_alloc&) {
-            std::vector<uint32_t>().swap(last.offsets);  // the next frame clears everything
+// The particle image of one frame: locked on the caller's thread, filled maybe on
+// another, unlocked on the caller's thread once filled.
+class ParticleImageFill {
+public:
+    // Locks the image; false when there is nothing to fill.
+    bool begin() {
+        gfx::SurfaceDesc desc;
+        if (!ParticleImageTexture || gfx::failed(ParticleImageTexture->getLevelDesc(0, &desc)) ||
+            gfx::failed(ParticleImageTexture->getSurfaceLevel(0, &level_)) || !level_) {
+            level_.reset();
+            internalError("Internal error - Failed to render1.");
+            return false;
         }
+        gfx::LockedRect locked;
+        if (gfx::failed(level_->lockRect(&locked, nullptr, 0)) || locked.bits == nullptr) {
+            level_.reset();
+            return false;
+        }
+        bits_ = static_cast<uint32_t*>(locked.bits);
+        pitch_ = locked.pitch;
+        width_ = desc.width;
+        height_ = desc.height;
+        return true;
     }
-    size_t written = 0;
-    if (worldWidth > 0) {
-        ParticleImageWriter writer(bits, locked.pitch / 4, int32_t(desc.width),
-                                   int32_t(desc.height), last.offsets.data(),
-                                   last.offsets.size());
-        if (sparseFlag == 0) {
-            // Back to front: of two particles in one cell the lower index shows.
-            constexpr uint32_t kAhead = 16;
-            for (uint32_t i = particleCount; i-- > 0;) {
-                if (i >= kAhead) writer.fetch(&particles[i - kAhead]);
-                writer.put(&particles[i]);
+
+    // Touches only the image, its record of written texels and the particles (read).
+    void fill() {
+        WrittenTexels& last = writtenTexels;
+        if (last.valid && last.generation == particleImageGeneration && last.pitch == pitch_ &&
+            last.width == width_ && last.height == height_) {
+            for (size_t k = 0; k < last.count; ++k) bits_[last.offsets[k]] = 0;
+        } else {
+            std::memset(bits_, 0, size_t(pitch_) * height_);
+        }
+        last.valid = false;
+        last.generation = particleImageGeneration;
+        last.pitch = pitch_;
+        last.width = width_;
+        last.height = height_;
+        if (last.offsets.size() < particleCount) {
+            try {
+                last.offsets.resize(particleCount);
+            } catch (const std::bad_alloc&) {
+                std::vector<uint32_t>().swap(last.offsets);  // the next frame clears everything
             }
-        } else if (sparseFlag == 1) {
-            writeLooseList(writer);
         }
-        written = writer.count();
+        size_t written = 0;
+        if (worldWidth > 0) {
+            ParticleImageWriter writer(bits_, pitch_ / 4, int32_t(width_), int32_t(height_),
+                                       last.offsets.data(), last.offsets.size());
+            if (sparseFlag == 0) {
+                // Back to front: of two particles in one cell the lower index shows.
+                constexpr uint32_t kAhead = 16;
+                for (uint32_t i = particleCount; i-- > 0;) {
+                    if (i >= kAhead) writer.fetch(&particles[i - kAhead]);
+                    writer.put(&particles[i]);
+                }
+            } else if (sparseFlag == 1) {
+                writeLooseList(writer);
+            }
+            written = writer.count();
+        }
+        if (written <= last.offsets.size()) {
+            last.count = written;
+            last.valid = true;
+        }
     }
-    if (written <= last.offsets.size()) {
-        last.count = written;
-        last.valid = true;
+
+    void end() {
+        if (!level_) return;
+        level_->unlockRect();
+        level_.reset();
     }
-    level->unlockRect();
-}
+
+private:
+    gfx::SurfacePtr level_;
+    uint32_t* bits_ = nullptr;
+    int32_t pitch_ = 0;
+    uint32_t width_ = 0, height_ = 0;
+};
+
+BackgroundTask imageTask;
+
+// The particle image filled beside the sprite layer's drawing: the two touch nothing
+// in common, and each alone is mostly waiting on memory.
+class ParticleImageStage {
+public:
+    explicit ParticleImageStage(bool beside) {
+        if (!fill_.begin()) return;
+        active_ = true;
+        beside_ = beside && imageTask.start([this] { fill_.fill(); });
+        if (!beside_) fill_.fill();
+    }
+    // Waits for the fill and unlocks the image, before anything draws with it.
+    void finish() {
+        if (!active_) return;
+        if (beside_) imageTask.wait();
+        fill_.end();
+        active_ = false;
+    }
+    ~ParticleImageStage() { finish(); }
+
+private:
+    ParticleImageFill fill_;
+    bool active_ = false, beside_ = false;
+};
 
 }  // namespace
+
+bool particleImageBeside = true;
+uint32_t particleImageBesideMinimum = 20000;
 
 void setFrameOverlay(OverlayFn fn) { overlay = fn; }
 
@@ -196,13 +253,14 @@ void renderFrame(gfx::Device* device, double, float, void*) {
         return;
     }
     markStage("render.particles");
-    buildParticleImage();
+    ParticleImageStage image(particleImageBeside && particleCount >= particleImageBesideMinimum);
 
     gfx::SurfacePtr backBuffer;
     if (gfx::failed(device->getRenderTarget(0, &backBuffer)) || !backBuffer) return;
     markStage("render.sprites");
     renderSpriteLayer(device, backBuffer);
     backBuffer.reset();
+    image.finish();
 
     markStage("render.compose");
     device->clear(gfx::kClearTarget, 0x00000000u, 1.0f, 0);

@@ -3,6 +3,8 @@
 // one-off capture that turns the shown picture into particles.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/gfx/gfx.h"
 
 namespace gx {
@@ -15,6 +17,11 @@ void renderFrame(gfx::Device* device, double time, float elapsed, void* ctx);
 void composeFrame(gfx::Device* device);
 // Draws the picture, reads the screen back and builds the population from it.
 gfx::Result capturePicture();
+
+// Whether renderFrame fills the particle image on a second thread while the sprite layer
+// is drawn, from how many particles on. The frames come out the same either way.
+extern bool particleImageBeside;
+extern uint32_t particleImageBesideMinimum;
 
 // Drawn last in every composed frame (the current phase state's overlay); none by default.
 using OverlayFn = void (*)();

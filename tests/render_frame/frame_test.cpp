@@ -199,9 +199,20 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
         return image;
     };
     for (uint32_t i = 0; i < kCount; ++i) put(i, float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
-    for (int frame = 0; frame < 8; ++frame) {
+    // Filled on the caller's thread, then beside the sprite layer on the helper thread.
+    struct Restore {
+        bool beside = particleImageBeside;
+        uint32_t minimum = particleImageBesideMinimum;
+        ~Restore() {
+            particleImageBeside = beside;
+            particleImageBesideMinimum = minimum;
+        }
+    } restore;
+    for (int frame = 0; frame < 16; ++frame) {
+        particleImageBeside = frame >= 8;
+        particleImageBesideMinimum = 0;
         sparseFlag = frame % 3 == 2 ? 1 : 0;
-        if (frame == 5) {
+        if (frame % 8 == 5) {
             ASSERT_EQ(onDeviceReset(device.get()), gfx::kOk);  // a new image
         }
         render();
