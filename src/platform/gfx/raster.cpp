@@ -693,9 +693,21 @@ void alignedRealRun(const Setup& S, const Simd& simd, uint32_t* d, const uint32_
     else alignedBlendRun(d, texels, n, simd, S.red, S.orMask, skip);
 }
 
+// Whether any of texels [0, n) has a non-zero alpha.
+bool anyAlpha(const uint32_t* t, int n, const Simd& s) {
+    int i = 0;
+    __m128i any = s.zero;
+    for (; i + 4 <= n; i += 4) any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, s.alpha), s.zero)) != 0xFFFF) return true;
+    for (; i < n; ++i)
+        if (t[i] & kAlpha) return true;
+    return false;
+}
+
 // Pixels [x, x + n) of row y from texels. On a pending clear the tiles not yet real are
 // drawn against the clear colour (the parts of their edge tiles outside the run get
-// the colour), and become real.
+// the colour), and become real. A mostly transparent layer leaves the tiles it has
+// nothing for pending, so neither this draw nor the present writes them.
 void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, const uint32_t* texels, int n) {
     const PixelTarget& tg = *S.target;
     if (!tg.lazy) {
@@ -704,19 +716,42 @@ void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, c
     }
     LazyFill& z = *tg.lazy;
     const uint32_t c = z.colour;
-    z.forRuns(y, x, x + n, [&](int a, int b, bool real) {
-        if (real) {
-            alignedRealRun(S, simd, row + a, texels + (a - x), b - a);
-            return;
-        }
+    // A texel of alpha 0 then leaves the clear colour exactly as it is.
+    const bool keepClear = S.kind == BlendKind::AlphaBlend && !(S.red.pre & kAlpha) && (c | S.orMask) == c;
+    uint64_t madeReal = 0;
+    auto overClear = [&](int a, int b) {
         int k0 = a >> z.tileShift, k1 = (b - 1) >> z.tileShift;
         std::fill(row + (k0 << z.tileShift), row + a, c);
         std::fill(row + b, row + z.tileEnd(k1), c);
         if (S.kind == BlendKind::Replace) alignedReplaceRun(row + a, texels + (a - x), b - a, simd, S.red, S.orMask);
         else if (tg.streamWrites) blendOverConstantRun<true>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
         else blendOverConstantRun<false>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
+        madeReal |= z.tilesOf(a, b);
+    };
+    z.forRuns(y, x, x + n, [&](int a, int b, bool real) {
+        if (real) {
+            alignedRealRun(S, simd, row + a, texels + (a - x), b - a);
+            return;
+        }
+        if (!keepClear) {
+            overClear(a, b);
+            return;
+        }
+        // Tile by tile, joining neighbours that have something to draw.
+        int from = -1;
+        for (int ta = a; ta < b;) {
+            int tb = std::min(b, z.tileEnd(ta >> z.tileShift));
+            if (anyAlpha(texels + (ta - x), tb - ta, simd)) {
+                if (from < 0) from = ta;
+            } else if (from >= 0) {
+                overClear(from, ta);
+                from = -1;
+            }
+            ta = tb;
+        }
+        if (from >= 0) overClear(from, b);
     });
-    z.rows[size_t(y)] |= z.tilesOf(x, x + n);
+    z.rows[size_t(y)] |= madeReal;
 }
 
 void alignedSpan(const Setup& S, const Simd& simd, int texBase, uint32_t* row, int y, int xs, int xe) {
