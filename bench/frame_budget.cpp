@@ -5,7 +5,10 @@
 // a committed results file, the change against it.
 //
 //   bench_frame_budget [--all] [--scene NAME]... [--runs N] [--write FILE] [--compare FILE]
-//                      [--no-whole-run]
+//                      [--no-whole-run] [--image-inline]
+//
+// --image-inline fills the particle image on the rendering thread instead of beside the
+// sprite layer, to compare the two.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -363,6 +366,7 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--all") all = true;
         else if (a == "--no-whole-run") whole = false;
+        else if (a == "--image-inline") gx::particleImageFill = gx::ImageFill::Inline;
         else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--scene" && i + 1 < argc) chosen.push_back(argv[++i]);
         else if (a == "--write" && i + 1 < argc) writePath = argv[++i];
@@ -370,7 +374,7 @@ int main(int argc, char** argv) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--all] [--scene NAME]... [--runs N] [--write FILE] "
-                         "[--compare FILE] [--no-whole-run]\n",
+                         "[--compare FILE] [--no-whole-run] [--image-inline]\n",
                          argv[0]);
             return 2;
         }

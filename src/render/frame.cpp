@@ -235,7 +235,7 @@ private:
 
 }  // namespace
 
-bool particleImageBeside = true;
+ImageFill particleImageFill = ImageFill::Auto;
 uint32_t particleImageBesideMinimum = 20000;
 
 void setFrameOverlay(OverlayFn fn) { overlay = fn; }
@@ -253,7 +253,12 @@ void renderFrame(gfx::Device* device, double, float, void*) {
         return;
     }
     markStage("render.particles");
-    ParticleImageStage image(particleImageBeside && particleCount >= particleImageBesideMinimum);
+    // Without sprites there is nothing to overlap, and a fill on the other core is slower
+    // than here, where the simulation has just walked the particles.
+    const bool beside = particleImageFill == ImageFill::Beside ||
+                        (particleImageFill == ImageFill::Auto && particleCount >= particleImageBesideMinimum &&
+                         firstAttachedSprite() != nullptr);
+    ParticleImageStage image(beside);
 
     gfx::SurfacePtr backBuffer;
     if (gfx::failed(device->getRenderTarget(0, &backBuffer)) || !backBuffer) return;

@@ -18,9 +18,11 @@ void composeFrame(gfx::Device* device);
 // Draws the picture, reads the screen back and builds the population from it.
 gfx::Result capturePicture();
 
-// Whether renderFrame fills the particle image on a second thread while the sprite layer
-// is drawn, from how many particles on. The frames come out the same either way.
-extern bool particleImageBeside;
+// Where renderFrame fills the particle image: on its own thread, or on a second thread
+// while the sprite layer is drawn. Auto does the latter when there are sprites and at
+// least particleImageBesideMinimum particles. The frames come out the same either way.
+enum class ImageFill { Auto, Inline, Beside };
+extern ImageFill particleImageFill;
 extern uint32_t particleImageBesideMinimum;
 
 // Drawn last in every composed frame (the current phase state's overlay); none by default.

@@ -201,16 +201,11 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
     for (uint32_t i = 0; i < kCount; ++i) put(i, float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
     // Filled on the caller's thread, then beside the sprite layer on the helper thread.
     struct Restore {
-        bool beside = particleImageBeside;
-        uint32_t minimum = particleImageBesideMinimum;
-        ~Restore() {
-            particleImageBeside = beside;
-            particleImageBesideMinimum = minimum;
-        }
+        ImageFill fill = particleImageFill;
+        ~Restore() { particleImageFill = fill; }
     } restore;
     for (int frame = 0; frame < 16; ++frame) {
-        particleImageBeside = frame >= 8;
-        particleImageBesideMinimum = 0;
+        particleImageFill = frame >= 8 ? ImageFill::Beside : ImageFill::Inline;
         sparseFlag = frame % 3 == 2 ? 1 : 0;
         if (frame % 8 == 5) {
             ASSERT_EQ(onDeviceReset(device.get()), gfx::kOk);  // a new image
