@@ -14,6 +14,9 @@ struct Body;
 // Which population list a particle's population link is on.
 enum : int32_t { kOnNoList = 0, kOnLooseList = 1, kOnSpriteList = 2 };
 
+// 128 bytes: in the large, page-aligned population array that is two cache lines, and
+// what the per-frame walks read (motion, grid cell, body, member link, polar place) is
+// all in the first.
 struct Particle {
     float mass;
     float x;
@@ -23,14 +26,14 @@ struct Particle {
     float vy;
     float ax;
     float ay;
-    int32_t cell;  // grid cell last claimed, -1 for none
-    // Member link: a body's member list threads through here.
-    Particle* memberSelf;
-    Particle* memberNext;
+    int32_t cell;     // grid cell last claimed, -1 for none
+    int32_t holdOff;  // >0 bounce frames left, 0 ready to join, -1 free member of a body
     Body* body;
+    // Member link: a body's member list threads through here.
+    Particle* memberNext;
     float polarRadius;
     float polarAngle;
-    int32_t holdOff;  // >0 bounce frames left, 0 ready to join, -1 free member of a body
+    Particle* memberSelf;
     // Population link.
     Particle* listSelf;
     Particle* listNext;
@@ -45,6 +48,8 @@ struct Particle {
     // removing from a list the link is not on must do nothing.
     int32_t listId;
 };
+static_assert(sizeof(Particle) == 128);
+
 
 // ---- World sizes and grid (set by initWorld) ----
 extern int32_t worldWidth;   // W: grid row length, x bound of the in-range test
