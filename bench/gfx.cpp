@@ -3,17 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <ctime>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "platform/gfx/gfx.h"
+#include "platform/os/background_task.h"
 
 namespace {
 
@@ -108,46 +106,17 @@ double memcpyTwoThreadsSeconds(size_t bytes) {
     a.assign(bytes, 1);
     b.assign(bytes, 2);
     const size_t half = bytes / 2;
-    std::mutex m;
-    std::condition_variable cv;
-    int posted = 0, done = 0;
-    bool quit = false;
-    std::thread helper([&] {
-        std::unique_lock<std::mutex> lock(m);
-        for (int seen = 0;;) {
-            cv.wait(lock, [&] { return quit || posted > seen; });
-            if (quit) return;
-            seen = posted;
-            lock.unlock();
-            std::memcpy(b.data() + half, a.data() + half, bytes - half);
-            lock.lock();
-            ++done;
-            cv.notify_all();
-        }
-    });
+    gx::BackgroundTask helper;
     std::vector<double> runs;
     for (int i = 0; i < 15; ++i) {
         double t0 = wallNow();
-        {
-            std::lock_guard<std::mutex> lock(m);
-            ++posted;
-        }
-        cv.notify_all();
-        std::memcpy(b.data(), a.data(), half);
-        {
-            std::unique_lock<std::mutex> lock(m);
-            cv.wait(lock, [&] { return done == posted; });
-        }
+        bool shared = helper.start([&] { std::memcpy(b.data() + half, a.data() + half, bytes - half); });
+        std::memcpy(b.data(), a.data(), shared ? half : bytes);
+        helper.wait();
         benchmark::DoNotOptimize(b.data());
         benchmark::ClobberMemory();
         runs.push_back(wallNow() - t0);
     }
-    {
-        std::lock_guard<std::mutex> lock(m);
-        quit = true;
-    }
-    cv.notify_all();
-    helper.join();
     std::sort(runs.begin(), runs.end());
     return runs[runs.size() / 2];
 }
@@ -186,15 +155,18 @@ void runDraws(benchmark::State& state, Device& d, const TexturePtr& tex, const V
 uint32_t anyTexel(std::mt19937& rng) { return rng(); }
 uint32_t sparseTexel(std::mt19937& rng) { return rng() % 100 == 0 ? (rng() | 0xFF000000u) : 0u; }
 
-// A full-screen layer of random colours and alphas blended over the back buffer. Arg 2:
-// 1 for the device's second thread.
-void BM_LayerBlend(benchmark::State& state) {
+// A full-screen layer of the given texels blended over the back buffer; with
+// threadArg, arg 2 is 1 for the device's second thread.
+void layerCase(benchmark::State& state, Format format, uint32_t (*texel)(std::mt19937&), bool threadArg) {
     uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
-    bool two = state.range(2) != 0;
+    bool two = threadArg && state.range(2) != 0;
     auto d = makeDevice(w, h, two);
-    auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, anyTexel);
+    auto tex = makeTexture(*d, w, h, format, texel);
     runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4, two);
 }
+
+// Random colours and alphas.
+void BM_LayerBlend(benchmark::State& state) { layerCase(state, Format::A8R8G8B8, anyTexel, true); }
 BENCHMARK(BM_LayerBlend)
     ->Args({1920, 1080, 0})
     ->Args({3840, 2160, 0})
@@ -203,32 +175,16 @@ BENCHMARK(BM_LayerBlend)
 
 // A layer with nothing to draw: the cost of looking.
 uint32_t emptyTexel(std::mt19937&) { return 0; }
-void BM_LayerEmpty(benchmark::State& state) {
-    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
-    auto d = makeDevice(w, h);
-    auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, emptyTexel);
-    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
-}
+void BM_LayerEmpty(benchmark::State& state) { layerCase(state, Format::A8R8G8B8, emptyTexel, false); }
 BENCHMARK(BM_LayerEmpty)->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
 // The sprite layer: an X8 render target, so every texel is opaque.
-void BM_LayerOpaque(benchmark::State& state) {
-    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
-    auto d = makeDevice(w, h);
-    auto tex = makeTexture(*d, w, h, Format::X8R8G8B8, anyTexel);
-    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4);
-}
+void BM_LayerOpaque(benchmark::State& state) { layerCase(state, Format::X8R8G8B8, anyTexel, false); }
 BENCHMARK(BM_LayerOpaque)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
-// The particle image: transparent except 1% of its texels. Arg 2: 1 for the device's
-// second thread, as the saver runs it.
-void BM_LayerSparse(benchmark::State& state) {
-    uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
-    bool two = state.range(2) != 0;
-    auto d = makeDevice(w, h, two);
-    auto tex = makeTexture(*d, w, h, Format::A8R8G8B8, sparseTexel);
-    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4, two);
-}
+// The particle image: transparent except 1% of its texels (on two threads as the saver
+// runs it).
+void BM_LayerSparse(benchmark::State& state) { layerCase(state, Format::A8R8G8B8, sparseTexel, true); }
 BENCHMARK(BM_LayerSparse)
     ->Args({1920, 1080, 0})
     ->Args({3840, 2160, 0})

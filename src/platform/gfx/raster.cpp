@@ -314,6 +314,17 @@ inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, 
     }
 }
 
+// Texels [i, n) of a blended run: four at a time, then one by one.
+void blendRest(uint32_t* d, const uint32_t* t, int i, int n, const Simd& s, const Reduced& r, uint32_t orMask) {
+    for (; i + 4 <= n; i += 4) blendGroup(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);
+    for (; i < n; ++i) {
+        uint32_t src = applyReduced(t[i], r);
+        uint32_t a = src >> 24;
+        if (a == 0) continue;
+        d[i] = (a == 255 ? src : alphaBlend(src, d[i] | orMask)) | orMask;
+    }
+}
+
 // A run of a mostly transparent layer drawn over real target pixels, a chunk at a
 // time: each chunk is scanned for the sixteen-texel groups that can change the target
 // and their target lines are asked for; the chunk is drawn only after the next one has
@@ -367,13 +378,8 @@ private:
 
     void finish() {
         drawPending();
-        for (; i_ + 4 <= n_; i_ += 4) blendGroup(d_ + i_, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t_ + i_)), *s_);
-        for (; i_ < n_; ++i_) {
-            uint32_t src = applyReduced(t_[i_], *r_);
-            uint32_t a = src >> 24;
-            if (a == 0) continue;
-            d_[i_] = (a == 255 ? src : alphaBlend(src, d_[i_] | orMask_)) | orMask_;
-        }
+        blendRest(d_, t_, i_, n_, *s_, *r_, orMask_);
+        i_ = n_;
     }
 
     uint32_t* d_ = nullptr;
@@ -393,14 +399,7 @@ void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const
         }
         return;
     }
-    int i = 0;
-    for (; i + 4 <= n; i += 4) blendGroup(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);
-    for (; i < n; ++i) {
-        uint32_t src = applyReduced(t[i], r);
-        uint32_t a = src >> 24;
-        if (a == 0) continue;
-        d[i] = (a == 255 ? src : alphaBlend(src, d[i] | orMask)) | orMask;
-    }
+    blendRest(d, t, 0, n, s, r, orMask);
 }
 
 void alignedReplaceRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask) {
