@@ -24,6 +24,8 @@ void gatherAcceleration(Particle* p);
 void moveParticle(Particle* p);
 // Every free particle and free member once, with the collision read-back locked.
 void particlePass();
+// Off: every pull goes through gatherAcceleration (the block rule's reference in tests).
+extern bool pullByBlocks;
 
 // Tests: forget the snapshot.
 void resetMotion();

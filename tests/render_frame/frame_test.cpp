@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "render/frame.h"
@@ -258,6 +260,91 @@ TEST_F(FrameTest, PassCountsFreeParticlesAndFreeMembersOnly) {
     // The next frame's attraction uses that count: 8000 / 5.
     attractBodies();
     EXPECT_EQ(bodyLimit, 1600);
+}
+
+// The pass works the pull out a block of particles ahead; it must give what the
+// one-at-a-time rule gives, bit for bit, also where a particle joins the pulling body
+// mid-block (its mass and centroid change), sits on its centroid, lies more than half a
+// world away, or has no finite position.
+class BlockPull : public FrameTest {
+protected:
+    struct Outcome {
+        std::vector<uint32_t> bits;  // per particle: x, y, vx, vy, ax, ay, cell, holdOff, body
+        std::vector<int32_t> gridOwners;
+    };
+
+    static uint32_t bitsOf(float v) {
+        uint32_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    }
+
+    Outcome run(bool blocks, uint32_t seed) {
+        resetMotion();
+        resetBodies();
+        constexpr uint32_t n = 3000;
+        makeParticles(n);
+        auto next = [&seed]() {
+            seed = seed * 1664525u + 1013904223u;
+            return float(seed >> 8) / float(1u << 24);
+        };
+        const float w = float(worldWidth), h = float(wrapHeight);
+        const float cx = 0.3f * w, cy = 0.4f * h;
+        for (uint32_t i = 0; i < 40; ++i)
+            put(i, cx + 8.0f * (next() - 0.5f), cy + 8.0f * (next() - 0.5f));
+        Body* heavy = makeBody(cx, cy, 6.0f, 0, 40);
+        heavy->mass = 4.0e5f;
+        for (uint32_t i = 0; i < 40; i += 3) particles[i].holdOff = -1;  // free members
+        for (uint32_t i = 40; i < n; ++i) {
+            // Many start near the body, so joins come in the middle of blocks.
+            const bool near = i % 3 == 0;
+            Particle* p = put(i, near ? cx + 30.0f * (next() - 0.5f) : next() * (w - 1.0f),
+                              near ? cy + 30.0f * (next() - 0.5f) : next() * (h - 1.0f));
+            p->vx = 6.0f * (next() - 0.5f);
+            p->vy = 6.0f * (next() - 0.5f);
+            p->holdOff = int32_t(next() * 3.0f);
+        }
+        put(45, cx, cy);  // on the centroid
+        particles[77].x = NAN;
+        particles[78].y = INFINITY;
+        processedCount = 10000;  // the last pass's count: one body pulls
+        attractBodies();
+        EXPECT_EQ(bodyLimit, 1);
+        pullByBlocks = blocks;
+        particlePass();
+        pullByBlocks = true;
+
+        Outcome o;
+        std::vector<const Body*> bodies;
+        for (BodyNode* node = bodyList(); node; node = node->next) bodies.push_back(node->body);
+        for (uint32_t i = 0; i < n; ++i) {
+            const Particle& p = particles[i];
+            int32_t body = -1;
+            for (size_t k = 0; k < bodies.size(); ++k)
+                if (bodies[k] == p.body) body = int32_t(k);
+            for (float v : {p.x, p.y, p.vx, p.vy, p.ax, p.ay}) o.bits.push_back(bitsOf(v));
+            o.bits.push_back(uint32_t(p.cell));
+            o.bits.push_back(uint32_t(p.holdOff));
+            o.bits.push_back(uint32_t(body));
+        }
+        for (const Body* b : bodies)
+            for (float v : {b->centroid.x, b->centroid.y, b->mass}) o.bits.push_back(bitsOf(v));
+        for (int32_t c = 0; c < cellCount; ++c)
+            if (grid[c]) o.gridOwners.push_back(c), o.gridOwners.push_back(int32_t(grid[c] - particles));
+        return o;
+    }
+};
+
+TEST_F(BlockPull, MatchesTheOneAtATimeRuleBitForBit) {
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        const Outcome one = run(false, seed);
+        const Outcome blocks = run(true, seed);
+        ASSERT_EQ(one.bits.size(), blocks.bits.size());
+        size_t differing = 0;
+        for (size_t k = 0; k < one.bits.size(); ++k) differing += one.bits[k] != blocks.bits[k];
+        EXPECT_EQ(differing, 0u) << "seed " << seed;
+        EXPECT_EQ(one.gridOwners, blocks.gridOwners) << "seed " << seed;
+    }
 }
 
 TEST_F(FrameTest, ReadBackLockFailureReportsAndSkipsThePass) {
