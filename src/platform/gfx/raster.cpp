@@ -427,7 +427,7 @@ struct Setup {
 };
 
 inline int64_t toFixed(double v) {
-    return int64_t(std::llround(std::clamp(v, -1073741824.0, 1073741824.0) * 4294967296.0));
+    return roundToInt64(std::clamp(v, -1073741824.0, 1073741824.0) * 4294967296.0);
 }
 
 inline int wrapInt(int i, int n) {

@@ -45,6 +45,18 @@ inline uint32_t mul255(uint32_t a, uint32_t b) {
     return (x + (x >> 8)) >> 8;
 }
 
+// Rounds half away from zero as llround does (NaN gives INT64_MIN as there), for
+// |x| <= 2^62, without the library call: each piece of a tiled sprite starts its texel
+// walk with four of them.
+inline int64_t roundToInt64(double x) {
+    if (!(x == x)) return INT64_MIN;
+    int64_t r = int64_t(x);
+    const double f = x - double(r);  // exact: below 2^52, x and r lie within one binade
+    if (f >= 0.5) ++r;
+    else if (f <= -0.5) --r;
+    return r;
+}
+
 // The stage-0 result for one texel and diffuse colour.
 uint32_t combinePixel(uint32_t texel, uint32_t diffuse, const DrawStates& st);
 // The blender's result for a source and the target's current pixel.

@@ -1,4 +1,6 @@
 // Coverage, texel addressing and the fast drawing loops of the software device.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 
@@ -333,6 +335,24 @@ TEST(GfxArithmetic, ModulateAndBlendRoundExactly) {
     // Colour disabled gives the diffuse colour whole.
     mod.colorOp = kTopDisable;
     EXPECT_EQ(combinePixel(0xFFFF4020u, 0x12345678u, mod), 0x12345678u);
+}
+
+// Texel addresses start from this rounding; it must be llround's, halves included.
+TEST(GfxArithmetic, RoundingMatchesTheLibrary) {
+    const double limit = std::ldexp(1.0, 62);
+    for (double x : {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, 0.49999999999999994, -0.49999999999999994,
+                     4503599627370495.5, -4503599627370495.5, 4503599627370497.0, limit, -limit})
+        EXPECT_EQ(roundToInt64(x), std::llround(x)) << x;
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 1000000; ++i) {
+        const uint64_t b = rng();
+        // Quarter steps (many exact halves) and values spread over every binade.
+        double x = i % 2 ? double(int64_t(b) >> 12) / 4.0
+                         : std::ldexp(double(b >> 11), int(b & 63) - 50) * ((b >> 8) & 1 ? -1.0 : 1.0);
+        x = std::clamp(x, -limit, limit);
+        ASSERT_EQ(roundToInt64(x), std::llround(x)) << x;
+    }
+    EXPECT_EQ(roundToInt64(NAN), INT64_MIN);
 }
 
 TEST(GfxArithmetic, DrawnPixelsFollowTheStageAndBlend) {
