@@ -41,7 +41,7 @@ void buildScene() {
             p->x = cx + std::sin(a) * r;
             p->y = cy + std::cos(a) * r;
             p->mass = 200.0f;
-            p->memberSelf = p;
+            p->links().memberSelf = p;
             p->body = body;
             p->cell = -1;
             gx::refileInGrid(p);

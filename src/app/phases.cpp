@@ -258,27 +258,27 @@ void matchColours() {
     std::memset(slots, 0, sizeof(Particle*) * n);
     uint32_t f = 0;
     std::vector<uint8_t> changed(n);
-    for (uint32_t i = 0; i < n; ++i) changed[i] = particles[i].colour != particles[i].pictureColour;
+    for (uint32_t i = 0; i < n; ++i) changed[i] = particles[i].colour != particles[i].links().pictureColour;
 
     // Slots at or beyond n count as empty.
     auto findSlot = [&](uint32_t key, uint32_t wanted) -> int64_t {
         int64_t first = int64_t(colourBucket[key & 0xFFFFFF]) * B;
         for (int64_t k = first; k < first + B && k < int64_t(n); ++k)
-            if (slots[k] && slots[k]->pictureColour == wanted) return k;
+            if (slots[k] && slots[k]->links().pictureColour == wanted) return k;
         return -1;
     };
 
     // Chains by picture colour.
     for (uint32_t i = 0; i < n; ++i) {
         Particle* p = &particles[i];
-        if (p->colour == p->pictureColour) continue;
-        int64_t k = findSlot(p->pictureColour, p->pictureColour);
+        if (p->colour == p->links().pictureColour) continue;
+        int64_t k = findSlot(p->links().pictureColour, p->links().pictureColour);
         if (k >= 0) {
             p->memberNext = slots[k];
             slots[k] = p;
         } else {
             p->memberNext = nullptr;
-            colourBucket[p->pictureColour & 0xFFFFFF] = uint8_t(f / uint32_t(B));
+            colourBucket[p->links().pictureColour & 0xFFFFFF] = uint8_t(f / uint32_t(B));
             if (f < n) slots[f] = p;
             f += 1;
         }
@@ -286,38 +286,38 @@ void matchColours() {
     // The chain of each particle's present colour.
     for (uint32_t i = 0; i < n; ++i) {
         Particle* p = &particles[i];
-        if (p->colour == p->pictureColour) continue;
+        if (p->colour == p->links().pictureColour) continue;
         int64_t k = findSlot(p->colour, p->colour);
-        p->matchSlot = k >= 0 ? int32_t(k) : -1;
+        p->links().matchSlot = k >= 0 ? int32_t(k) : -1;
     }
     // Take homes; those left without one take the homes nobody took, in array order.
     std::vector<uint8_t> taken(n, 0);
     std::vector<Particle*> unmatched;
     for (uint32_t i = 0; i < n; ++i) {
         Particle* p = &particles[i];
-        if (p->colour == p->pictureColour) continue;
-        Particle* q = p->matchSlot >= 0 ? slots[p->matchSlot] : nullptr;
+        if (p->colour == p->links().pictureColour) continue;
+        Particle* q = p->links().matchSlot >= 0 ? slots[p->links().matchSlot] : nullptr;
         if (!q) {
             unmatched.push_back(p);
             continue;
         }
-        p->homeX = q->originX;
-        p->homeY = q->originY;
+        p->links().homeX = q->links().originX;
+        p->links().homeY = q->links().originY;
         taken[size_t(q - particles)] = 1;
-        p->pictureColour = p->colour;
-        slots[p->matchSlot] = q->memberNext;
+        p->links().pictureColour = p->colour;
+        slots[p->links().matchSlot] = q->memberNext;
     }
     size_t next = 0;
     for (Particle* p : unmatched) {
         // Homes in play are those of the particles that changed colour.
         while (next < n && (taken[next] || !changed[next])) ++next;
         if (next < n) {
-            p->homeX = particles[next].originX;
-            p->homeY = particles[next].originY;
+            p->links().homeX = particles[next].links().originX;
+            p->links().homeY = particles[next].links().originY;
             taken[next] = 1;
             ++next;
         }
-        p->pictureColour = p->colour;
+        p->links().pictureColour = p->colour;
     }
     for (uint32_t i = 0; i < n; ++i) particles[i].memberNext = nullptr;
 }
@@ -346,8 +346,8 @@ void WindDownState::update(float dt) {
         if (a < 0.0f) a = 0.0f;
         for (uint32_t i = particleCount; i-- > 0;) {
             Particle* p = &particles[i];
-            int32_t hx = p->homeX + offX;
-            int32_t hy = p->homeY + offY;
+            int32_t hx = p->links().homeX + offX;
+            int32_t hy = p->links().homeY + offY;
             if (T <= 5.0f) {
                 float g = T / 5.0f;
                 float nx = g * (float(hx) - p->x) + p->x;
@@ -357,7 +357,7 @@ void WindDownState::update(float dt) {
                               : -1;
             } else {
                 p->cell = (hx >= 0 && hx < W && hy >= 0 && hy < Hb) ? hy * W + hx : -1;
-                uint32_t pc = p->pictureColour;
+                uint32_t pc = p->links().pictureColour;
                 uint32_t r = uint32_t(a * float((pc >> 16) & 0xFF));
                 uint32_t g = uint32_t(a * float((pc >> 8) & 0xFF));
                 uint32_t b = uint32_t(a * float(pc & 0xFF));

@@ -62,9 +62,7 @@ public:
     void step(Particle* link) {
         const uint32_t far = seen_ + kMemberAhead;
         if (far < aheadCount_) {
-            const char* p = reinterpret_cast<const char*>(ahead_[far].member);
-            prefetchForRead(p);
-            prefetchForRead(p + 64);
+            prefetchForRead(ahead_[far].member);
         }
         const uint32_t near = seen_ + kCellAhead;
         if (near < aheadCount_) {

@@ -113,7 +113,7 @@ void writeLooseList(ParticleImageWriter& writer) {
     }
     looseWalk.order.clear();
     bool kept = true;
-    for (const Particle* p = looseList; p != nullptr; p = p->listPrev) {
+    for (const Particle* p = looseList; p != nullptr; p = p->links().listPrev) {
         writer.put(p);
         if (!kept) continue;
         try {

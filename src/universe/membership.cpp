@@ -12,7 +12,7 @@ namespace {
 // Appends p at the body's tail and takes up its spin and mass.
 void linkAtTail(Body* body, Particle* p) {
     p->body = body;
-    p->memberSelf = p;
+    p->links().memberSelf = p;
     p->memberNext = nullptr;
     if (body->tail) {
         body->tail->memberNext = p;
@@ -64,8 +64,8 @@ void pairParticles(Particle* q, Particle* p) {
     if (!body) return;
     q->body = body;
     p->body = body;
-    q->memberSelf = q;
-    p->memberSelf = p;
+    q->links().memberSelf = q;
+    p->links().memberSelf = p;
     body->head = q;
     q->memberNext = p;
     body->tail = p;

@@ -60,9 +60,7 @@ inline const Particle* const* likelyTargetCell(const Particle* p) {
 
 inline void fetchAhead(uint32_t i) {
     if (i + kRecordAhead < particleCount) {
-        const char* record = reinterpret_cast<const char*>(&particles[i + kRecordAhead]);
-        prefetchForRead(record);
-        prefetchForRead(record + 64);
+        prefetchForRead(&particles[i + kRecordAhead]);
     }
     if (i + kGridAhead < particleCount) {
         const Particle* p = &particles[i + kGridAhead];

@@ -228,12 +228,12 @@ void createParticles(const CapturedImage& image, uint32_t n) {
                 colourSum += c;
                 p->x = float(double(j) + double(image.left));
                 p->y = float(double(i) + double(image.top));
-                p->homeX = p->originX = j;
-                p->homeY = p->originY = i;
-                p->colour = p->pictureColour = c;
+                p->links().homeX = p->links().originX = j;
+                p->links().homeY = p->links().originY = i;
+                p->colour = p->links().pictureColour = c;
                 p->vx = p->vy = p->ax = p->ay = 0.0f;
                 p->body = nullptr;
-                p->memberSelf = p;
+                p->links().memberSelf = p;
                 p->holdOff = 0;
                 p->mass = massOfColour(c);
                 ++particleCount;
@@ -250,8 +250,8 @@ void createParticles(const CapturedImage& image, uint32_t n) {
     ++listLinksVersion;
     for (uint32_t i = 0; i < particleCount; ++i) {
         Particle* p = &particles[i];
-        p->listSelf = p;
-        p->listId = kOnNoList;
+        p->links().listSelf = p;
+        p->links().listId = kOnNoList;
         if (p->body != nullptr && p->body->group != nullptr) appendToSpriteList(p);
         else appendToLooseList(p);
     }

@@ -23,6 +23,7 @@ int32_t cellCount = 0;
 Particle** grid = nullptr;
 
 Particle* particles = nullptr;
+ParticleLinks* particleLinks = nullptr;
 uint32_t particleCount = 0;
 Particle* looseList = nullptr;
 Particle* spriteList = nullptr;
@@ -47,6 +48,8 @@ constexpr float kReduceAfterPeriods = 4.0f;
 void freeArrays() {
     freeLarge(particles);
     particles = nullptr;
+    freeLarge(particleLinks);
+    particleLinks = nullptr;
     std::free(matchSlots);
     matchSlots = nullptr;
 }
@@ -67,42 +70,42 @@ bool cellHolds(int32_t cell, const Particle* p) {
 }
 
 void appendTo(Particle*& list, int32_t id, Particle* p) {
-    if (p->listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
+    if (p->links().listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
     ++listLinksVersion;
-    p->listSelf = p;
-    p->listPrev = list;
-    p->listNext = list ? list->listNext : nullptr;
+    p->links().listSelf = p;
+    p->links().listPrev = list;
+    p->links().listNext = list ? list->links().listNext : nullptr;
     if (list) {
-        if (list->listNext) list->listNext->listPrev = p;
-        list->listNext = p;
+        if (list->links().listNext) list->links().listNext->links().listPrev = p;
+        list->links().listNext = p;
     }
     list = p;
-    p->listId = id;
+    p->links().listId = id;
 }
 
 void removeFrom(Particle*& list, int32_t id, Particle* p) {
-    if (list == nullptr || p->listId != id) return;
+    if (list == nullptr || p->links().listId != id) return;
     ++listLinksVersion;
-    if (p->listNext) {
-        p->listNext->listPrev = p->listPrev;
-        if (p->listPrev) p->listPrev->listNext = p->listNext;
+    if (p->links().listNext) {
+        p->links().listNext->links().listPrev = p->links().listPrev;
+        if (p->links().listPrev) p->links().listPrev->links().listNext = p->links().listNext;
     } else {
-        if (p->listPrev) p->listPrev->listNext = nullptr;
-        list = p->listPrev;
+        if (p->links().listPrev) p->links().listPrev->links().listNext = nullptr;
+        list = p->links().listPrev;
     }
-    p->listNext = nullptr;
-    p->listPrev = nullptr;
-    p->listId = kOnNoList;
+    p->links().listNext = nullptr;
+    p->links().listPrev = nullptr;
+    p->links().listId = kOnNoList;
 }
 
 void emptyList(Particle*& list) {
     ++listLinksVersion;
     Particle* p = list;
     while (p) {
-        Particle* prev = p->listPrev;
-        p->listNext = nullptr;
-        p->listPrev = nullptr;
-        p->listId = kOnNoList;
+        Particle* prev = p->links().listPrev;
+        p->links().listNext = nullptr;
+        p->links().listPrev = nullptr;
+        p->links().listId = kOnNoList;
         p = prev;
     }
     list = nullptr;
@@ -241,7 +244,7 @@ void refillGrid() {
             if (particles[i].body == nullptr) enter(&particles[i]);
         }
     } else {
-        for (Particle* p = looseList; p; p = p->listPrev) {
+        for (Particle* p = looseList; p; p = p->links().listPrev) {
             if (p->body == nullptr) enter(p);
         }
     }
@@ -337,7 +340,9 @@ bool allocateParticles(uint32_t n) {
     if (particles) releaseParticles();
     particleCount = 0;
     particles = static_cast<Particle*>(allocateLargeZeroed(size_t(n) + 1, sizeof(Particle)));
-    if (!particles) {
+    particleLinks = static_cast<ParticleLinks*>(allocateLargeZeroed(size_t(n) + 1, sizeof(ParticleLinks)));
+    if (!particles || !particleLinks) {
+        freeArrays();
         reportOutOfMemory();
         return false;
     }

@@ -24,10 +24,10 @@ protected:
         ASSERT_TRUE(allocateMatchSlots());
         for (size_t i = 0; i < pairs.size(); ++i) {
             Particle& p = particles[i];
-            p.pictureColour = pairs[i].picture;
+            p.links().pictureColour = pairs[i].picture;
             p.colour = pairs[i].now;
-            p.originX = p.homeX = int32_t(i) * 10;
-            p.originY = p.homeY = int32_t(i) * 10 + 1;
+            p.links().originX = p.links().homeX = int32_t(i) * 10;
+            p.links().originY = p.links().homeY = int32_t(i) * 10 + 1;
         }
     }
 };
@@ -44,8 +44,8 @@ TEST_F(ColourMatching, UnchangedPopulationKeepsItsHomes) {
     make({{0xFFFF0000, 0xFFFF0000}, {0xFF00FF00, 0xFF00FF00}, {0xFF0000FF, 0xFF0000FF}});
     matchColours();
     for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(particles[i].homeX, int32_t(i) * 10);
-        EXPECT_EQ(particles[i].homeY, int32_t(i) * 10 + 1);
+        EXPECT_EQ(particles[i].links().homeX, int32_t(i) * 10);
+        EXPECT_EQ(particles[i].links().homeY, int32_t(i) * 10 + 1);
     }
 }
 
@@ -55,14 +55,14 @@ TEST_F(ColourMatching, TakersGetHomesOfTheirColourInReverseOrder) {
     make({{red, blue}, {red, blue}, {red, blue}, {blue, red}, {blue, red}, {blue, red}});
     matchColours();
     // The first particle now red takes the home of the last red of the picture.
-    EXPECT_EQ(particles[3].homeX, 20);
-    EXPECT_EQ(particles[4].homeX, 10);
-    EXPECT_EQ(particles[5].homeX, 0);
-    EXPECT_EQ(particles[0].homeX, 50);
-    EXPECT_EQ(particles[1].homeX, 40);
-    EXPECT_EQ(particles[2].homeX, 30);
+    EXPECT_EQ(particles[3].links().homeX, 20);
+    EXPECT_EQ(particles[4].links().homeX, 10);
+    EXPECT_EQ(particles[5].links().homeX, 0);
+    EXPECT_EQ(particles[0].links().homeX, 50);
+    EXPECT_EQ(particles[1].links().homeX, 40);
+    EXPECT_EQ(particles[2].links().homeX, 30);
     for (uint32_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(particles[i].colour, particles[i].pictureColour);
+        EXPECT_EQ(particles[i].colour, particles[i].links().pictureColour);
         EXPECT_EQ(particles[i].memberNext, nullptr);
     }
 }
@@ -74,10 +74,10 @@ TEST_F(ColourMatching, LeftoversTakeHomesNobodyTookSoNoHomeIsShared) {
     make({{red, green}, {red, green}, {blue, red}, {red, red}, {green, blue}, {blue, red}});
     matchColours();
     std::set<std::pair<int, int>> homes;
-    for (uint32_t i = 0; i < 6; ++i) homes.insert({particles[i].homeX, particles[i].homeY});
+    for (uint32_t i = 0; i < 6; ++i) homes.insert({particles[i].links().homeX, particles[i].links().homeY});
     EXPECT_EQ(homes.size(), 6u) << "two particles share a home";
-    EXPECT_EQ(particles[3].homeX, 30) << "an unchanged particle keeps its home";
-    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(particles[i].colour, particles[i].pictureColour);
+    EXPECT_EQ(particles[3].links().homeX, 30) << "an unchanged particle keeps its home";
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(particles[i].colour, particles[i].links().pictureColour);
 }
 
 TEST_F(ColourMatching, ManyColoursAcrossBuckets) {
@@ -92,9 +92,9 @@ TEST_F(ColourMatching, ManyColoursAcrossBuckets) {
     matchColours();
     std::set<std::pair<int, int>> homes;
     for (uint32_t i = 0; i < 600; ++i) {
-        homes.insert({particles[i].homeX, particles[i].homeY});
+        homes.insert({particles[i].links().homeX, particles[i].links().homeY});
         // Its new home was the origin of a particle of its own colour.
-        uint32_t origin = uint32_t(particles[i].homeX / 10);
+        uint32_t origin = uint32_t(particles[i].links().homeX / 10);
         EXPECT_EQ(pairs[origin].picture, pairs[i].now) << i;
     }
     EXPECT_EQ(homes.size(), 600u);

@@ -34,7 +34,7 @@ protected:
         ASSERT_TRUE(allocateParticles(n));
         particleCount = n;
         for (uint32_t i = 0; i < n; ++i) {
-            particles[i].memberSelf = &particles[i];
+            particles[i].links().memberSelf = &particles[i];
             particles[i].cell = -1;
             particles[i].mass = 200.0f;
         }
@@ -208,7 +208,7 @@ TEST_F(BodiesTest, ClumpScanPeriodFollowsSpeed) {
     resetBodies();
     for (uint32_t i = 0; i < 20; ++i) {
         particles[i] = Particle{};
-        particles[i].memberSelf = &particles[i];
+        particles[i].links().memberSelf = &particles[i];
         particles[i].cell = -1;
         particles[i].mass = 200.0f;
     }

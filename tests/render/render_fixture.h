@@ -104,7 +104,7 @@ protected:
             Particle* p = &particles[i];
             p->mass = 100.0f;
             p->cell = -1;
-            p->listSelf = p;
+            p->links().listSelf = p;
             p->colour = 0xFF000000u | (0x010203u * (i + 1));
             appendToLooseList(p);
         }
@@ -118,7 +118,7 @@ protected:
         b->radius = radius;
         for (uint32_t i = first; i < first + n; ++i) {
             Particle* p = &particles[i];
-            p->memberSelf = p;
+            p->links().memberSelf = p;
             p->body = b;
             p->memberNext = nullptr;
             if (b->tail) b->tail->memberNext = p;

@@ -105,11 +105,11 @@ TEST_F(TexelsTest, HitTestStampsAtTheCurrentPosition) {
     // Empty texel ahead: no hit, nothing changes.
     EXPECT_FALSE(particleHitsSprite(s, p, 109.5f, 75.5f));
     EXPECT_EQ(p->body, nullptr);
-    EXPECT_EQ(p->listId, kOnLooseList);
+    EXPECT_EQ(p->links().listId, kOnLooseList);
     // Set texel ahead: stamped where it stands now.
     EXPECT_TRUE(particleHitsSprite(s, p, 110.5f, 75.5f));
     EXPECT_EQ(p->body, b);
-    EXPECT_EQ(p->listId, kOnSpriteList);
+    EXPECT_EQ(p->links().listId, kOnSpriteList);
     EXPECT_EQ(p->cell, -1);
     EXPECT_EQ(b->tail, p);
     EXPECT_EQ(b->memberCount, 1);
@@ -263,7 +263,7 @@ TEST_F(TexelsTest, DissolvingPairsTexelsWithMembersAndPlacesTheRest) {
         EXPECT_FLOAT_EQ(placed[k]->y, 75.0f + float(pt.y - 800)) << k;
         EXPECT_EQ(placed[k]->polarRadius, 0.0f);
     }
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(particles[i].listId, kOnLooseList) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(particles[i].links().listId, kOnLooseList) << i;
     EXPECT_EQ(members(b), (std::vector<Particle*>{&particles[0], &particles[1], &particles[2],
                                                   &particles[3], &particles[5], &particles[4]}));
     EXPECT_EQ(b->memberCount, 6);

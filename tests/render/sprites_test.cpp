@@ -150,7 +150,7 @@ TEST_F(SpritesTest, AttachingPrunesEnlargesAndStampsTheMembers) {
     EXPECT_EQ(s->extraCount, 1);
     EXPECT_EQ(particles[2].body, b);
     for (int i : {0, 1, 2}) {
-        EXPECT_EQ(particles[i].listId, kOnSpriteList) << i;
+        EXPECT_EQ(particles[i].links().listId, kOnSpriteList) << i;
         EXPECT_EQ(particles[i].cell, -1) << i;
     }
     const int c = s->width / 2;

@@ -184,7 +184,7 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
             if (col < int32_t(screenW) && row < int32_t(screenH)) image[size_t(row) * screenW + col] = p.colour;
         };
         if (sparseFlag == 1) {
-            for (const Particle* p = looseList; p; p = p->listPrev) draw(*p);
+            for (const Particle* p = looseList; p; p = p->links().listPrev) draw(*p);
         } else {
             for (uint32_t i = kCount; i-- > 0;) draw(particles[i]);
         }
@@ -408,8 +408,8 @@ TEST_F(FrameTest, CaptureTurnsThePictureIntoParticles) {
     ASSERT_EQ(screenQuad.setRect(80, 60, 120, 90, 0xFFFFFFFFu), gfx::kOk);
     ASSERT_EQ(capturePicture(), gfx::kOk);
     EXPECT_EQ(particleCount, 39u * 30u);
-    EXPECT_EQ(particles[0].homeX, 80);
-    EXPECT_EQ(particles[0].homeY, 60);
+    EXPECT_EQ(particles[0].links().homeX, 80);
+    EXPECT_EQ(particles[0].links().homeY, 60);
     EXPECT_FLOAT_EQ(particles[0].mass, 289.0f);
     EXPECT_NE(bodyList(), nullptr);
     // The device can draw again afterwards.

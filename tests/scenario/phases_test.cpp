@@ -249,7 +249,7 @@ TEST(Phases, PictureFormsAgainPixelForPixel) {
     ASSERT_EQ(shown.size(), capture.size());
     std::vector<uint8_t> home(capture.size(), 0);
     for (uint32_t i = 0; i < particleCount; ++i)
-        home[size_t(particles[i].originY) * d.width + size_t(particles[i].originX)] = 1;
+        home[size_t(particles[i].links().originY) * d.width + size_t(particles[i].links().originX)] = 1;
     size_t wrong = 0;
     for (size_t i = 0; i < capture.size(); ++i) {
         uint32_t expected = home[i] ? capture[i] & 0xFFFFFF : 0;

@@ -28,7 +28,7 @@ protected:
         ASSERT_TRUE(allocateParticles(n));
         particleCount = n;
         for (uint32_t i = 0; i < n; ++i) {
-            particles[i].memberSelf = &particles[i];
+            particles[i].links().memberSelf = &particles[i];
             particles[i].cell = -1;
             particles[i].mass = 200.0f;
         }
@@ -40,7 +40,7 @@ protected:
     }
     static std::vector<Particle*> walk(Particle* list) {
         std::vector<Particle*> out;
-        for (Particle* p = list; p && out.size() < 100; p = p->listPrev) out.push_back(p);
+        for (Particle* p = list; p && out.size() < 100; p = p->links().listPrev) out.push_back(p);
         return out;
     }
 };
@@ -155,16 +155,16 @@ TEST_F(WorldTest, PopulationListsAppendRemoveAndWalkBackwards) {
     appendToLooseList(c);
     EXPECT_EQ(looseList, c);
     EXPECT_EQ(walk(looseList), (std::vector<Particle*>{c, b, a}));
-    EXPECT_EQ(a->listPrev, nullptr);
-    EXPECT_EQ(c->listNext, nullptr);
+    EXPECT_EQ(a->links().listPrev, nullptr);
+    EXPECT_EQ(c->links().listNext, nullptr);
 
     removeFromLooseList(b);  // middle
     EXPECT_EQ(walk(looseList), (std::vector<Particle*>{c, a}));
-    EXPECT_EQ(b->listNext, nullptr);
-    EXPECT_EQ(b->listPrev, nullptr);
+    EXPECT_EQ(b->links().listNext, nullptr);
+    EXPECT_EQ(b->links().listPrev, nullptr);
     removeFromLooseList(c);  // last: the list variable steps back
     EXPECT_EQ(looseList, a);
-    EXPECT_EQ(a->listNext, nullptr);
+    EXPECT_EQ(a->links().listNext, nullptr);
 
     // Removing from a list the link is not on leaves both lists intact.
     appendToSpriteList(d);

@@ -48,10 +48,10 @@ TEST_F(PictureToParticles, BrightThresholdIgnoresAlphaAndNeedsOneChannelAbove0x2
     capture(px, 3, 2, 3);
     ASSERT_EQ(particleCount, 3u);
     EXPECT_EQ(particles[0].colour, 0xFF212020u);
-    EXPECT_EQ(particles[0].pictureColour, 0xFF212020u);
-    EXPECT_EQ(particles[1].homeX, 0);
-    EXPECT_EQ(particles[1].homeY, 1);
-    EXPECT_EQ(particles[2].originX, 1);
+    EXPECT_EQ(particles[0].links().pictureColour, 0xFF212020u);
+    EXPECT_EQ(particles[1].links().homeX, 0);
+    EXPECT_EQ(particles[1].links().homeY, 1);
+    EXPECT_EQ(particles[2].links().originX, 1);
     EXPECT_FLOAT_EQ(particles[2].x, 1.0f);
     EXPECT_FLOAT_EQ(particles[2].y, 1.0f);
 }
@@ -95,9 +95,9 @@ TEST_F(PictureToParticles, ColumnsBeyondTheBackBufferMakeNoParticle) {
     std::vector<uint32_t> px = solidImage(8, 4, 0x00FF0000u);
     capture(px, 8, 4, 6);
     EXPECT_EQ(particleCount, 24u);
-    for (uint32_t i = 0; i < particleCount; ++i) EXPECT_LT(particles[i].homeX, 6);
+    for (uint32_t i = 0; i < particleCount; ++i) EXPECT_LT(particles[i].links().homeX, 6);
     // The spare records lie beyond the count and are never linked.
-    for (const Particle* p = looseList; p; p = p->listPrev)
+    for (const Particle* p = looseList; p; p = p->links().listPrev)
         EXPECT_LT(p - particles, std::ptrdiff_t(particleCount));
 }
 

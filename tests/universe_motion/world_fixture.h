@@ -43,7 +43,7 @@ protected:
             Particle* p = &particles[i];
             p->mass = 200.0f;
             p->cell = -1;
-            p->listSelf = p;
+            p->links().listSelf = p;
             p->colour = 0xFF808080u;
             appendToLooseList(p);
         }
@@ -66,7 +66,7 @@ protected:
         for (uint32_t i : members) {
             Particle* p = &particles[i];
             p->body = b;
-            p->memberSelf = p;
+            p->links().memberSelf = p;
             p->memberNext = nullptr;
             p->holdOff = 0;
             if (b->tail) b->tail->memberNext = p;
