@@ -362,12 +362,11 @@ void clumpScan(int32_t tileSize, int32_t needed) {
         const int32_t x = p.cell - y * w;
         freeInTile[size_t(y / tileSize) * size_t(tilesX) + size_t(x / tileSize)] += 1;
     }
-    for (int32_t x0 = 0; x0 < w; x0 += tileSize) {
+    for (int32_t x0 = 0, tx = 0; x0 < w; x0 += tileSize, ++tx) {
         const int32_t x1 = x0 + tileSize < w ? x0 + tileSize : w;
-        for (int32_t y0 = 0; y0 < h; y0 += tileSize) {
+        for (int32_t y0 = 0, ty = 0; y0 < h; y0 += tileSize, ++ty) {
             const int32_t y1 = y0 + tileSize < h ? y0 + tileSize : h;
-            if (freeInTile[size_t(y0 / tileSize) * size_t(tilesX) + size_t(x0 / tileSize)] < needed)
-                continue;
+            if (freeInTile[size_t(ty) * size_t(tilesX) + size_t(tx)] < needed) continue;
             int32_t count = 0;
             for (int32_t x = x0; x < x1 && count < needed; ++x) {
                 for (int32_t y = y0; y < y1; ++y) {
