@@ -111,6 +111,21 @@ void attractPairsByLinks(float g) {
 }
 
 #if defined(__SSE2__)
+// unit() four at a time: the float length, and the unit vector or (0, 0) where unit()
+// gives that. SSE rounds the square root and quotients as the scalar instructions do.
+struct Unit4 {
+    __m128 length, x, y;
+};
+inline Unit4 unit4(__m128 dx, __m128 dy) {
+    const __m128 signBit = _mm_set1_ps(-0.0f), infinity = _mm_set1_ps(INFINITY), zero = _mm_setzero_ps();
+    const __m128 len = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+    const __m128 ux = _mm_div_ps(dx, len), uy = _mm_div_ps(dy, len);
+    const __m128 ok = _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(len, zero), _mm_cmplt_ps(len, infinity)),
+                                 _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, ux), infinity),
+                                            _mm_cmplt_ps(_mm_andnot_ps(signBit, uy), infinity)));
+    return {len, _mm_and_ps(ok, ux), _mm_and_ps(ok, uy)};
+}
+
 // The bodies as columns, so one body's pairs with all later ones go four at a time. SSE
 // rounds square roots and quotients exactly as the scalar instructions do and every pair
 // takes the same operations in the same order; each body's velocity still receives its
@@ -143,8 +158,6 @@ bool attractPairsByColumns(float g) {
     const __m128 periodX = _mm_set1_ps(float(wrapWidth)), periodY = _mm_set1_ps(float(wrapHeight));
     const __m128 halfX = _mm_set1_ps(float(halfWidth)), halfY = _mm_set1_ps(float(halfHeight));
     const __m128 signBit = _mm_set1_ps(-0.0f);
-    const __m128 infinity = _mm_set1_ps(INFINITY);
-    const __m128 zero = _mm_setzero_ps();
     const __m128 softening = _mm_set1_ps(kSoftening);
     const __m128 speed = _mm_set1_ps(inverseSpeed);
     const __m128 gv = _mm_set1_ps(g);
@@ -181,14 +194,9 @@ bool attractPairsByColumns(float g) {
             }
             const __m128 dx = nearer(dx0, halfX, periodX);
             const __m128 dy = nearer(dy0, halfY, periodY);
-            const __m128 len = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
-            const __m128 ux = _mm_div_ps(dx, len), uy = _mm_div_ps(dy, len);
-            const __m128 usable =
-                _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(len, zero), _mm_cmplt_ps(len, infinity)),
-                           _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, ux), infinity),
-                                      _mm_cmplt_ps(_mm_andnot_ps(signBit, uy), infinity)));
-            const __m128 nx = _mm_and_ps(usable, ux), ny = _mm_and_ps(usable, uy);
-            const __m128 dist = _mm_add_ps(len, softening);
+            const Unit4 u = unit4(dx, dy);
+            const __m128 nx = u.x, ny = u.y;
+            const __m128 dist = _mm_add_ps(u.length, softening);
             const __m128 denominator = _mm_mul_ps(_mm_mul_ps(dist, dist), speed);
             const __m128 fa = _mm_mul_ps(gv, _mm_div_ps(_mm_loadu_ps(&c.mass[j]), denominator));
             const __m128 fb = _mm_mul_ps(gv, _mm_div_ps(mav, denominator));
@@ -372,7 +380,6 @@ private:
             y_[k] = p.y;
         }
         const __m128 signBit = _mm_set1_ps(-0.0f);
-        const __m128 infinity = _mm_set1_ps(INFINITY);
         const __m128 zero = _mm_setzero_ps();
         const __m128 halfX = _mm_set1_ps(float(halfWidth)), halfY = _mm_set1_ps(float(halfHeight));
         const __m128 cx = _mm_set1_ps(body_->centroid.x), cy = _mm_set1_ps(body_->centroid.y);
@@ -388,16 +395,11 @@ private:
             const __m128 near = _mm_and_ps(_mm_cmple_ps(_mm_andnot_ps(signBit, dx), halfX),
                                            _mm_cmple_ps(_mm_andnot_ps(signBit, dy), halfY));
             usable |= uint32_t(_mm_movemask_ps(near)) << k;
-            const __m128 len = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
-            const __m128 ux = _mm_div_ps(dx, len), uy = _mm_div_ps(dy, len);
-            const __m128 unitOk =
-                _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(len, zero), _mm_cmplt_ps(len, infinity)),
-                           _mm_and_ps(_mm_cmplt_ps(_mm_andnot_ps(signBit, ux), infinity),
-                                      _mm_cmplt_ps(_mm_andnot_ps(signBit, uy), infinity)));
-            const __m128 dist = _mm_add_ps(len, softening);
+            const Unit4 u = unit4(dx, dy);
+            const __m128 dist = _mm_add_ps(u.length, softening);
             const __m128 f = _mm_mul_ps(g, _mm_div_ps(mass, _mm_mul_ps(_mm_mul_ps(dist, dist), speed)));
-            _mm_store_ps(&ax_[k], _mm_add_ps(zero, _mm_mul_ps(_mm_and_ps(unitOk, ux), f)));
-            _mm_store_ps(&ay_[k], _mm_add_ps(zero, _mm_mul_ps(_mm_and_ps(unitOk, uy), f)));
+            _mm_store_ps(&ax_[k], _mm_add_ps(zero, _mm_mul_ps(u.x, f)));
+            _mm_store_ps(&ay_[k], _mm_add_ps(zero, _mm_mul_ps(u.y, f)));
         }
         usable_ = usable;
     }
