@@ -271,14 +271,15 @@ void matchColours() {
     // Chains by picture colour.
     for (uint32_t i = 0; i < n; ++i) {
         Particle* p = &particles[i];
-        if (p->colour == p->links().pictureColour) continue;
-        int64_t k = findSlot(p->links().pictureColour, p->links().pictureColour);
+        const uint32_t wanted = p->links().pictureColour;
+        if (p->colour == wanted) continue;
+        int64_t k = findSlot(wanted, wanted);
         if (k >= 0) {
             p->memberNext = slots[k];
             slots[k] = p;
         } else {
             p->memberNext = nullptr;
-            colourBucket[p->links().pictureColour & 0xFFFFFF] = uint8_t(f / uint32_t(B));
+            colourBucket[wanted & 0xFFFFFF] = uint8_t(f / uint32_t(B));
             if (f < n) slots[f] = p;
             f += 1;
         }
@@ -295,29 +296,31 @@ void matchColours() {
     std::vector<Particle*> unmatched;
     for (uint32_t i = 0; i < n; ++i) {
         Particle* p = &particles[i];
-        if (p->colour == p->links().pictureColour) continue;
-        Particle* q = p->links().matchSlot >= 0 ? slots[p->links().matchSlot] : nullptr;
+        ParticleLinks& l = p->links();
+        if (p->colour == l.pictureColour) continue;
+        Particle* q = l.matchSlot >= 0 ? slots[l.matchSlot] : nullptr;
         if (!q) {
             unmatched.push_back(p);
             continue;
         }
-        p->links().homeX = q->links().originX;
-        p->links().homeY = q->links().originY;
+        l.homeX = q->links().originX;
+        l.homeY = q->links().originY;
         taken[size_t(q - particles)] = 1;
-        p->links().pictureColour = p->colour;
-        slots[p->links().matchSlot] = q->memberNext;
+        l.pictureColour = p->colour;
+        slots[l.matchSlot] = q->memberNext;
     }
     size_t next = 0;
     for (Particle* p : unmatched) {
         // Homes in play are those of the particles that changed colour.
         while (next < n && (taken[next] || !changed[next])) ++next;
+        ParticleLinks& l = p->links();
         if (next < n) {
-            p->links().homeX = particles[next].links().originX;
-            p->links().homeY = particles[next].links().originY;
+            l.homeX = particles[next].links().originX;
+            l.homeY = particles[next].links().originY;
             taken[next] = 1;
             ++next;
         }
-        p->links().pictureColour = p->colour;
+        l.pictureColour = p->colour;
     }
     for (uint32_t i = 0; i < n; ++i) particles[i].memberNext = nullptr;
 }
@@ -346,8 +349,9 @@ void WindDownState::update(float dt) {
         if (a < 0.0f) a = 0.0f;
         for (uint32_t i = particleCount; i-- > 0;) {
             Particle* p = &particles[i];
-            int32_t hx = p->links().homeX + offX;
-            int32_t hy = p->links().homeY + offY;
+            const ParticleLinks& l = p->links();
+            int32_t hx = l.homeX + offX;
+            int32_t hy = l.homeY + offY;
             if (T <= 5.0f) {
                 float g = T / 5.0f;
                 float nx = g * (float(hx) - p->x) + p->x;
@@ -357,7 +361,7 @@ void WindDownState::update(float dt) {
                               : -1;
             } else {
                 p->cell = (hx >= 0 && hx < W && hy >= 0 && hy < Hb) ? hy * W + hx : -1;
-                uint32_t pc = p->links().pictureColour;
+                uint32_t pc = l.pictureColour;
                 uint32_t r = uint32_t(a * float((pc >> 16) & 0xFF));
                 uint32_t g = uint32_t(a * float((pc >> 8) & 0xFF));
                 uint32_t b = uint32_t(a * float(pc & 0xFF));

@@ -228,12 +228,13 @@ void createParticles(const CapturedImage& image, uint32_t n) {
                 colourSum += c;
                 p->x = float(double(j) + double(image.left));
                 p->y = float(double(i) + double(image.top));
-                p->links().homeX = p->links().originX = j;
-                p->links().homeY = p->links().originY = i;
-                p->colour = p->links().pictureColour = c;
+                ParticleLinks& l = p->links();
+                l.homeX = l.originX = j;
+                l.homeY = l.originY = i;
+                p->colour = l.pictureColour = c;
                 p->vx = p->vy = p->ax = p->ay = 0.0f;
                 p->body = nullptr;
-                p->links().memberSelf = p;
+                l.memberSelf = p;
                 p->holdOff = 0;
                 p->mass = massOfColour(c);
                 ++particleCount;

@@ -70,43 +70,46 @@ bool cellHolds(int32_t cell, const Particle* p) {
 }
 
 void appendTo(Particle*& list, int32_t id, Particle* p) {
-    if (p->links().listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
+    ParticleLinks& l = p->links();
+    if (l.listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
     ++listLinksVersion;
-    p->links().listSelf = p;
-    p->links().listPrev = list;
-    p->links().listNext = list ? list->links().listNext : nullptr;
+    l.listSelf = p;
+    l.listPrev = list;
+    l.listNext = list ? list->links().listNext : nullptr;
     if (list) {
-        if (list->links().listNext) list->links().listNext->links().listPrev = p;
-        list->links().listNext = p;
+        ParticleLinks& last = list->links();
+        if (last.listNext) last.listNext->links().listPrev = p;
+        last.listNext = p;
     }
     list = p;
-    p->links().listId = id;
+    l.listId = id;
 }
 
 void removeFrom(Particle*& list, int32_t id, Particle* p) {
-    if (list == nullptr || p->links().listId != id) return;
+    ParticleLinks& l = p->links();
+    if (list == nullptr || l.listId != id) return;
     ++listLinksVersion;
-    if (p->links().listNext) {
-        p->links().listNext->links().listPrev = p->links().listPrev;
-        if (p->links().listPrev) p->links().listPrev->links().listNext = p->links().listNext;
+    if (l.listNext) {
+        l.listNext->links().listPrev = l.listPrev;
+        if (l.listPrev) l.listPrev->links().listNext = l.listNext;
     } else {
-        if (p->links().listPrev) p->links().listPrev->links().listNext = nullptr;
-        list = p->links().listPrev;
+        if (l.listPrev) l.listPrev->links().listNext = nullptr;
+        list = l.listPrev;
     }
-    p->links().listNext = nullptr;
-    p->links().listPrev = nullptr;
-    p->links().listId = kOnNoList;
+    l.listNext = nullptr;
+    l.listPrev = nullptr;
+    l.listId = kOnNoList;
 }
 
 void emptyList(Particle*& list) {
     ++listLinksVersion;
     Particle* p = list;
     while (p) {
-        Particle* prev = p->links().listPrev;
-        p->links().listNext = nullptr;
-        p->links().listPrev = nullptr;
-        p->links().listId = kOnNoList;
-        p = prev;
+        ParticleLinks& l = p->links();
+        p = l.listPrev;
+        l.listNext = nullptr;
+        l.listPrev = nullptr;
+        l.listId = kOnNoList;
     }
     list = nullptr;
 }
