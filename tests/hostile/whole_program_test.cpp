@@ -160,13 +160,22 @@ TEST_F(Hostile, DataFileOfRandomBytesIsMadeAgain) {
 
 TEST_F(Hostile, ReadOnlyHomeUsesTheValuesAndWritesNothing) {
     if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is not installed";
-    writeBytes(home_ + "/Glimmerax.ini", ini("", 4));
+    // A picture the other user can read wherever the clone lives (a clone in /root is
+    // out of its reach).
+    std::string picture = home_ + "/seen.png";
+    gx::image::writePng(picture, colourful(64, 48));
+    writeBytes(home_ + "/Glimmerax.ini", ini(picture, 4));
     std::string before = readFile(home_ + "/Glimmerax.ini");
     chmod(home_.c_str(), 0755);
+    chmod(picture.c_str(), 0644);
     chmod((home_ + "/Glimmerax.ini").c_str(), 0644);
     chmod((home_ + "/Glimmerax.dat").c_str(), 0644);
+    // The program too, for the same reason.
+    std::string program = home_ + "/glimmerax";
+    ASSERT_EQ(std::system(("cp '" + binary() + "' '" + program + "'").c_str()), 0);
+    chmod(program.c_str(), 0755);
     // As an ordinary user who may read the folder but not write in it.
-    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary(), "/s",
+    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program, "/s",
                     "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
                    {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
