@@ -19,6 +19,13 @@ bool isSpeedKey(uintptr_t key) {
     return key == VK_ADD || key == VK_SUBTRACT || key == VK_OEM_PLUS || key == VK_OEM_MINUS;
 }
 
+// The next picture comes moving: a skip also ends a pause, in every phase, so a paused
+// saver can never be left on a held, still black first frame.
+void skipPicture() {
+    PauseFlag = false;
+    switchState(&windUpState);
+}
+
 }  // namespace
 
 void onFrameMove(double, float elapsed, void*) {
@@ -56,13 +63,13 @@ intptr_t onMessage(void*, uint32_t msg, uintptr_t wparam, intptr_t, bool*, void*
             }
             // Pause holds the phases; it does not also skip the picture.
             if (isSpeedKey(wparam) || wparam == VK_PAUSE) return 0;
-            switchState(&windUpState);
+            skipPicture();
             return 0;
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN:
             // A click always skips, whatever buttons and modifier keys it carries.
-            switchState(&windUpState);
+            skipPicture();
             return 0;
         case WM_MOUSEMOVE: {
             double t = getGlobalTimer()->absoluteTime();

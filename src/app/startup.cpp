@@ -20,9 +20,11 @@
 #include "framework/run_options.h"
 #include "platform/os/desktop_capture.h"
 #include "platform/os/paths.h"
+#include "platform/os/x11_errors.h"
 #include "render/resources.h"
 #include "render/sprites.h"
 #include "ui/config_dialog.h"
+#include "ui/config_dialog_model.h"
 #include "universe/world.h"
 #include "ui/error_report.h"
 #include "render/collision_surfaces.h"
@@ -285,6 +287,15 @@ int runEntry(int argc, char** argv) {
     RunMode = parsed.mode;
     ShowCommand = 1;
 
+    // Without a display the saver would run unseen and take the offscreen size for the
+    // user's: refuse before anything is read or written.
+    std::string noDisplay;
+    if (RunMode == 0 || (RunMode >= 2 && !runOptions().headless)) noDisplay = displayProblem();
+    if (!noDisplay.empty() && RunMode >= 2) {
+        std::fprintf(stderr, "Glimmerax: %s\n", noDisplay.c_str());
+        return 1;
+    }
+
     // Settings, language file and error.log live in the home folder.
     if (chdir(homeFolder().c_str()) != 0) std::perror("glimmerax: home folder");
 
@@ -298,6 +309,13 @@ int runEntry(int argc, char** argv) {
     setSpeed(float(settings.GameSpeed) / 10.0f);
 
     if (RunMode == 0) {
+        if (!noDisplay.empty()) {
+            const std::string text = describeSettingsWithoutDisplay(settings, settingsFilePath());
+            std::fputs(text.c_str(), stdout);
+            std::fprintf(stderr, "Glimmerax: %s\n", noDisplay.c_str());
+            releaseSettings();
+            return 1;
+        }
         showConfigDialog();
         releaseSettings();
         return getExitCode();

@@ -1,18 +1,41 @@
 #include "framework/frame_timer.h"
 
-#include <chrono>
+#include <cerrno>
+#include <ctime>
 
 namespace gx {
 namespace {
 constexpr int64_t kTicksPerSecond = 1000000000;  // nanoseconds
+// Waking from a sleep can be late by the timer slack and the scheduler; the last
+// stretch before a deadline is spent awake instead.
+constexpr int64_t kSpinTicks = 200000;
+
+int64_t monotonicNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec;
 }
+}  // namespace
 
 int64_t FrameTimer::now() const {
     if (stopped_) return stopped_;
     if (virtual_) return virtualNow_;
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return monotonicNow();
+}
+
+double FrameTimer::waitForElapsed(double minimum) {
+    if (!virtual_ && !stopped_) {
+        const int64_t deadline = lastElapsed_ + int64_t(minimum * kTicksPerSecond);
+        const int64_t wake = deadline - kSpinTicks;
+        if (monotonicNow() < wake) {
+            timespec ts{time_t(wake / kTicksPerSecond), long(wake % kTicksPerSecond)};
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+            }
+        }
+        while (monotonicNow() < deadline) {
+        }
+    }
+    return elapsedTime();
 }
 
 void FrameTimer::reset() {

@@ -16,6 +16,10 @@ public:
     bool isStopped() const { return stopped_ != 0; }
     void stop();
     void start();
+    // Waits until at least `minimum` seconds have passed since the previous elapsed-time
+    // query and returns the elapsed time then: asleep until just before that deadline
+    // (an absolute one, so a late wake-up does not add up), awake for the last moment.
+    double waitForElapsed(double minimum);
 
     // Virtual clock: time moves only through advance().
     void setVirtual(bool on);

@@ -55,13 +55,13 @@ struct AppFramework {
     bool deviceObjectsCreated = false;
     bool deviceObjectsReset = false;
     bool deviceLostFlag = false;
-    bool pausedRendering = false;
-    bool pausedTime = false;
     bool showCursorWhenFullScreen = false;
     bool clipCursorWhenFullScreen = true;
     bool quitRequested = false;
     bool insideMainLoop = false;
     int exitCode = 0;
+    // The full-screen size to go back to from a window (0: the settings' request).
+    uint32_t fullscreenWidth = 0, fullscreenHeight = 0;
 
     uint64_t frameCount = 0;
     double lastTime = 0;
@@ -200,23 +200,10 @@ void updateFrameRate(double absolute) {
     }
 }
 
-// Holds the frame to MinimumFrameTime: sleep for all but about the last millisecond,
-// then wait on the clock, so an idle saver does not spin a core.
-double paceFrame(double elapsed) {
-    double remaining = MinimumFrameTime - elapsed;
-    while (remaining > 0) {
-        if (remaining > 0.0015)
-            std::this_thread::sleep_for(std::chrono::duration<double>(remaining - 0.001));
-        elapsed += globalTimer.elapsedTime();
-        remaining = MinimumFrameTime - elapsed;
-    }
-    return elapsed;
-}
-
 void frameStep() {
     AppFramework& s = fw();
     bool virtualClock = s.backend->virtualClock();
-    if ((s.deviceLostFlag || s.pausedRendering) && !virtualClock)
+    if (s.deviceLostFlag && !virtualClock)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     if (s.deviceLostFlag && s.device) {
@@ -228,7 +215,6 @@ void frameStep() {
             return;
         }
     }
-    if (s.pausedTime) return;
 
     double absolute = 0;
     float elapsedF = 0;
@@ -241,7 +227,8 @@ void frameStep() {
         double time = 0;
         globalTimer.timeValues(&time, &absolute, &elapsedF);
         if (!globalTimer.isStopped() && elapsedF < MinimumFrameTime) {
-            elapsedF = float(paceFrame(elapsedF));
+            // The frame's time so far was read above; the wait adds the rest.
+            elapsedF = float(double(elapsedF) + globalTimer.waitForElapsed(MinimumFrameTime - elapsedF));
             absolute = globalTimer.absoluteTime();
         }
     }
@@ -252,18 +239,12 @@ void frameStep() {
     if (s.quitRequested) return;
 
     bool presented = false;
-    if (!s.pausedRendering && !RenderSuppressed && s.device) {
+    if (!RenderSuppressed && s.device) {
         if (s.frameRender) s.frameRender(s.device.get(), absolute, elapsedF, s.frameRenderCtx);
         if (!RenderSuppressed && !s.quitRequested) {
-            gfx::Result r = s.device->present();
-            if (r == gfx::kDeviceLost || r == gfx::kDriverInternalError) {
-                s.deviceLostFlag = true;
-            } else if (gfx::succeeded(r)) {
-                const auto& fb = s.device->frontBuffer();
-                if (!fb.empty())
-                    s.backend->present(fb.data(), s.pp.backBufferWidth, s.pp.backBufferHeight);
-                presented = true;
-            }
+            gfx::Result r = s.backend->present(*s.device);
+            if (r == gfx::kDeviceLost || r == gfx::kDriverInternalError) s.deviceLostFlag = true;
+            else presented = gfx::succeeded(r);
         }
     }
     s.frameCount++;
@@ -277,11 +258,14 @@ void toggleFullscreen() {
     gfx::PresentParameters pp = s.pp;
     pp.windowed = !pp.windowed;
     if (pp.windowed) {
+        // Coming back asks for the size the user had, not the desktop's.
+        s.fullscreenWidth = s.pp.backBufferWidth;
+        s.fullscreenHeight = s.pp.backBufferHeight;
         pp.backBufferWidth = s.pp.backBufferWidth * 3 / 4;
         pp.backBufferHeight = s.pp.backBufferHeight * 3 / 4;
     } else {
-        pp.backBufferWidth = 0;
-        pp.backBufferHeight = 0;
+        pp.backBufferWidth = s.fullscreenWidth;
+        pp.backBufferHeight = s.fullscreenHeight;
     }
     resetDevice(pp);
 }
@@ -306,13 +290,10 @@ void dispatch(const InputEvent& e) {
             sendMessage(msg, e.vk, e.alt ? (1 << 29) : 0);
             if (s.quitRequested || !e.down) return;
             if (s.backend->hostedWindow()) return;
-            // The framework's own hot keys.
+            // The framework's own hot keys. Pause is not one of them: the application's
+            // pause is the only one, so a skip can never leave a second one behind.
             if (e.vk == VK_ESCAPE) {
                 shutdown(0);
-            } else if (e.vk == VK_PAUSE) {
-                s.pausedTime = !s.pausedTime;
-                s.pausedRendering = s.pausedTime;
-                if (s.pausedTime) globalTimer.stop(); else globalTimer.start();
             } else if (e.vk == VK_RETURN && e.alt) {
                 toggleFullscreen();
             }
@@ -321,10 +302,12 @@ void dispatch(const InputEvent& e) {
         case InputEvent::MouseButton: {
             if (s.mouse)
                 s.mouse(e.button == 1 && e.down, e.button == 2 && e.down, e.button == 3 && e.down,
-                        false, false, 0, e.x, e.y, s.mouseCtx);
+                        e.button == 4 && e.down, e.button == 5 && e.down, 0, e.x, e.y, s.mouseCtx);
             if (s.quitRequested || !e.down) return;
-            uint32_t msg = e.button == 1 ? WM_LBUTTONDOWN : e.button == 2 ? WM_RBUTTONDOWN
-                                                                          : WM_MBUTTONDOWN;
+            uint32_t msg = e.button == 1   ? WM_LBUTTONDOWN
+                           : e.button == 2 ? WM_RBUTTONDOWN
+                           : e.button == 3 ? WM_MBUTTONDOWN
+                                           : WM_XBUTTONDOWN;
             sendMessage(msg, e.buttonState, (intptr_t(e.y) << 16) | (e.x & 0xFFFF));
             return;
         }
@@ -426,7 +409,7 @@ void setCursorSettings(bool showCursorWhenFullScreen, bool clipCursorWhenFullScr
 
 gfx::Result init(bool, bool, const char*, bool) {
     AppFramework& s = fw();
-    if (!s.backend) s.backend = runOptions().headless ? makeHeadlessBackend() : makeSdlBackend();
+    if (!s.backend) s.backend = runOptions().headless ? makeHeadlessBackend() : makeDisplayBackend();
     if (!s.backend) {
         s.exitCode = exitCodeForResult(kErrNoDirect3D);
         return kErrNoDirect3D;
@@ -481,6 +464,8 @@ gfx::Result createDeviceFromSettings(const DeviceSettings& settings, bool, bool)
         return kErrCreatingDevice;
     }
     s.pp = pp;
+    s.fullscreenWidth = settings.pp.backBufferWidth;
+    s.fullscreenHeight = settings.pp.backBufferHeight;
     s.device->getDeviceCaps(&s.caps);
     updateBackBufferDesc();
     buildFrameStatsTemplate();

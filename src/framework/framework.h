@@ -27,6 +27,7 @@ constexpr uint32_t WM_RBUTTONDOWN = 0x0204;
 constexpr uint32_t WM_RBUTTONUP = 0x0205;
 constexpr uint32_t WM_MBUTTONDOWN = 0x0207;
 constexpr uint32_t WM_MBUTTONUP = 0x0208;
+constexpr uint32_t WM_XBUTTONDOWN = 0x020B;
 
 constexpr uint32_t VK_LBUTTON = 0x01;
 constexpr uint32_t VK_RETURN = 0x0D;

@@ -73,10 +73,14 @@ public:
     }
     // The device keeps the presented frame until the next present, so the dump in
     // afterFrame reads it in place instead of copying every frame.
-    void present(const uint32_t* pixels, uint32_t width, uint32_t height) override {
-        last_ = pixels;
-        lastW_ = width;
-        lastH_ = height;
+    gfx::Result present(gfx::Device& device) override {
+        gfx::Result r = device.present();
+        if (gfx::succeeded(r)) {
+            last_ = device.frontBuffer().data();
+            lastW_ = device.presentParameters().backBufferWidth;
+            lastH_ = device.presentParameters().backBufferHeight;
+        }
+        return r;
     }
     bool virtualClock() const override { return true; }
     void cursorPos(int* x, int* y) override {

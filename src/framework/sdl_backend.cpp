@@ -1,18 +1,20 @@
 // The real display through SDL2: a borderless full-screen window on the primary
-// display (no mode switch), a resizable window with --windowed, or a screensaver
-// host's window. Frames are uploaded to a streaming texture, or straight into the
-// window surface of a host's window.
+// display (no mode switch) or a resizable window with --windowed. The device writes
+// each frame once into what the window shows: the window surface (an X shared-memory
+// image on X11) unless GL runs on a graphics card, then a streaming texture.
 #include <SDL.h>
-#include <SDL_syswm.h>
-#include <X11/Xlib.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "framework/backend.h"
 #include "framework/framework.h"
 #include "framework/run_options.h"
+#include "platform/os/x11_errors.h"
 
 namespace gx {
 namespace {
@@ -53,6 +55,34 @@ uint32_t translateKey(SDL_Keycode k) {
     }
 }
 
+bool softwareRenderer(const char* name) {
+    static const char* const known[] = {"llvmpipe", "softpipe", "swrast", "Software Rasterizer",
+                                        "SwiftShader", "Microsoft Basic Render"};
+    for (const char* k : known)
+        if (std::strstr(name, k)) return true;
+    return false;
+}
+
+// Whether OpenGL on this display runs on a graphics card. Without one (Xvfb, virtual
+// machines, remote X, Mesa's software paths) drawing a texture through GL costs far
+// more than handing the server our pixels.
+bool hardwareGl() {
+    if (access("/dev/dri", F_OK) != 0 && access("/dev/nvidiactl", F_OK) != 0) return false;
+    SDL_Window* probe = SDL_CreateWindow("", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (!probe) return false;
+    bool hardware = false;
+    if (SDL_GLContext context = SDL_GL_CreateContext(probe)) {
+        using GetString = const unsigned char* (*)(unsigned);
+        auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+        const unsigned kRenderer = 0x1F01;
+        const char* name = getString ? reinterpret_cast<const char*>(getString(kRenderer)) : nullptr;
+        hardware = name && !softwareRenderer(name);
+        SDL_GL_DeleteContext(context);
+    }
+    SDL_DestroyWindow(probe);
+    return hardware;
+}
+
 class SdlBackend : public Backend {
 public:
     ~SdlBackend() override {
@@ -62,55 +92,53 @@ public:
     }
 
     bool createWindow(const std::string& title) override {
+        installX11Handlers();
         // Never keep the desktop awake or hold off a real screensaver host.
         SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
         SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-            SDL_Log("SDL: %s", SDL_GetError());
+            std::fprintf(stderr, "Glimmerax: cannot open the display: %s\n", SDL_GetError());
+            shutdown(1);
             return false;
         }
         inited_ = true;
+        // SDL falls back to drivers that show nothing; only a user who asks gets them.
+        const char* driver = SDL_GetCurrentVideoDriver();
+        const char* asked = std::getenv("SDL_VIDEODRIVER");
+        if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) &&
+            !(asked && !std::strcmp(asked, driver))) {
+            std::string why = displayProblem();
+            std::fprintf(stderr, "Glimmerax: %s\n", why.empty() ? "no display to show the saver on" : why.c_str());
+            shutdown(1);
+            return false;
+        }
         title_ = title;
+        texturePath_ = choosePath();
+        if (!texturePath_) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+
         const RunOptions& o = runOptions();
-        unsigned long host = o.hostWindow;
-        if (!host && o.root) {
-            if (Display* d = XOpenDisplay(nullptr)) {
-                host = DefaultRootWindow(d);
-                XCloseDisplay(d);
-            }
-        }
-        if (host) {
-            window_ = SDL_CreateWindowFrom(reinterpret_cast<void*>(host));
-            if (!window_) return false;
-            hosted_ = true;
-            hostId_ = host;
-            xdisplay_ = XOpenDisplay(nullptr);
-            return true;
-        }
         SDL_Rect bounds{0, 0, 1600, 1200};
         SDL_GetDisplayBounds(0, &bounds);
-        Uint32 flags = SDL_WINDOW_BORDERLESS;
-        if (!o.windowed) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-        else flags = SDL_WINDOW_RESIZABLE;
+        Uint32 flags = o.windowed ? SDL_WINDOW_RESIZABLE : SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
+        if (texturePath_) flags |= SDL_WINDOW_OPENGL;
         int w = o.windowed ? bounds.w * 3 / 4 : bounds.w;
         int h = o.windowed ? bounds.h * 3 / 4 : bounds.h;
         window_ = SDL_CreateWindow(title.c_str(), o.windowed ? SDL_WINDOWPOS_CENTERED : bounds.x,
                                    o.windowed ? SDL_WINDOWPOS_CENTERED : bounds.y, w, h, flags);
         if (!window_) {
-            SDL_Log("SDL: %s", SDL_GetError());
+            std::fprintf(stderr, "Glimmerax: cannot make a window: %s\n", SDL_GetError());
+            shutdown(1);
             return false;
         }
         windowed_ = o.windowed;
-        renderer_ = SDL_CreateRenderer(window_, -1, 0);
-        if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-        return renderer_ != nullptr;
+        if (texturePath_) {
+            renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED);
+            if (!renderer_) texturePath_ = false;  // the window surface always works
+        }
+        return true;
     }
 
     gfx::DisplayMode desktopMode() override {
-        if (hosted_) {
-            DisplaySize s = windowSize();
-            return gfx::DisplayMode{s.width, s.height, 60, gfx::Format::X8R8G8B8};
-        }
         SDL_DisplayMode m{};
         if (SDL_GetDesktopDisplayMode(0, &m) != 0) {
             SDL_Rect b{0, 0, 1600, 1200};
@@ -137,7 +165,6 @@ public:
 
     bool configure(uint32_t width, uint32_t height, bool windowed) override {
         if (!window_) return false;
-        if (hosted_) return true;
         if (windowed != windowed_) {
             SDL_SetWindowFullscreen(window_, windowed ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
             SDL_SetWindowBordered(window_, windowed ? SDL_TRUE : SDL_FALSE);
@@ -158,44 +185,27 @@ public:
                 SDL_SetWindowSize(window_, b.w, b.h);
             }
         }
-        if (texture_) SDL_DestroyTexture(texture_);
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
-                                     SDL_TEXTUREACCESS_STREAMING, int(width), int(height));
+        if (texturePath_) {
+            if (texture_) SDL_DestroyTexture(texture_);
+            texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                         int(width), int(height));
+            if (!texture_) return false;
+        }
         SDL_ShowWindow(window_);
         SDL_RaiseWindow(window_);
-        return texture_ != nullptr;
+        return true;
     }
 
     void pollEvents(std::vector<InputEvent>& out) override {
         SDL_Event ev;
         while (SDL_PollEvent(&ev)) translate(ev, out);
-        if (hosted_) pollHostSize(out);
     }
 
-    void present(const uint32_t* pixels, uint32_t width, uint32_t height) override {
-        if (hosted_) {
-            presentToSurface(pixels, width, height);
-            return;
-        }
-        if (!renderer_ || !texture_) return;
-        SDL_UpdateTexture(texture_, nullptr, pixels, int(width * 4));
-        SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-        SDL_RenderClear(renderer_);
-        int ww = 0, wh = 0;
-        SDL_GetRendererOutputSize(renderer_, &ww, &wh);
-        SDL_Rect dst{0, 0, ww, wh};
-        if (!windowed_ && width && height) {
-            // A smaller back buffer fills the screen with its aspect kept, as a mode
-            // switch would have shown it.
-            double sx = double(ww) / width, sy = double(wh) / height;
-            double s = sx < sy ? sx : sy;
-            dst.w = int(width * s);
-            dst.h = int(height * s);
-            dst.x = (ww - dst.w) / 2;
-            dst.y = (wh - dst.h) / 2;
-        }
-        SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
-        SDL_RenderPresent(renderer_);
+    gfx::Result present(gfx::Device& device) override {
+        if (!window_) return device.present();
+        const gfx::PresentParameters& pp = device.presentParameters();
+        if (texturePath_ && texture_) return presentThroughTexture(device, pp);
+        return presentToSurface(device, pp);
     }
 
     bool virtualClock() const override { return false; }
@@ -205,18 +215,13 @@ public:
     void* nativeWindow() override { return window_; }
 
     DisplaySize windowSize() override {
-        if (hosted_ && xdisplay_) {
-            XWindowAttributes a{};
-            if (XGetWindowAttributes(xdisplay_, Window(hostId_), &a))
-                return {uint32_t(a.width), uint32_t(a.height)};
-        }
         int w = 0, h = 0;
         if (window_) SDL_GetWindowSize(window_, &w, &h);
         return {uint32_t(w), uint32_t(h)};
     }
 
     void createBlankWindows() override {
-        if (blanksMade_ || hosted_) return;
+        if (blanksMade_) return;
         blanksMade_ = true;
         int n = SDL_GetNumVideoDisplays();
         for (int i = 1; i < n; ++i) {
@@ -241,7 +246,7 @@ public:
     void setCursorVisible(bool visible) override { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
 
     void setCursorConfined(bool confined) override {
-        if (window_ && !hosted_) SDL_SetWindowGrab(window_, confined ? SDL_TRUE : SDL_FALSE);
+        if (window_) SDL_SetWindowGrab(window_, confined ? SDL_TRUE : SDL_FALSE);
     }
 
     void destroyWindow() override {
@@ -251,25 +256,91 @@ public:
         renderer_ = nullptr;
         if (window_) SDL_DestroyWindow(window_);
         window_ = nullptr;
-        if (xdisplay_) XCloseDisplay(xdisplay_);
-        xdisplay_ = nullptr;
     }
 
-    bool hostedWindow() const override { return hosted_; }
-
 private:
+    // GLIMMERAX_PRESENT=surface or texture picks the way frames reach the screen, for
+    // measuring one against the other; otherwise the display decides.
+    static bool choosePath() {
+        const char* forced = std::getenv("GLIMMERAX_PRESENT");
+        if (forced && !std::strcmp(forced, "texture")) return true;
+        if (forced && !std::strcmp(forced, "surface")) return false;
+        return hardwareGl();
+    }
+
+    // The window's own pixels (an X shared-memory image on X11): the device writes the
+    // frame straight into them.
+    gfx::Result presentToSurface(gfx::Device& device, const gfx::PresentParameters& pp) {
+        SDL_Surface* surface = SDL_GetWindowSurface(window_);
+        if (!surface || surface->w <= 0 || surface->h <= 0) return device.present();
+        const SDL_PixelFormat* f = surface->format;
+        const bool direct = f->BytesPerPixel == 4 && f->Rmask == 0xFF0000 && f->Gmask == 0xFF00 && f->Bmask == 0xFF;
+        gfx::PresentTarget target;
+        target.width = uint32_t(surface->w);
+        target.height = uint32_t(surface->h);
+        target.frame = fitFrame(target.width, target.height, pp.backBufferWidth, pp.backBufferHeight);
+        gfx::Result r;
+        if (direct) {
+            if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return device.present();
+            target.pixels = static_cast<uint32_t*>(surface->pixels);
+            target.pitch = size_t(surface->pitch) / 4;
+            r = device.present(&target);
+            if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        } else {
+            // A display of another depth: SDL converts from a 32-bit copy.
+            staging_.resize(size_t(target.width) * target.height);
+            target.pixels = staging_.data();
+            target.pitch = target.width;
+            r = device.present(&target);
+            if (gfx::succeeded(r)) {
+                SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
+                    staging_.data(), surface->w, surface->h, 32, surface->w * 4, SDL_PIXELFORMAT_RGB888);
+                if (src) {
+                    SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
+                    SDL_BlitSurface(src, nullptr, surface, nullptr);
+                    SDL_FreeSurface(src);
+                }
+            }
+        }
+        if (gfx::succeeded(r)) SDL_UpdateWindowSurface(window_);
+        return r;
+    }
+
+    // Graphics hardware: the frame goes into a locked streaming texture and the card
+    // scales it.
+    gfx::Result presentThroughTexture(gfx::Device& device, const gfx::PresentParameters& pp) {
+        void* pixels = nullptr;
+        int pitch = 0;
+        if (SDL_LockTexture(texture_, nullptr, &pixels, &pitch) != 0) return device.present();
+        gfx::PresentTarget target;
+        target.pixels = static_cast<uint32_t*>(pixels);
+        target.pitch = size_t(pitch) / 4;
+        target.width = pp.backBufferWidth;
+        target.height = pp.backBufferHeight;
+        target.frame = gfx::Rect{0, 0, int32_t(pp.backBufferWidth), int32_t(pp.backBufferHeight)};
+        gfx::Result r = device.present(&target);
+        SDL_UnlockTexture(texture_);
+        if (gfx::failed(r)) return r;
+        int ww = 0, wh = 0;
+        SDL_GetRendererOutputSize(renderer_, &ww, &wh);
+        gfx::Rect d = fitFrame(uint32_t(ww), uint32_t(wh), pp.backBufferWidth, pp.backBufferHeight);
+        SDL_Rect dst{d.left, d.top, d.right - d.left, d.bottom - d.top};
+        SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+        SDL_RenderClear(renderer_);
+        SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
+        SDL_RenderPresent(renderer_);
+        return r;
+    }
+
     void translate(const SDL_Event& ev, std::vector<InputEvent>& out) {
         InputEvent e;
         switch (ev.type) {
             case SDL_QUIT:
-                if (!hosted_) {
-                    e.kind = InputEvent::Close;
-                    out.push_back(e);
-                }
+                e.kind = InputEvent::Close;
+                out.push_back(e);
                 break;
             case SDL_KEYDOWN:
             case SDL_KEYUP: {
-                if (hosted_) break;  // the host ends us, not the keyboard
                 e.kind = InputEvent::Key;
                 e.vk = translateKey(ev.key.keysym.sym);
                 e.down = ev.type == SDL_KEYDOWN;
@@ -281,34 +352,38 @@ private:
             }
             case SDL_MOUSEBUTTONDOWN:
             case SDL_MOUSEBUTTONUP: {
-                if (hosted_) break;
                 e.kind = InputEvent::MouseButton;
                 e.down = ev.type == SDL_MOUSEBUTTONDOWN;
-                e.button = ev.button.button == SDL_BUTTON_LEFT    ? 1
-                           : ev.button.button == SDL_BUTTON_RIGHT ? 2
-                                                                  : 3;
+                switch (ev.button.button) {
+                    case SDL_BUTTON_LEFT: e.button = 1; break;
+                    case SDL_BUTTON_RIGHT: e.button = 2; break;
+                    case SDL_BUTTON_MIDDLE: e.button = 3; break;
+                    case SDL_BUTTON_X1: e.button = 4; break;
+                    case SDL_BUTTON_X2: e.button = 5; break;
+                    default: return;
+                }
                 Uint32 st = SDL_GetMouseState(nullptr, nullptr);
                 if (st & SDL_BUTTON_LMASK) e.buttonState |= 0x1;
                 if (st & SDL_BUTTON_RMASK) e.buttonState |= 0x2;
                 if (st & SDL_BUTTON_MMASK) e.buttonState |= 0x10;
+                if (st & SDL_BUTTON_X1MASK) e.buttonState |= 0x20;
+                if (st & SDL_BUTTON_X2MASK) e.buttonState |= 0x40;
                 SDL_GetGlobalMouseState(&e.x, &e.y);
                 out.push_back(e);
                 break;
             }
             case SDL_MOUSEMOTION:
-                if (hosted_) break;
                 e.kind = InputEvent::MouseMove;
                 SDL_GetGlobalMouseState(&e.x, &e.y);
                 out.push_back(e);
                 break;
             case SDL_MOUSEWHEEL:
-                if (hosted_) break;
                 e.kind = InputEvent::Wheel;
                 e.wheel = ev.wheel.y * 120;
                 out.push_back(e);
                 break;
             case SDL_WINDOWEVENT:
-                if (ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && windowed_ && !hosted_) {
+                if (ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && windowed_) {
                     e.kind = InputEvent::Resize;
                     e.width = uint32_t(ev.window.data1);
                     e.height = uint32_t(ev.window.data2);
@@ -320,56 +395,25 @@ private:
         }
     }
 
-    // A window made from a host's gets no size events from SDL: poll its size.
-    void pollHostSize(std::vector<InputEvent>& out) {
-        DisplaySize s = windowSize();
-        if (s.width == 0 || s.height == 0) return;
-        if (s.width != lastHostW_ || s.height != lastHostH_) {
-            if (lastHostW_ != 0) {
-                InputEvent e;
-                e.kind = InputEvent::Resize;
-                e.width = s.width;
-                e.height = s.height;
-                out.push_back(e);
-            }
-            lastHostW_ = s.width;
-            lastHostH_ = s.height;
-        }
-    }
-
-    void presentToSurface(const uint32_t* pixels, uint32_t width, uint32_t height) {
-        SDL_Surface* surface = SDL_GetWindowSurface(window_);
-        if (!surface) return;
-        SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
-            const_cast<uint32_t*>(pixels), int(width), int(height), 32, int(width * 4),
-            SDL_PIXELFORMAT_ARGB8888);
-        if (!src) return;
-        SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
-        SDL_Rect dst{0, 0, surface->w, surface->h};
-        if (surface->w == int(width) && surface->h == int(height))
-            SDL_BlitSurface(src, nullptr, surface, nullptr);
-        else
-            SDL_BlitScaled(src, nullptr, surface, &dst);
-        SDL_FreeSurface(src);
-        SDL_UpdateWindowSurface(window_);
-    }
-
     bool inited_ = false;
-    bool hosted_ = false;
     bool windowed_ = false;
     bool blanksMade_ = false;
-    unsigned long hostId_ = 0;
-    uint32_t lastHostW_ = 0, lastHostH_ = 0;
-    Display* xdisplay_ = nullptr;
+    bool texturePath_ = false;
     std::string title_;
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    std::vector<uint32_t> staging_;
     std::vector<SDL_Window*> blanks_;
 };
 
 }  // namespace
 
 std::unique_ptr<Backend> makeSdlBackend() { return std::make_unique<SdlBackend>(); }
+
+std::unique_ptr<Backend> makeDisplayBackend() {
+    const RunOptions& o = runOptions();
+    return o.hostWindow || o.root ? makeX11HostBackend() : makeSdlBackend();
+}
 
 }  // namespace gx

@@ -98,7 +98,7 @@ public:
 
     Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) override;
     Result getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest) override;
-    Result present() override;
+    Result present(const PresentTarget* target) override;
     Result testCooperativeLevel() override;
     Result reset(const PresentParameters& params) override;
     const std::vector<uint32_t>& frontBuffer() const override { return front_; }
@@ -391,13 +391,17 @@ Result DeviceImpl::getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest
     return kOk;
 }
 
-Result DeviceImpl::present() {
+Result DeviceImpl::present(const PresentTarget* target) {
     if (state_ != State::Ok) return kDeviceLost;
     if (faults_->presentLosesDevice()) {
         state_ = State::Lost;
         return kDeviceLost;
     }
     Storage& b = backBuffer_->storage();
+    if (target) {
+        copyToTarget(b, *target, kAlphaBits);
+        return kOk;
+    }
     size_t n = size_t(b.width()) * b.height();
     front_.resize(n);
     copyPixels(b, front_.data(), b.width(), kAlphaBits);

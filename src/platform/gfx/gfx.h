@@ -77,6 +77,16 @@ struct Rect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
 
+// The buffer a window shows (X8R8G8B8 rows of `pitch` pixels). A present writes the
+// frame into `frame`, point-sampled where its size differs from the back buffer's,
+// and black into the rest.
+struct PresentTarget {
+    uint32_t* pixels = nullptr;
+    size_t pitch = 0;
+    uint32_t width = 0, height = 0;
+    Rect frame;
+};
+
 struct DisplayMode {
     uint32_t width = 0, height = 0, refreshRate = 0;
     Format format = Format::Unknown;
@@ -223,12 +233,14 @@ public:
     virtual Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) = 0;
     // Copies the last presented frame into a system-memory A8R8G8B8 surface.
     virtual Result getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest) = 0;
-    virtual Result present() = 0;
+    // Without a target the frame is kept as the front buffer below; with one it is
+    // copied once into the target and nowhere else.
+    virtual Result present(const PresentTarget* target = nullptr) = 0;
     virtual Result testCooperativeLevel() = 0;
     virtual Result reset(const PresentParameters& params) = 0;
 
-    // The pixels of the last presented frame (back-buffer size, packed rows), for the
-    // window back end to show. Empty before the first present.
+    // The pixels of the last frame presented without a target (back-buffer size, packed
+    // rows). Empty before the first such present.
     virtual const std::vector<uint32_t>& frontBuffer() const = 0;
 
     // Fault injection: make the nth future call of the kind fail, or the device lost.

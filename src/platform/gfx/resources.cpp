@@ -173,6 +173,57 @@ void copyPixels(const Storage& s, uint32_t* dst, size_t dstPitch, uint32_t orMas
     }
 }
 
+void copyToTarget(const Storage& s, const PresentTarget& t, uint32_t orMask) {
+    if (!t.pixels || t.width == 0 || t.height == 0 || t.pitch < t.width) return;
+    const int tw = int(t.width), th = int(t.height);
+    const int fx0 = std::clamp(t.frame.left, 0, tw), fx1 = std::clamp(t.frame.right, fx0, tw);
+    const int fy0 = std::clamp(t.frame.top, 0, th), fy1 = std::clamp(t.frame.bottom, fy0, th);
+    const int fw = t.frame.right - t.frame.left, fh = t.frame.bottom - t.frame.top;
+    const uint32_t black = orMask;
+    auto row = [&](int y) { return t.pixels + size_t(y) * t.pitch; };
+    for (int y = 0; y < fy0; ++y) std::fill_n(row(y), tw, black);
+    for (int y = fy1; y < th; ++y) std::fill_n(row(y), tw, black);
+    if (fx0 >= fx1 || fy0 >= fy1 || s.width() == 0 || s.height() == 0) {
+        for (int y = fy0; y < fy1; ++y) std::fill_n(row(y), tw, black);
+        return;
+    }
+    for (int y = fy0; y < fy1; ++y) {
+        std::fill(row(y), row(y) + fx0, black);
+        std::fill(row(y) + fx1, row(y) + tw, black);
+    }
+    const int sw = int(s.width()), sh = int(s.height());
+    if (fw == sw && fh == sh && fx0 == t.frame.left && fy0 == t.frame.top && fx1 - fx0 == sw && fy1 - fy0 == sh) {
+        copyPixels(s, row(fy0) + fx0, t.pitch, orMask);
+        return;
+    }
+    // Point sampling, as a mode switch to the smaller size would have shown it: each
+    // source row is read once (its clear resolved into a scratch row) for all the
+    // target rows that sample it.
+    std::vector<uint32_t> columns(size_t(fx1 - fx0));
+    for (int x = fx0; x < fx1; ++x)
+        columns[size_t(x - fx0)] = uint32_t(int64_t(x - t.frame.left) * sw / fw);
+    std::vector<uint32_t> scratch(s.lazy.active ? size_t(sw) : 0);
+    int lastSource = -1;
+    for (int y = fy0; y < fy1; ++y) {
+        uint32_t* d = row(y) + fx0;
+        const int sy = int(int64_t(y - t.frame.top) * sh / fh);
+        if (sy == lastSource) {
+            std::memcpy(d, row(y - 1) + fx0, columns.size() * 4);
+            continue;
+        }
+        lastSource = sy;
+        const uint32_t* src = s.pixels.data() + size_t(sy) * sw;
+        if (s.lazy.active) {
+            s.lazy.forRuns(sy, 0, sw, [&](int a, int b, bool real) {
+                if (real) std::copy(src + a, src + b, scratch.data() + a);
+                else std::fill(scratch.data() + a, scratch.data() + b, s.lazy.colour);
+            });
+            src = scratch.data();
+        }
+        for (size_t i = 0; i < columns.size(); ++i) d[i] = src[columns[i]] | orMask;
+    }
+}
+
 Result SurfaceImpl::getDesc(SurfaceDesc* desc) const {
     if (!desc) return kInvalidCall;
     *desc = storage_->desc;

@@ -157,5 +157,8 @@ bool streamsWrites(size_t bytes);
 // Copies the pixels as they read, rows of s.width() into dst (pitch in pixels), with
 // orMask set in every pixel.
 void copyPixels(const Storage& s, uint32_t* dst, size_t dstPitch, uint32_t orMask);
+// Copies the pixels into a window's buffer: into its frame rectangle, point-sampled
+// when the sizes differ, black (with orMask) around it.
+void copyToTarget(const Storage& s, const PresentTarget& t, uint32_t orMask);
 
 }  // namespace gx::gfx

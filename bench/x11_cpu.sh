@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# CPU per second of saver time on a real X server (Xvfb), of the program and of the
+# server, for glimmerax -root beside xscreensaver's image hacks run the same way.
+#   bench/x11_cpu.sh [--seconds S] [--sizes "1920x1080 3840x2160"] [--only NAME] [--out FILE]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=30
+sizes="1920x1080 3840x2160"
+only=""
+out=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) seconds="$2"; shift 2 ;;
+    --sizes) sizes="$2"; shift 2 ;;
+    --only) only="$2"; shift 2 ;;
+    --out) out="$2"; shift 2 ;;
+    *) echo "x11_cpu: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+
+build_dir="${GLIMMERAX_BUILD_DIR:-build}"
+program="$PWD/$build_dir/glimmerax"
+[ -x "$program" ] || { echo "x11_cpu: build $program first (scripts/setup)" >&2; exit 1; }
+hacks=/usr/libexec/xscreensaver
+tick=$(getconf CLK_TCK)
+work=$(mktemp -d /tmp/gxbench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# utime + stime of a process and of the children it waited for, in ticks.
+cpu_ticks() {
+  local f
+  f=$(cat "/proc/$1/stat" 2>/dev/null) || { echo 0; return; }
+  f=${f##*) }
+  set -- $f
+  echo $(( ${12} + ${13} + ${14} + ${15} ))
+}
+
+free_display() {
+  local n
+  for n in $(seq 150 400); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { echo "$n"; return; }
+  done
+  return 1
+}
+
+# measure NAME SIZE COMMAND...: prints "NAME SIZE program server total" (cores).
+measure() {
+  local name="$1" size="$2"; shift 2
+  local n xpid pid x0 x1 p1
+  n=$(free_display)
+  Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
+  xpid=$!
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  x0=$(cpu_ticks "$xpid")
+  mkdir -p "$work/home"
+  GLIMMERAX_HOME="$work/home" DISPLAY=":$n" "$@" >"$work/$name.log" 2>&1 &
+  pid=$!
+  sleep "$seconds"
+  p1=$(cpu_ticks "$pid")
+  x1=$(cpu_ticks "$xpid")
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  kill -TERM "$xpid" 2>/dev/null || true
+  wait "$xpid" 2>/dev/null || true
+  awk -v n="$name" -v s="$size" -v p="$p1" -v x="$((x1 - x0))" -v t="$tick" -v d="$seconds" \
+    'BEGIN { printf "%-10s %-10s %8.3f %8.3f %8.3f\n", n, s, p / t / d, x / t / d, (p + x) / t / d }'
+}
+
+# The saver's data file is made once, outside the measured runs.
+mkdir -p "$work/home"
+GLIMMERAX_HOME="$work/home" "$program" /s --headless --size 64x48 --seconds 0.1 >/dev/null 2>&1 || true
+printf 'ImagePath = ""\r\nScreenWidth = 0\r\nScreenHeight = 0\r\nResourcePath = "Default"\r\nLanguageFile = "English.txt"\r\nFullscreen = false\r\nDuration = 130\r\nGameSpeed = 10\r\n' >"$work/home/Glimmerax.ini"
+
+report() {
+  echo "# CPU per second of saver time on Xvfb (cores), ${seconds} s each, $(date -u +%Y-%m-%d)"
+  echo "# name       size        program   server    total"
+  for size in $sizes; do
+    for name in glimmerax rotzoomer zoom; do
+      [ -n "$only" ] && [ "$only" != "$name" ] && continue
+      case "$name" in
+        glimmerax) measure "$name" "$size" "$program" -root ;;
+        *)
+          if [ -x "$hacks/$name" ]; then measure "$name" "$size" "$hacks/$name" -root
+          else echo "$name       $size       (not installed: xscreensaver-data-extra)"; fi ;;
+      esac
+    done
+  done
+}
+
+if [ -n "$out" ]; then report | tee "$out"; else report; fi
