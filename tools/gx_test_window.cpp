@@ -1,5 +1,6 @@
 // A plain X11 window for trying Glimmerax as a screensaver host would run it: prints
-// the window's id and stays open until it is killed.
+// the window's id and stays open until it is killed. SIGUSR1 destroys the window while
+// the tool stays connected, as a host that takes its window away.
 //   gx_test_window [WIDTH HEIGHT [SCREENSHOT_RGB]]
 // With SCREENSHOT_RGB (hex, e.g. 3070c0) the window carries a _SCREENSAVER_SCREENSHOT
 // pixmap of the root window's size filled with that colour, as a host leaves it.
@@ -12,7 +13,9 @@
 #include <unistd.h>
 
 static volatile std::sig_atomic_t done = 0;
+static volatile std::sig_atomic_t destroy = 0;
 static void stop(int) { done = 1; }
+static void destroyWindow(int) { destroy = 1; }
 
 int main(int argc, char** argv) {
     int w = argc > 2 ? std::atoi(argv[1]) : 400;
@@ -44,14 +47,21 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::signal(SIGTERM, stop);
     std::signal(SIGINT, stop);
+    std::signal(SIGUSR1, destroyWindow);
+    bool destroyed = false;
     while (!done) {
+        if (destroy && !destroyed) {
+            XDestroyWindow(d, win);
+            XSync(d, False);
+            destroyed = true;
+        }
         while (XPending(d)) {
             XEvent e;
             XNextEvent(d, &e);
         }
         usleep(20000);
     }
-    XDestroyWindow(d, win);
+    if (!destroyed) XDestroyWindow(d, win);
     XCloseDisplay(d);
     return 0;
 }

@@ -3,6 +3,8 @@
 
 #include <signal.h>
 
+#include <fstream>
+
 #include "support/run.h"
 #include "support/xvfb.h"
 
@@ -16,9 +18,8 @@ protected:
     void TearDown() override { removeTree(home_); }
     Result go(std::vector<std::string> args, std::vector<std::string> env = {}, double timeout = 120) {
         args.insert(args.begin(), binary());
-        env.push_back("GLIMMERAX_HOME=" + home_);
-        env.push_back("DISPLAY=");
-        env.push_back("WAYLAND_DISPLAY=");
+        // The test's own entries come last and win.
+        env.insert(env.begin(), {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "WAYLAND_DISPLAY="});
         return run(args, env, home_, timeout);
     }
     std::string home_;
@@ -81,6 +82,38 @@ TEST_F(Entry, SpeedKeysRewriteGameSpeedInPlace) {
 TEST_F(Entry, EscapeInAScriptedRunEndsWithZero) {
     Result r = go({"/s", "--headless", "--size", "320x240", "--seconds", "60", "--script", "1:key:27"});
     EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST_F(Entry, WithoutADisplayEveryRunModeRefusesAndTouchesNothing) {
+    // A display number nobody serves.
+    int n = 59;
+    while (fileExists("/tmp/.X11-unix/X" + std::to_string(n)) || fileExists("/tmp/.X" + std::to_string(n) + "-lock")) ++n;
+    const std::string dead = ":" + std::to_string(n);
+    const std::string ini =
+        "ImagePath = \"\"\r\nScreenWidth = 1282\r\nScreenHeight = 1026\r\nResourcePath = \"Default\"\r\n"
+        "LanguageFile = \"English.txt\"\r\nFullscreen = true\r\nDuration = 130\r\nGameSpeed = 10\r\n";
+    std::ofstream(home_ + "/Glimmerax.ini", std::ios::binary) << ini;
+    const std::vector<std::vector<std::string>> modes = {{"/s"}, {"/s", "--windowed"}, {"-root"}, {"-window-id", "0x400001"}};
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode[0] + (mode.size() > 1 ? " " + mode[1] : ""));
+        Result none = go(mode, {}, 20);
+        EXPECT_EQ(none.code, 1) << none.err;
+        EXPECT_EQ(none.err, "Glimmerax: no display is set (DISPLAY is empty); --headless runs without one\n");
+        Result gone = go(mode, {"DISPLAY=" + dead}, 20);
+        EXPECT_EQ(gone.code, 1) << gone.err;
+        EXPECT_EQ(gone.err, "Glimmerax: cannot open display " + dead + "\n");
+        EXPECT_EQ(readFile(home_ + "/Glimmerax.ini"), ini);
+    }
+    // The settings dialog shows the settings it cannot edit, says why, and fails.
+    Result dialog = go({"/c"}, {"DISPLAY=" + dead}, 20);
+    EXPECT_EQ(dialog.code, 1);
+    EXPECT_NE(dialog.out.find("ScreenWidth  = 1282"), std::string::npos) << dialog.out;
+    EXPECT_EQ(dialog.err, "Glimmerax: cannot open display " + dead + "\n");
+    EXPECT_EQ(readFile(home_ + "/Glimmerax.ini"), ini);
+    // Nothing is made either where there was nothing.
+    std::remove((home_ + "/Glimmerax.ini").c_str());
+    EXPECT_EQ(go({"/s"}).code, 1);
+    EXPECT_FALSE(fileExists(home_ + "/Glimmerax.ini"));
 }
 
 TEST(EntryX11, FullScreenWindowAndEscape) {

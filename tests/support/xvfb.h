@@ -63,11 +63,18 @@ public:
         }
     }
     ~Xvfb() {
-        if (child_.pid > 0) {
-            kill(child_.pid, SIGTERM);
-            waitFor(child_, 5);
-        }
+        stop();
         removeTree(dir_);
+    }
+    // Ends the server as a logout or a crash would; returns once it is gone.
+    void stop(int signal = SIGTERM) {
+        if (child_.pid <= 0) return;
+        kill(child_.pid, signal);
+        waitFor(child_, 5);
+        child_.pid = -1;
+        std::string n = display_.substr(1);
+        std::remove(("/tmp/.X" + n + "-lock").c_str());
+        std::remove(("/tmp/.X11-unix/X" + n).c_str());
     }
     bool ok() const { return !display_.empty(); }
     const std::string& display() const { return display_; }
