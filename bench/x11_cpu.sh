@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CPU per second of saver time on a real X server (Xvfb), of the program and of the
-# server, for glimmerax -root beside xscreensaver's image hacks run the same way.
+# server, for glimmerax -root beside xscreensaver's image hacks run the same way, and
+# for glimmerax in its own full-screen window both ways (window surface, GL texture).
 #   bench/x11_cpu.sh [--seconds S] [--sizes "1920x1080 3840x2160"] [--only NAME] [--out FILE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -64,7 +65,7 @@ measure() {
   kill -TERM "$xpid" 2>/dev/null || true
   wait "$xpid" 2>/dev/null || true
   awk -v n="$name" -v s="$size" -v p="$p1" -v x="$((x1 - x0))" -v t="$tick" -v d="$seconds" \
-    'BEGIN { printf "%-10s %-10s %8.3f %8.3f %8.3f\n", n, s, p / t / d, x / t / d, (p + x) / t / d }'
+    'BEGIN { printf "%-14s %-10s %8.3f %8.3f %8.3f\n", n, s, p / t / d, x / t / d, (p + x) / t / d }'
 }
 
 # The saver's data file is made once, outside the measured runs.
@@ -74,15 +75,19 @@ printf 'ImagePath = ""\r\nScreenWidth = 0\r\nScreenHeight = 0\r\nResourcePath = 
 
 report() {
   echo "# CPU per second of saver time on Xvfb (cores), ${seconds} s each, $(date -u +%Y-%m-%d)"
-  echo "# name       size        program   server    total"
+  echo "# name           size         program   server    total"
   for size in $sizes; do
-    for name in glimmerax rotzoomer zoom; do
+    for name in glimmerax glimmerax-shm glimmerax-gl rotzoomer zoom; do
       [ -n "$only" ] && [ "$only" != "$name" ] && continue
       case "$name" in
         glimmerax) measure "$name" "$size" "$program" -root ;;
+        # Its own full-screen window, through the window surface and through GL's
+        # texture path (on Xvfb Mesa's software GL, as on any display without a card).
+        glimmerax-shm) GLIMMERAX_PRESENT=surface measure "$name" "$size" "$program" /s ;;
+        glimmerax-gl) GLIMMERAX_PRESENT=texture measure "$name" "$size" "$program" /s ;;
         *)
           if [ -x "$hacks/$name" ]; then measure "$name" "$size" "$hacks/$name" -root
-          else echo "$name       $size       (not installed: xscreensaver-data-extra)"; fi ;;
+          else printf '%-14s %-10s (not installed: xscreensaver-data-extra)\n' "$name" "$size"; fi ;;
       esac
     done
   done
