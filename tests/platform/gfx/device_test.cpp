@@ -259,6 +259,52 @@ TEST(GfxPresent, FrontBufferHoldsThePresentedFrame) {
     shot->unlockRect();
 }
 
+TEST(GfxPresent, ATargetGetsTheFrameOnceFramedAndPointSampled) {
+    // A 4 x 2 frame of unique pixels, over a clear colour in the right half's lower row.
+    auto d = makeDevice(4, 2);
+    setDefaultStates(*d);
+    ASSERT_EQ(d->clear(kClearTarget, 0x00123456u, 1, 0), kOk);
+    auto tex = makeTexture(*d, 3, 1, {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u});
+    ASSERT_EQ(draw(*d, tex, rectQuad(0, 0, 3, 1, 0xFFFFFFFFu)), kOk);
+    const uint32_t frame[8] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFF123456u,
+                               0xFF123456u, 0xFF123456u, 0xFF123456u, 0xFF123456u};
+    const uint32_t junk = 0x5A5A5A5Au;
+
+    // Same size, inside a wider buffer whose row pitch is longer still.
+    std::vector<uint32_t> shown(10 * 4, junk);
+    PresentTarget t;
+    t.pixels = shown.data();
+    t.pitch = 10;
+    t.width = 8;
+    t.height = 4;
+    t.frame = Rect{2, 1, 6, 3};
+    ASSERT_EQ(d->present(&t), kOk);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 10; ++x) {
+            uint32_t want = x >= 8 ? junk : (x >= 2 && x < 6 && y >= 1 && y < 3) ? frame[(y - 1) * 4 + x - 2] : 0xFF000000u;
+            EXPECT_EQ(shown[size_t(y) * 10 + x], want) << x << "," << y;
+        }
+    EXPECT_TRUE(d->frontBuffer().empty()) << "a present into a target made a copy of its own";
+
+    // Twice the size: every pixel becomes a 2 x 2 block, nothing blended.
+    shown.assign(8 * 4, junk);
+    t.pitch = 8;
+    t.frame = Rect{0, 0, 8, 4};
+    ASSERT_EQ(d->present(&t), kOk);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(shown[size_t(y) * 8 + x], frame[(y / 2) * 4 + x / 2]) << x << "," << y;
+
+    // A frame reaching past the buffer is cut at its edges, never written beyond.
+    shown.assign(8 * 4, junk);
+    t.frame = Rect{-4, 2, 4, 6};
+    ASSERT_EQ(d->present(&t), kOk);
+    EXPECT_EQ(shown[0], 0xFF000000u);
+    EXPECT_EQ(shown[2 * 8 + 0], frame[2]);  // the frame's left half is cut away
+    EXPECT_EQ(shown[2 * 8 + 3], frame[3]);
+    EXPECT_EQ(shown[2 * 8 + 4], 0xFF000000u);
+    EXPECT_EQ(shown[3 * 8 + 3], frame[3]);
+}
+
 TEST(GfxClear, ClearingOnlyWhatWasDrawnLeavesAWholeClear) {
     auto d = makeDevice(50, 40);
     setDefaultStates(*d);
