@@ -118,7 +118,8 @@ TEST_F(Entry, WithoutADisplayEveryRunModeRefusesAndTouchesNothing) {
 
 TEST(EntryX11, FullScreenWindowAndEscape) {
     Xvfb x({"800x600"});
-    if (!x.ok() || !haveProgram("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    if (!x.ok() || !haveProgram("xdotool") || !haveProgram("xwd") || !haveProgram("convert"))
+        GTEST_SKIP() << "Xvfb, xdotool, xwd or convert is not installed";
     std::string home = newHome();
     Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
     // The window may be made again when the renderer picks its visual: wait until one
@@ -136,7 +137,18 @@ TEST(EntryX11, FullScreenWindowAndEscape) {
     EXPECT_NE(geom.find("Position: 0,0"), std::string::npos) << geom;
     EXPECT_NE(geom.find("Geometry: 800x600"), std::string::npos) << geom;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    x.sh("xdotool windowfocus " + win + "; sleep 0.2; xdotool key Escape");
+    // Held by Pause, the frame stands still: the side buttons leave it so, the middle
+    // button skips to the next picture (and ends the pause).
+    x.sh("xdotool windowfocus " + win + "; sleep 0.2; xdotool key Pause; sleep 0.4");
+    Shot held, after;
+    ASSERT_TRUE(takeShot(x, "", &held, home));
+    x.sh("xdotool click 8; xdotool click 9; sleep 0.5");
+    ASSERT_TRUE(takeShot(x, "", &after, home));
+    EXPECT_EQ(held.px, after.px) << "a side button skipped the picture";
+    x.sh("xdotool click 2; sleep 0.5");
+    ASSERT_TRUE(takeShot(x, "", &after, home));
+    EXPECT_NE(held.px, after.px) << "the middle button did not skip";
+    x.sh("xdotool key Escape");
     int code = waitFor(c, 10);
     EXPECT_EQ(code, 0) << readFile(c.errPath);
     removeTree(home);
