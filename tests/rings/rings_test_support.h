@@ -62,7 +62,7 @@ inline std::vector<char> imageOf(const gx::RingTables& t) {
 // Spins until the condition holds or five seconds pass; returns the condition.
 template <typename F>
 bool waitFor(F condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
