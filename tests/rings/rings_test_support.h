@@ -59,7 +59,7 @@ inline std::vector<char> imageOf(const gx::RingTables& t) {
   return out;
 }
 
-// Spins until the condition holds or five seconds pass; returns the condition.
+// Spins until the condition holds or twenty seconds pass; returns the condition.
 template <typename F>
 bool waitFor(F condition) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
