@@ -203,7 +203,8 @@ ParsedArgs parseArguments(const std::vector<std::string>& args) {
 
 bool startRun() {
     if (RenderSuppressed) return false;
-    if (!loadRingTables() && !generateRingTables()) return false;
+    // Out of memory while loading stops here, as every other stop does.
+    if (!loadRingTables() && (RenderSuppressed || !generateRingTables())) return false;
     if (RenderSuppressed) return false;
 
     registerCallbacks();
@@ -284,6 +285,19 @@ int runEntry(int argc, char** argv) {
     }
     RunMode = parsed.mode;
     ShowCommand = 1;
+
+    // Paths the user gave are taken from the folder we were started in, once, before
+    // the home folder becomes current.
+    rememberStartingFolder();
+    resolveRunOptionPaths(runOptions());
+    if (RunMode >= 2 && !runOptions().framesOut.empty()) {
+        std::string why;
+        if (!prepareFramesFolder(runOptions().framesOut, &why)) {
+            std::fprintf(stderr, "glimmerax: cannot write frames to %s: %s\n",
+                         runOptions().framesOut.c_str(), why.c_str());
+            return 2;
+        }
+    }
 
     // Settings, language file and error.log live in the home folder.
     if (chdir(homeFolder().c_str()) != 0) std::perror("glimmerax: home folder");
