@@ -116,6 +116,20 @@ void moveResolutionSlider(ConfigDialogModel& model, int position) {
     model.resolutionLabel = kResolutionPresets[position - 1].label;
 }
 
+std::string cutAtCharacter(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    // Back off over continuation bytes so no character is split in half; a run longer
+    // than a UTF-8 sequence is not UTF-8 and is cut where the limit falls.
+    int backed = 0;
+    while (end > 0 && backed < 3 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+        ++backed;
+    }
+    if (static_cast<unsigned char>(text[end]) < 0xC0) end = limit;
+    return text.substr(0, end);
+}
+
 bool pickImageFolder(ConfigDialogModel& model, Settings& current, const std::string& folder) {
     if (folder.empty()) return true;
     if (folder.size() > kImagePathLimit || folder.find('\0') != std::string::npos) {

@@ -90,6 +90,9 @@ enum class DialogButton { ok, cancel };
 bool closeConfigDialog(ConfigDialogModel& model, DialogButton button, Settings& current,
                        const std::function<SettingsSaveResult()>& save);
 
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+std::string cutAtCharacter(const std::string& text, std::size_t limit);
+
 // What configure mode prints when there is no display to show the dialog on.
 std::string describeSettingsWithoutDisplay(const Settings& current, const std::string& filePath);
 

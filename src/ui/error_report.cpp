@@ -11,6 +11,7 @@
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "platform/os/paths.h"
+#include "ui/config_dialog_model.h"
 #include "ui/contact.h"
 
 namespace gx {
@@ -172,13 +173,8 @@ std::string errorReportBoxText(bool reportWritten, int error, const std::string&
               kReportContact + "'";
     }
     if (!picture.empty()) box += "\n\nPlease attach this image (if possible)\n " + picture;
-    if (box.size() > 511) {
-        // Cut on a character boundary: the path may hold multi-byte characters.
-        size_t n = 511;
-        while (n > 0 && (uint8_t(box[n]) & 0xC0) == 0x80) --n;
-        box.resize(n);
-    }
-    return box;
+    // The paths may hold multi-byte characters.
+    return cutAtCharacter(box, 511);
 }
 
 gfx::Result internalError(const char* message) {

@@ -105,6 +105,11 @@ TEST_F(ErrorReportTest, BoxMentionsThePictureAndIsCut) {
     EXPECT_EQ(boxes[0].text.size(), 511u);
     EXPECT_NE(boxes[0].text.find("'\n\nPlease attach this image (if possible)\n /pictures/xxx"),
               std::string::npos);
+
+    // A character across the cut goes whole.
+    const std::string before = errorReportBoxText(true, 0, "/p/");
+    const std::string accented = "/p/" + std::string(511 - before.size() - 1, 'a') + "\xC3\xA9.png";
+    EXPECT_EQ(errorReportBoxText(true, 0, accented).size(), 510u);
 }
 
 TEST_F(ErrorReportTest, UnwritableReportIsNotNamedAsIfItWereThere) {

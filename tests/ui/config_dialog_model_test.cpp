@@ -275,6 +275,19 @@ TEST(ConfigDialogModel, OkThatCannotSaveKeepsTheDialogOpenAndSaysWhy) {
     EXPECT_EQ(saves, 1);
 }
 
+TEST(ConfigDialogModel, CutNeverSplitsACharacter) {
+    // "é" is two bytes; placed so that the limit falls between them.
+    const std::string accented = "/" + std::string(257, 'c') + "\xC3\xA9" + "/more";
+    EXPECT_EQ(gx::cutAtCharacter(accented, 259), accented.substr(0, 258));
+
+    // A four-byte character across the limit goes whole.
+    const std::string emoji = std::string(257, 'd') + "\xF0\x9F\x93\xB7";
+    EXPECT_EQ(gx::cutAtCharacter(emoji, 259), emoji.substr(0, 257));
+    // Bytes that are not UTF-8 are cut where the limit falls.
+    const std::string raw(300, '\x80');
+    EXPECT_EQ(gx::cutAtCharacter(raw, 259).size(), 259u);
+}
+
 TEST(ConfigDialogModel, ContactLineNamesTheIssueTracker) {
     EXPECT_STREQ(gx::kConfigDialogContact, "Send reports to\nhttps://github.com/glimmerax/glimmerax/issues");
     EXPECT_EQ(std::string(gx::kConfigDialogContact).find(gx::kIssueTracker), 16u);
