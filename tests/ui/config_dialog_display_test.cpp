@@ -217,6 +217,18 @@ protected:
         return program > 0;
     }
 
+    // Writes the settings file, starts configure mode and returns its dialog once up.
+    std::string openDialogOver(const std::string& settingsText, fs::perms mode = fs::perms::owner_read |
+                                                                             fs::perms::owner_write) {
+        const fs::path ini = home / "Glimmerax.ini";
+        writeFile(ini, settingsText);
+        fs::permissions(ini, mode);
+        startConfigure();
+        const std::string window = waitForDialog();
+        std::this_thread::sleep_for(500ms);
+        return window;
+    }
+
     void startConfigure() {
         program = fork();
         if (program == 0) {
@@ -418,13 +430,10 @@ TEST_F(ConfigDialogOnDisplay, OkWithoutMovingKeepsASizeBeyondThePresets) {
 
 TEST_F(ConfigDialogOnDisplay, OkThatCannotSaveSaysSoAndStaysOpen) {
     const fs::path ini = home / "Glimmerax.ini";
-    writeFile(ini, settingsFile(1000, 700, "/srv/photos"));
-    const std::string original = readFile(ini);
-    fs::permissions(ini, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    startConfigure();
-    const std::string window = waitForDialog();
+    const std::string original = settingsFile(1000, 700, "/srv/photos");
+    const std::string window =
+        openDialogOver(original, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     ASSERT_FALSE(window.empty());
-    std::this_thread::sleep_for(500ms);
 
     key(window, "Right");
     key(window, "Return");
@@ -452,11 +461,8 @@ TEST_F(ConfigDialogOnDisplay, FolderChooserOpensAtTheCurrentImagePath) {
     fs::create_directories(pictures / "inner");
     writeFile(pictures / "cat.png", "not really");
     const fs::path ini = home / "Glimmerax.ini";
-    writeFile(ini, settingsFile(1280, 1024, (pictures / "cat.png").string()));
-    startConfigure();
-    const std::string window = waitForDialog();
+    const std::string window = openDialogOver(settingsFile(1280, 1024, (pictures / "cat.png").string()));
     ASSERT_FALSE(window.empty());
-    std::this_thread::sleep_for(500ms);
 
     key(window, "alt+b");
     const std::string chooser = waitForWindow("Select Images Folder");
