@@ -1,7 +1,10 @@
 #include "app/run_observers.h"
 
+#include <fcntl.h>
 #include <stb_image_write.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -19,7 +22,32 @@ namespace {
 
 std::FILE* traceFile = nullptr;
 bool dumped = false;
+bool observerFailed = false;
 int32_t populations = 0;
+
+// A file the user asked for that cannot be written ends the run with exit code 1; the
+// first failure is the one reported.
+void observerCannotWrite(const char* what, const std::string& path, int error) {
+    if (observerFailed) return;
+    observerFailed = true;
+    std::fprintf(stderr, "glimmerax: cannot write the %s %s: %s\n", what, path.c_str(),
+                 std::strerror(error ? error : EIO));
+    shutdown(1);
+}
+
+// Whether the file can be opened for writing, without changing it: a folder in its
+// place, a missing folder or a read-only file says so before the run.
+bool canWrite(const std::string& path, int* error) {
+    bool existed = ::access(path.c_str(), F_OK) == 0;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        *error = errno;
+        return false;
+    }
+    ::close(fd);
+    if (!existed) ::unlink(path.c_str());
+    return true;
+}
 
 void mix(uint64_t& h, const void* data, size_t n) {
     const auto* b = static_cast<const uint8_t*>(data);
@@ -67,6 +95,7 @@ uint64_t hashParticleStates() {
 bool dumpState(int32_t frame, const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f) return false;
+    errno = 0;
     std::unordered_map<const Body*, int> index;
     int m = 0;
     for (BodyNode* node = bodyList(); node; node = node->next) index[node->body] = m++;
@@ -96,23 +125,35 @@ bool dumpState(int32_t frame, const std::string& path) {
                      double(b->velocity.y), double(b->mass), double(b->spin), double(b->radius),
                      b->memberCount, b->group ? "true" : "false");
     }
-    bool ok = std::ferror(f) == 0;
+    bool ok = std::fflush(f) == 0 && std::ferror(f) == 0;
+    const int error = errno;
     ok = std::fclose(f) == 0 && ok;
+    // The first failure's reason, not that of the close after it.
+    if (!ok && error != 0) errno = error;
     return ok;
 }
 
 void openRunObservers() {
     const RunOptions& o = runOptions();
     dumped = false;
+    observerFailed = false;
     populations = 0;
     if (!o.tracePath.empty()) {
         traceFile = std::fopen(o.tracePath.c_str(), "w");
-        if (!traceFile) std::fprintf(stderr, "glimmerax: cannot write %s\n", o.tracePath.c_str());
+        if (!traceFile) observerCannotWrite("trace file", o.tracePath, errno);
     }
+    int error = 0;
+    if (!o.dumpStatePath.empty() && !canWrite(o.dumpStatePath, &error))
+        observerCannotWrite("state file", o.dumpStatePath, error);
 }
 
 void closeRunObservers() {
-    if (traceFile) std::fclose(traceFile);
+    if (traceFile) {
+        errno = 0;
+        const bool written = std::ferror(traceFile) == 0;
+        const bool closed = std::fclose(traceFile) == 0;
+        if (!written || !closed) observerCannotWrite("trace file", runOptions().tracePath, errno);
+    }
     traceFile = nullptr;
 }
 
@@ -121,22 +162,32 @@ void onPopulationCreated() {
     const RunOptions& o = runOptions();
     if (o.dumpStateFrame == 0 && !dumped && populations == 1 && !o.dumpStatePath.empty()) {
         dumped = true;
-        if (!dumpState(0, o.dumpStatePath) || !writeCapturePng(o.dumpStatePath + ".png"))
-            std::fprintf(stderr, "glimmerax: cannot write %s\n", o.dumpStatePath.c_str());
+        if (!dumpState(0, o.dumpStatePath)) {
+            observerCannotWrite("state file", o.dumpStatePath, errno);
+        } else if (!writeCapturePng(o.dumpStatePath + ".png")) {
+            observerCannotWrite("state picture", o.dumpStatePath + ".png", errno);
+        }
     }
 }
 
 void onSimulationFrameDone(int32_t frame) {
     if (traceFile) {
-        std::fprintf(traceFile, "%d %d %016llx\n", populations, frame,
-                     (unsigned long long)hashParticleStates());
+        errno = 0;
+        // Line by line, so a full disk or /dev/full ends the run at the frame it fails.
+        if (std::fprintf(traceFile, "%d %d %016llx\n", populations, frame,
+                         (unsigned long long)hashParticleStates()) < 0 ||
+            std::fflush(traceFile) != 0) {
+            observerCannotWrite("trace file", runOptions().tracePath, errno);
+            std::fclose(traceFile);
+            traceFile = nullptr;
+        }
     }
     const RunOptions& o = runOptions();
     if (o.dumpStateFrame > 0 && !dumped && populations == 1 && frame + 1 == o.dumpStateFrame &&
         !o.dumpStatePath.empty()) {
         dumped = true;
         if (!dumpState(frame + 1, o.dumpStatePath))
-            std::fprintf(stderr, "glimmerax: cannot write %s\n", o.dumpStatePath.c_str());
+            observerCannotWrite("state file", o.dumpStatePath, errno);
     }
 }
 

@@ -205,7 +205,8 @@ ParsedArgs parseArguments(const std::vector<std::string>& args) {
 
 bool startRun() {
     if (RenderSuppressed) return false;
-    if (!loadRingTables() && !generateRingTables()) return false;
+    // Out of memory while loading stops here, as every other stop does.
+    if (!loadRingTables() && (RenderSuppressed || !generateRingTables())) return false;
     if (RenderSuppressed) return false;
 
     registerCallbacks();
@@ -286,6 +287,19 @@ int runEntry(int argc, char** argv) {
     }
     RunMode = parsed.mode;
     ShowCommand = 1;
+
+    // Paths the user gave are taken from the folder we were started in, once, before
+    // the home folder becomes current.
+    rememberStartingFolder();
+    resolveRunOptionPaths(runOptions());
+    if (RunMode >= 2 && !runOptions().framesOut.empty()) {
+        std::string why;
+        if (!prepareFramesFolder(runOptions().framesOut, &why)) {
+            std::fprintf(stderr, "glimmerax: cannot write frames to %s: %s\n",
+                         runOptions().framesOut.c_str(), why.c_str());
+            return 2;
+        }
+    }
 
     // Without a display the saver would run unseen and take the offscreen size for the
     // user's: refuse before anything is read or written.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -259,8 +260,22 @@ bool stoppedByUser(DataGenWindow& window, uint8_t* visited) {
 
 }  // namespace
 
+namespace {
+
+// A line for standard error, printed once the progress display is gone (it is
+// declared before the window, so it outlives it).
+struct NoticeAfterWindow {
+  std::string text;
+  ~NoticeAfterWindow() {
+    if (!text.empty()) std::fputs(text.c_str(), stderr);
+  }
+};
+
+}  // namespace
+
 bool generateRingTablesTo(const std::string& path) {
   freeRingTables();
+  NoticeAfterWindow notice;
   DataGenWindow window;
   window.start();
 
@@ -310,7 +325,12 @@ bool generateRingTablesTo(const std::string& path) {
   }
 
   window.setProgress(100);
-  writeRingTables(t, path);
+  int error = 0;
+  if (!writeRingTables(t, path, &error)) {
+    // The tables serve this run; without the file the next run makes them again.
+    notice.text = "glimmerax: the data file could not be written to " + path + " (" +
+                  std::strerror(error) + "); it will be made again next time.\n";
+  }
   beforeWindowCloses(window);
   return true;
 }

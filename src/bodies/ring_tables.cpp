@@ -2,13 +2,16 @@
 // checks that keep a foreign or damaged file from reaching the sprite code.
 #include "bodies/ring_tables.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -58,6 +61,8 @@ bool ringTablesValid(const RingTables& t) {
 
 namespace {
 
+bool allocationFailsForTesting = false;
+
 bool readFully(int fd, void* data, size_t size) {
   auto* p = static_cast<char*>(data);
   while (size > 0) {
@@ -96,9 +101,11 @@ bool readTables(int fd, RingTables& t) {
   t.ringCentreX = header[2];
   t.ringCentreY = header[3];
 
-  t.ringStart = new (std::nothrow) int32_t[kRingCount];
-  t.ringPoints = new (std::nothrow) RingPoint[kRingPointCount];
-  t.directionCodes = new (std::nothrow) uint8_t[kRingPointCount];
+  if (!allocationFailsForTesting) {
+    t.ringStart = new (std::nothrow) int32_t[kRingCount];
+    t.ringPoints = new (std::nothrow) RingPoint[kRingPointCount];
+    t.directionCodes = new (std::nothrow) uint8_t[kRingPointCount];
+  }
   if (!t.ringStart || !t.ringPoints || !t.directionCodes) {
     reportOutOfMemory();
     return false;
@@ -139,24 +146,72 @@ bool loadRingTablesFrom(const std::string& path) {
   return true;
 }
 
-bool loadRingTables() { return loadRingTablesFrom(ringTablesPath()); }
+bool loadRingTables() {
+  const std::string path = ringTablesPath();
+  removeStaleDataFileParts(path);
+  return loadRingTablesFrom(path);
+}
 
-bool writeRingTables(const RingTables& t, const std::string& path) {
-  if (!t.ringStart || !t.ringPoints || !t.directionCodes) return false;
+void setRingTablesAllocationFailsForTesting(bool fail) { allocationFailsForTesting = fail; }
+
+int removeStaleDataFileParts(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".part.";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    // Our own pattern only: the prefix and a process id, nothing after it.
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const long pid = std::strtol(digits.c_str(), nullptr, 10);
+    if (pid <= 0 || pid == long(::getpid())) continue;
+    // A process that still runs (or that we may not signal) may still be writing it.
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+    const std::string file = folder + name;
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlink(file.c_str()) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
+}
+
+bool writeRingTables(const RingTables& t, const std::string& path, int* error) {
+  int failure = 0;
+  auto failed = [&](int e) {
+    failure = e ? e : EIO;
+    if (error) *error = failure;
+    return false;
+  };
+  if (!t.ringStart || !t.ringPoints || !t.directionCodes) return failed(EINVAL);
   const std::string temp = path + ".part." + std::to_string(::getpid());
   FileCloser file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
-  if (file.fd < 0) return false;
+  if (file.fd < 0) return failed(errno);
   const int32_t header[4] = {kRingStampSide, kRingStampSecond, t.ringCentreX, t.ringCentreY};
   bool ok = writeFully(file.fd, header, sizeof header) &&
             writeFully(file.fd, t.ringStart, kRingStartBytes) &&
             writeFully(file.fd, t.ringShades, kRingShadesBytes) &&
             writeFully(file.fd, t.ringPoints, kRingPointsBytes) &&
             writeFully(file.fd, t.directionCodes, kDirectionCodesBytes);
-  ok = ::close(file.fd) == 0 && ok;
+  if (!ok) failure = errno ? errno : ENOSPC;
+  if (::close(file.fd) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
   file.fd = -1;
-  ok = ok && replaceFile(temp, path);
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  if (ok && !replaceFile(temp, path)) {
+    ok = false;
+    failure = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return failed(failure);
+  }
+  return true;
 }
 
 }  // namespace gx

@@ -66,7 +66,8 @@ inline int ringStepCode(int dx, int dy) {
 std::string ringTablesPath();
 
 // Loads the tables from the data file; false (tables left empty) when the file is
-// missing, short, foreign or damaged.
+// missing, short, foreign or damaged. First removes the half-written files that killed
+// runs left beside it (removeStaleDataFileParts).
 bool loadRingTables();
 bool loadRingTablesFrom(const std::string& path);
 
@@ -77,8 +78,16 @@ void freeRingTables();
 // starts in order and in range, points inside the square, only codes 0 and 2..9.
 bool ringTablesValid(const RingTables& tables);
 
-// Writes the tables in file order through a temporary file renamed into place, so a
-// half-written file never carries the final name. False when nothing was written.
-bool writeRingTables(const RingTables& tables, const std::string& path);
+// Writes the tables in file order through a temporary file "<path>.part.<pid>" renamed
+// into place, so a half-written file never carries the final name. False when nothing
+// was written, with the reason (an errno value) in *error.
+bool writeRingTables(const RingTables& tables, const std::string& path, int* error = nullptr);
+
+// Removes the "<path>.part.<pid>" files of processes that no longer run (a run killed
+// while writing the data file leaves its 23 MB behind); returns how many went.
+int removeStaleDataFileParts(const std::string& path);
+
+// Tests: every allocation of a load fails, as when memory runs out.
+void setRingTablesAllocationFailsForTesting(bool fail);
 
 }  // namespace gx

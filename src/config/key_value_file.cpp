@@ -104,6 +104,17 @@ bool parseBool(const char* text) {
 
 KeyValueFile::KeyValueFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
+void KeyValueFile::allowLongValues(uint32_t keyHash) { longValueKeys_.push_back(keyHash); }
+
+bool KeyValueFile::takesLongValues(uint32_t keyHash) const {
+    return std::find(longValueKeys_.begin(), longValueKeys_.end(), keyHash) != longValueKeys_.end();
+}
+
+bool KeyValueFile::fail(std::string problem) {
+    problem_ = std::move(problem);
+    return false;
+}
+
 void KeyValueFile::release() {
     std::vector<KeyValueEntry>().swap(entries_);
     std::string().swap(content_);
@@ -112,12 +123,12 @@ void KeyValueFile::release() {
 }
 
 bool KeyValueFile::load() {
-    if (fileName_.empty() || fileName_.size() > kMaxPath) return false;
+    if (fileName_.empty()) return fail("no file name");
     try {
         std::string bytes;
         bool truncated = false;
-        if (readRegularFile(fileName_, bytes, kMaxFileBytes, &truncated) != ReadResult::ok)
-            return false;
+        ReadResult r = readRegularFile(fileName_, bytes, kMaxFileBytes, &truncated);
+        if (r != ReadResult::ok) return fail(describeReadFailure(fileName_, r, errno));
         // A second load starts afresh: offsets and the guard refer to one reading.
         release();
         size_t usable = bytes.size();
@@ -130,6 +141,7 @@ bool KeyValueFile::load() {
         content_ = std::move(bytes);
         truncated_ = truncated;
         loaded_ = true;
+        problem_.clear();
         return true;
     } catch (const std::bad_alloc&) {
         release();
@@ -171,7 +183,8 @@ void KeyValueFile::parse(const std::string& bytes, size_t usable) {
         e.lineColumn = int32_t(value.start);
         e.fileOffset = int32_t(lineOffset + value.start);
         e.storedSize = int32_t(value.end - value.start + 1);
-        e.refused = value.end > size_t(kMaxLine);
+        e.refused = takesLongValues(hash) ? value.end - value.start > kMaxLongValue
+                                          : value.end > size_t(kMaxLine);
         e.unclosed = value.quoted && (value.end >= length || line[value.end] != '"');
         e.glued = !value.quoted && value.end < length && !isBlank(line[value.end]) &&
                   line[value.end] != '=';
@@ -239,7 +252,11 @@ bool KeyValueFile::assign(uint32_t keyHash, const char* text) {
     if (e == nullptr || text == nullptr) return false;
     size_t n = std::strlen(text);
     // Only a text that reads back the same from where the value stands is written.
-    if (n > size_t(kMaxLine) || size_t(e->lineColumn) + n > size_t(kMaxLine)) return false;
+    if (takesLongValues(keyHash)) {
+        if (n > kMaxLongValue) return false;
+    } else if (n > size_t(kMaxLine) || size_t(e->lineColumn) + n > size_t(kMaxLine)) {
+        return false;
+    }
     if (std::strpbrk(text, "\"\r\n") != nullptr) return false;
     if (e->unclosed && n == 0) return false;
     if (!e->quoted && (e->glued || n == 0 || std::strpbrk(text, " \t=") != nullptr))
@@ -269,16 +286,21 @@ bool KeyValueFile::setBool(uint32_t keyHash, int32_t value) {
 bool KeyValueFile::setString(uint32_t keyHash, const char* text) { return assign(keyHash, text); }
 
 bool KeyValueFile::save() {
-    if (savingRefused_ || !loaded_) return false;
+    // The reason of an earlier refusal, or of the failed load, stays in problem_.
+    if (savingRefused_) return false;
+    if (!loaded_) return problem_.empty() ? fail("it could not be read") : false;
     try {
         std::string current;
         bool truncated = false;
         ReadResult r = readRegularFile(fileName_, current, kMaxFileBytes, &truncated);
-        if (r == ReadResult::failed) return false;
+        if (r == ReadResult::failed) return fail(describeReadFailure(fileName_, r, errno));
         // Changed, removed or never fully read: somebody else's file from now on.
         if (r != ReadResult::ok || truncated || truncated_ || current != content_) {
             savingRefused_ = true;
-            return false;
+            if (truncated || truncated_) return fail("it is larger than 1 MB");
+            if (r == ReadResult::missing) return fail("it was removed since it was read");
+            if (r != ReadResult::ok) return fail(describeReadFailure(fileName_, r, errno));
+            return fail("it was changed by another program since it was read");
         }
 
         std::string out;
@@ -301,10 +323,12 @@ bool KeyValueFile::save() {
             shift += int64_t(e.valueSize) - e.storedSize;
             any = true;
         }
+        problem_.clear();
         if (!any) return true;
         out.append(content_, p, std::string::npos);
 
-        if (!writeFileAtomically(fileName_, out)) return false;
+        std::string why;
+        if (!writeFileAtomically(fileName_, out, &why)) return fail(why);
         for (size_t i = 0; i < entries_.size(); ++i) {
             KeyValueEntry& e = entries_[i];
             e.fileOffset = offsets[i];
@@ -317,8 +341,25 @@ bool KeyValueFile::save() {
         return true;
     } catch (const std::bad_alloc&) {
         reportOutOfMemory();
-        return false;
+        return fail("out of memory");
     }
+}
+
+std::string describeReadFailure(const std::string& path, ReadResult result, int error) {
+    switch (result) {
+    case ReadResult::ok:
+        return "";
+    case ReadResult::missing:
+        return "it does not exist";
+    case ReadResult::notRegular: {
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
+        return "it is not a regular file";
+    }
+    case ReadResult::failed:
+        break;
+    }
+    return std::strerror(error ? error : EIO);
 }
 
 ReadResult readRegularFile(const std::string& path, std::string& bytes, size_t maxBytes,
@@ -370,38 +411,52 @@ ReadResult readRegularFile(const std::string& path, std::string& bytes, size_t m
     return ReadResult::ok;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& bytes) {
-    if (gFileWritesFail || path.empty()) return false;
+bool writeFileAtomically(const std::string& path, const std::string& bytes, std::string* problem) {
+    auto fail = [problem](int error, const char* why = nullptr) {
+        if (problem) *problem = why ? why : std::strerror(error ? error : EIO);
+        errno = error;
+        return false;
+    };
+    if (gFileWritesFail) return fail(EACCES);
+    if (path.empty()) return fail(ENOENT);
     std::string target = path;
     struct stat st;
     bool exists = ::lstat(path.c_str(), &st) == 0;
     if (exists && S_ISLNK(st.st_mode)) {
         // Replace the file the link names, not the link.
         char* real = ::realpath(path.c_str(), nullptr);
-        if (real == nullptr) return false;
+        if (real == nullptr) return fail(errno);
         target = real;
         std::free(real);
         exists = ::stat(target.c_str(), &st) == 0;
     }
-    if (exists && !S_ISREG(st.st_mode)) return false;
+    if (exists && S_ISDIR(st.st_mode)) return fail(EISDIR, "it is a folder");
+    if (exists && !S_ISREG(st.st_mode)) return fail(EINVAL, "it is not a regular file");
+    // The rename below would go past a file's own permissions (and root past every
+    // permission): a file nobody may write stays as it is.
+    if (exists && (st.st_mode & 0222) == 0) return fail(EACCES, "the file is read-only");
     mode_t mode = exists ? (st.st_mode & 07777) : 0644;
 
     std::string name = target + ".XXXXXX";
     int fd = ::mkstemp(name.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0;
+    if (fd < 0) return fail(errno);
+    int error = 0;
+    if (::fchmod(fd, mode) != 0) error = errno;
     size_t done = 0;
-    while (ok && done < bytes.size()) {
+    while (error == 0 && done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
+        if (n <= 0) error = n < 0 ? errno : EIO;
         else done += size_t(n);
     }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(name.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(name.c_str());
-    return ok;
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(name.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(name.c_str());
+        return fail(error);
+    }
+    return true;
 }
 
 void setFileWritesFailForTesting(bool fail) { gFileWritesFail = fail; }

@@ -33,8 +33,9 @@ struct KeyValueEntry {
     bool glued = false;
     // A quoted value without its closing quote: an empty text there would read as none.
     bool unclosed = false;
-    // The value did not end within the first 259 characters of its line: the key
-    // exists, but its value is not handed out (never cut and accepted).
+    // The value did not end within the first 259 characters of its line (for a key
+    // that takes long values: was longer than 4095 bytes): the key exists, but its
+    // value is not handed out (never cut and accepted).
     bool refused = false;
 };
 
@@ -42,13 +43,19 @@ class KeyValueFile {
 public:
     static constexpr int kMaxEntries = 49;
     static constexpr int kMaxLine = 259;  // characters of a line that can hold a value
-    static constexpr size_t kMaxPath = 259;
+    // Bytes a value of a key that takes long values (a path) may hold, wherever it
+    // stands in its line: Linux's path limit.
+    static constexpr size_t kMaxLongValue = 4095;
     static constexpr size_t kMaxFileBytes = 1 << 20;
 
     explicit KeyValueFile(std::string fileName);
 
+    // The key's values may hold up to kMaxLongValue bytes instead of ending within the
+    // first kMaxLine columns. Called before load.
+    void allowLongValues(uint32_t keyHash);
+
     // Reads the file into the entries. False when the file cannot be read (missing,
-    // not a regular file, path too long) or memory runs out.
+    // not a regular file) or memory runs out.
     bool load();
 
     // A match is the first entry, in file order, with that hash.
@@ -73,6 +80,9 @@ public:
     bool isRefused(uint32_t keyHash) const;
     bool isLoaded() const { return loaded_; }
     bool savingRefused() const { return savingRefused_; }
+    // Why the last load or save failed, in words for the user ("it is a folder", "it
+    // is larger than 1 MB", "No space left on device"); empty after a success.
+    const std::string& problem() const { return problem_; }
     const std::string& fileName() const { return fileName_; }
     const std::vector<KeyValueEntry>& entries() const { return entries_; }
     int32_t entryCount() const { return int32_t(entries_.size()); }
@@ -82,6 +92,8 @@ private:
     KeyValueEntry* find(uint32_t keyHash);
     bool assign(uint32_t keyHash, const char* text);
     void parse(const std::string& bytes, size_t usable);
+    bool takesLongValues(uint32_t keyHash) const;
+    bool fail(std::string problem);
 
     std::string fileName_;
     std::vector<KeyValueEntry> entries_;
@@ -91,15 +103,22 @@ private:
     bool loaded_ = false;
     bool truncated_ = false;  // the file was larger than we read: never written
     bool savingRefused_ = false;
+    std::vector<uint32_t> longValueKeys_;
+    std::string problem_;
 };
 
 // File helpers shared with the settings: regular files only, at most maxBytes read.
 enum class ReadResult { ok, missing, notRegular, failed };
 ReadResult readRegularFile(const std::string& path, std::string& bytes, size_t maxBytes,
                            bool* truncated);
+// In words, why a file could not be read: "it is a folder", "it is not a regular
+// file", or the system's reason for `error`.
+std::string describeReadFailure(const std::string& path, ReadResult result, int error);
 // Writes a temporary file beside the target and renames it over the target (through a
-// symbolic link to the file it names). On failure the old file stays and false.
-bool writeFileAtomically(const std::string& path, const std::string& bytes);
+// symbolic link to the file it names). A file without any write permission is never
+// replaced. On failure the old file stays, false, and *problem (when given) says why.
+bool writeFileAtomically(const std::string& path, const std::string& bytes,
+                         std::string* problem = nullptr);
 // Test hook: every atomic write fails, as on a read-only folder.
 void setFileWritesFailForTesting(bool fail);
 

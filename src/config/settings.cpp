@@ -1,5 +1,8 @@
 #include "config/settings.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -15,7 +18,7 @@ Labels labels;
 
 namespace {
 
-constexpr int32_t kTextCapacity = 260;
+constexpr int32_t kTextCapacity = int32_t(kPathValueCapacity);
 constexpr int32_t kLabelCapacity = 128;
 constexpr const char* kSettingsName = "Glimmerax.ini";
 
@@ -25,7 +28,8 @@ enum class Kind { text, integer, boolean };
 struct SettingInfo {
     uint32_t hash;
     Kind kind;
-    char (Settings::*text)[260];
+    char (Settings::*text)[kPathValueCapacity];
+    const char* name;
     int32_t Settings::*integer;
     bool Settings::*boolean;
     const char* absentText;
@@ -33,14 +37,14 @@ struct SettingInfo {
 };
 
 constexpr SettingInfo kSettings[] = {
-    {kHashImagePath, Kind::text, &Settings::ImagePath, nullptr, nullptr, "", 0},
-    {kHashScreenWidth, Kind::integer, nullptr, &Settings::ScreenWidth, nullptr, nullptr, 800},
-    {kHashScreenHeight, Kind::integer, nullptr, &Settings::ScreenHeight, nullptr, nullptr, 600},
-    {kHashDuration, Kind::integer, nullptr, &Settings::Duration, nullptr, nullptr, 300},
-    {kHashFullscreen, Kind::boolean, nullptr, nullptr, &Settings::Fullscreen, nullptr, 0},
-    {kHashResourcePath, Kind::text, &Settings::ResourcePath, nullptr, nullptr, "", 0},
-    {kHashLanguageFile, Kind::text, &Settings::LanguageFile, nullptr, nullptr, "English.txt", 0},
-    {kHashGameSpeed, Kind::integer, nullptr, &Settings::GameSpeed, nullptr, nullptr, 10},
+    {kHashImagePath, Kind::text, &Settings::ImagePath, "ImagePath", nullptr, nullptr, "", 0},
+    {kHashScreenWidth, Kind::integer, nullptr, "ScreenWidth", &Settings::ScreenWidth, nullptr, nullptr, 800},
+    {kHashScreenHeight, Kind::integer, nullptr, "ScreenHeight", &Settings::ScreenHeight, nullptr, nullptr, 600},
+    {kHashDuration, Kind::integer, nullptr, "Duration", &Settings::Duration, nullptr, nullptr, 300},
+    {kHashFullscreen, Kind::boolean, nullptr, "Fullscreen", nullptr, &Settings::Fullscreen, nullptr, 0},
+    {kHashResourcePath, Kind::text, &Settings::ResourcePath, "ResourcePath", nullptr, nullptr, "", 0},
+    {kHashLanguageFile, Kind::text, &Settings::LanguageFile, "LanguageFile", nullptr, nullptr, "English.txt", 0},
+    {kHashGameSpeed, Kind::integer, nullptr, "GameSpeed", &Settings::GameSpeed, nullptr, nullptr, 10},
 };
 
 struct LabelInfo {
@@ -59,7 +63,7 @@ constexpr LabelInfo kLabels[] = {
 
 #define GX_SEPARATOR "//------------------------------------------------------------//\r\n"
 constexpr char kTemplate[] =
-    "// Quorl Settings....\r\n"
+    "// Glimmerax Settings....\r\n"
     "\r\n" GX_SEPARATOR
     "// File or Directory path\r\n" GX_SEPARATOR
     "ImagePath = \"\"\r\n"
@@ -82,8 +86,20 @@ struct SettingsModule {
     // The settings as read: a value the reader refused is written back only when the
     // program has changed that setting since.
     Settings applied{};
+    // Why the template could not be put in place, when it could not.
+    std::string templateProblem;
+    // A failed save is told once per run.
+    bool saveFailureTold = false;
 };
 SettingsModule state;
+
+// A reader for the settings file: the path values may be long.
+std::unique_ptr<KeyValueFile> newReader(const std::string& path) {
+    auto reader = std::make_unique<KeyValueFile>(path);
+    for (const SettingInfo& s : kSettings)
+        if (s.kind == Kind::text) reader->allowLongValues(s.hash);
+    return reader;
+}
 
 std::string inFolder(const std::string& folder, const char* name, size_t nameLength) {
     std::string path(name, nameLength);
@@ -99,20 +115,34 @@ bool allKeysPresent(const KeyValueFile& reader) {
 }
 
 // Keeps the user's file as "<name>.bak" (unless it is our own template being written
-// again), then writes the template in its place. False leaves the file as it was.
-bool replaceWithTemplate(const std::string& path, bool backUp) {
-    if (path.size() > KeyValueFile::kMaxPath) return false;
+// again), then writes the template in its place. False leaves the file as it was, with
+// the reason in *problem.
+bool replaceWithTemplate(const std::string& path, bool backUp, std::string* problem) {
     if (backUp) {
         std::string old;
         bool truncated = false;
         ReadResult r = readRegularFile(path, old, KeyValueFile::kMaxFileBytes, &truncated);
+        struct stat st;
+        if (r == ReadResult::ok && ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
+            *problem = "the file is read-only";  // as writeFileAtomically would find
+            return false;
+        }
         if (r == ReadResult::ok) {
-            if (truncated || !writeFileAtomically(path + ".bak", old)) return false;
+            if (truncated) {
+                *problem = "it is larger than 1 MB";
+                return false;
+            }
+            if (!writeFileAtomically(path + ".bak", old, problem)) {
+                *problem = "its copy " + path + ".bak cannot be written: " + *problem;
+                return false;
+            }
         } else if (r != ReadResult::missing) {
-            return false;  // not ours to replace: a folder, a device, unreadable
+            // Not ours to replace: a folder, a device, unreadable.
+            *problem = describeReadFailure(path, r, errno);
+            return false;
         }
     }
-    return writeFileAtomically(path, settingsTemplate());
+    return writeFileAtomically(path, settingsTemplate(), problem);
 }
 
 void apply(const KeyValueFile& reader) {
@@ -160,15 +190,21 @@ void loadSettings() { loadSettingsFrom(homeFolder()); }
 
 void loadSettingsFrom(const std::string& folder) {
     releaseSettings();
+    state.templateProblem.clear();
     try {
         state.path = inFolder(folder, kSettingsName, std::strlen(kSettingsName));
         bool templateWritten = false;
         // The user's file, then the template, then one retry of the template.
         for (int attempt = 0;; ++attempt) {
-            state.reader = std::make_unique<KeyValueFile>(state.path);
+            state.reader = newReader(state.path);
             bool loaded = state.reader->load();
             if (loaded && allKeysPresent(*state.reader)) break;
-            if (attempt == 2 || !replaceWithTemplate(state.path, !templateWritten)) break;
+            if (attempt == 2) break;
+            std::string problem;
+            if (!replaceWithTemplate(state.path, !templateWritten, &problem)) {
+                state.templateProblem = problem;
+                break;
+            }
             templateWritten = true;
         }
     } catch (const std::bad_alloc&) {
@@ -179,30 +215,66 @@ void loadSettingsFrom(const std::string& folder) {
     apply(*state.reader);
 }
 
-void saveSettings() {
+SettingsSaveResult saveSettings() {
+    SettingsSaveResult result;
     KeyValueFile* reader = state.reader.get();
-    if (reader == nullptr) return;
+    if (reader == nullptr) return result;
     for (const SettingInfo& s : kSettings) {
         if (reader->isRefused(s.hash) && unchangedSinceLoad(s)) continue;
+        bool stored = true;
         switch (s.kind) {
         case Kind::text: {
-            char text[kTextCapacity];
             const char* value = settings.*s.text;
             size_t n = strnlen(value, kTextCapacity);
-            if (n == size_t(kTextCapacity)) break;  // unterminated: never written
-            std::memcpy(text, value, n + 1);
-            reader->setString(s.hash, text);
+            if (n == size_t(kTextCapacity)) {  // unterminated: never written
+                stored = false;
+                break;
+            }
+            stored = reader->setString(s.hash, value);
             break;
         }
         case Kind::integer:
-            reader->setInt(s.hash, settings.*s.integer);
+            stored = reader->setInt(s.hash, settings.*s.integer);
             break;
         case Kind::boolean:
-            reader->setBool(s.hash, settings.*s.boolean ? 1 : 0);
+            stored = reader->setBool(s.hash, settings.*s.boolean ? 1 : 0);
             break;
         }
+        // A key the file lacks (a file the template could not replace) is no failure
+        // of this save; a changed value the file cannot hold is.
+        if (!stored && reader->has(s.hash) && !unchangedSinceLoad(s)) {
+            if (!result.notStored.empty()) result.notStored += ", ";
+            result.notStored += s.name;
+        }
     }
-    reader->save();
+    if (!reader->save()) {
+        result.saved = false;
+        // A file that could be neither read nor put in place: why it could not be written.
+        result.problem = !reader->isLoaded() && !state.templateProblem.empty()
+                             ? state.templateProblem
+                             : reader->problem();
+    } else if (!result.notStored.empty()) {
+        result.problem = "the file cannot hold the new value of " + result.notStored +
+                         " where it stands (a double quote or line break in it, or the value "
+                         "is not in quotes in the file)";
+    }
+    if (!result.ok() && !state.saveFailureTold) {
+        state.saveFailureTold = true;
+        std::fprintf(stderr, "glimmerax: %s\n", describeSaveFailure(result).c_str());
+    }
+    return result;
+}
+
+std::string describeSaveFailure(const SettingsSaveResult& result) {
+    if (result.ok()) return "";
+    std::string line = "The settings could not be saved to " + state.path;
+    if (!result.saved) {
+        line += ": " + (result.problem.empty() ? std::string("it cannot be written") : result.problem) +
+                ". The file was left as it was.";
+    } else {
+        line += ": " + result.problem + ". " + result.notStored + " kept its old value in the file.";
+    }
+    return line;
 }
 
 void loadLabels() { loadLabelsFrom(homeFolder()); }
@@ -232,6 +304,8 @@ void releaseSettings() {
 void resetSettings() {
     releaseSettings();
     state.path.clear();
+    state.templateProblem.clear();
+    state.saveFailureTold = false;
     state.applied = Settings{};
     settings = Settings{};
     labels = Labels{};

@@ -1,6 +1,7 @@
 // The settings file "Glimmerax.ini" and the language labels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,12 +17,16 @@ constexpr uint32_t kHashFullscreen = 0x8897FD52;
 constexpr uint32_t kHashDuration = 0x73A96807;
 constexpr uint32_t kHashGameSpeed = 0x5F0F8D9C;
 
+// Path values (ImagePath, ResourcePath, LanguageFile) hold up to 4095 bytes, Linux's
+// path limit, and are stored and read back at that length.
+constexpr size_t kPathValueCapacity = 4096;
+
 struct Settings {
-    char ImagePath[260];
+    char ImagePath[kPathValueCapacity];
     int32_t ScreenWidth;
     int32_t ScreenHeight;
-    char ResourcePath[260];
-    char LanguageFile[260];
+    char ResourcePath[kPathValueCapacity];
+    char LanguageFile[kPathValueCapacity];
     bool Fullscreen;
     int32_t Duration;
     int32_t GameSpeed;
@@ -40,7 +45,22 @@ struct Labels {
 extern Labels labels;
 
 void loadSettings();
-void saveSettings();
+
+// What a save did. `saved` is false when the file could not be written (it stays as it
+// was); `notStored` names the settings whose changed values the file cannot hold
+// where they stand (the rest were written). `problem` says why, in words.
+struct SettingsSaveResult {
+    bool saved = true;
+    std::string notStored;
+    std::string problem;
+    bool ok() const { return saved && notStored.empty(); }
+};
+// Writes the settings into the file in place. A failure is told once per run on
+// standard error, naming the file and the reason.
+SettingsSaveResult saveSettings();
+// A failed save in one sentence, naming the file and the reason ("" when it saved);
+// standard error gets it after "glimmerax: ", the dialog shows it as it is.
+std::string describeSaveFailure(const SettingsSaveResult& result);
 void loadLabels();
 void releaseSettings();
 // Full path of the settings file in use ("" before loadSettings).
@@ -54,7 +74,7 @@ void resetSettings();
 class KeyValueFile;
 // The reader of the settings file, or null (no loadSettings yet, or released).
 KeyValueFile* settingsReader();
-// The 695 bytes written when the settings file is missing or incomplete.
+// The 699 bytes written when the settings file is missing or incomplete.
 const std::string& settingsTemplate();
 
 }  // namespace gx

@@ -24,6 +24,13 @@ struct RunOptions {
 
 RunOptions& runOptions();
 
+// Makes --frames-out, --trace and --dump-state absolute, taken from the folder the
+// program was started from (start-up calls it before the home folder becomes current).
+void resolveRunOptionPaths(RunOptions& options);
+// Makes the --frames-out folder with its parents and checks that a file can be
+// written in it; false with the reason in *error when it cannot.
+bool prepareFramesFolder(const std::string& folder, std::string* error);
+
 // Names the phase for frames.csv; set by the phases.
 using PhaseNameFn = const char* (*)();
 void setPhaseNameProvider(PhaseNameFn fn);

@@ -19,6 +19,7 @@ struct PictureListState {
     PictureNode* tail = nullptr;
     PictureNode* current = nullptr;
     size_t count = 0;
+    std::string sources;  // what the list was built from, for the user
 };
 PictureListState list;
 
@@ -73,15 +74,19 @@ void addPath(const std::string& path) {
     }
 }
 
+const std::string& pictureSources() { return list.sources; }
+
 void buildPictureList() {
     releasePictureList();
     try {
         std::string imagePath(settings.ImagePath, strnlen(settings.ImagePath, sizeof settings.ImagePath));
         if (!imagePath.empty()) {
+            list.sources = absolutePath(imagePath);
             addPath(imagePath);
         } else {
             std::string user = userPicturesFolder();
             std::string samples = samplesFolder();
+            list.sources = samples.empty() ? user : user + " or " + samples;
             addPath(user);
             struct stat a, b;
             // Someone may keep the samples in their own pictures folder.

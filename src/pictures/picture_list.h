@@ -23,6 +23,9 @@ size_t pictureCount();
 // Builds the list from the settings and makes its head current. Out of memory is
 // reported to the user and the list keeps what it had.
 void buildPictureList();
+// What the last build looked at: the ImagePath (absolute), or the pictures folder and
+// the samples folder of an empty one ("A or B"). Empty before a build.
+const std::string& pictureSources();
 // A picture file (one of the nine extensions) is appended; a folder is scanned. What
 // the path is on disk decides, not the dots in its name. Throws std::bad_alloc.
 void addPath(const std::string& path);

@@ -178,7 +178,9 @@ bool loadCurrentPicture() {
     }
     // During the run the previous picture stays rather than a message every cycle.
     if (source.texture) return true;
-    showMessageBox("Could not load " + lastTried, "Glimmerax");
+    // Name what was tried: the last picture, else what the list was built from (a
+    // device, a FIFO, a looping link or an empty folder gives no picture at all).
+    showMessageBox("Could not load " + (lastTried.empty() ? pictureSources() : lastTried), "Glimmerax");
     return false;
 }
 

@@ -22,6 +22,7 @@ struct ConfigDialogView {
     GtkWidget* slider = nullptr;
     GtkWidget* resolutionLabel = nullptr;
     GtkWidget* pathField = nullptr;
+    GtkWidget* note = nullptr;
 };
 
 // Lives as long as the dialog.
@@ -37,6 +38,19 @@ void showPath() {
     gtk_entry_set_text(GTK_ENTRY(view.pathField), view.model.path.c_str());
     // Keep the end of a long path in sight: the folder's own name matters most.
     gtk_editable_set_position(GTK_EDITABLE(view.pathField), -1);
+    gtk_label_set_text(GTK_LABEL(view.note), view.model.note.c_str());
+    gtk_widget_set_visible(view.note, !view.model.note.empty());
+}
+
+// The model's message in a box over the dialog; the dialog stays open behind it.
+void showMessage() {
+    if (view.model.message.empty()) return;
+    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(view.window), GTK_DIALOG_MODAL,
+                                            GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
+                                            view.model.message.c_str());
+    gtk_window_set_title(GTK_WINDOW(box), "Glimmerax Setup - not saved");
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
 }
 
 // Every user movement of the slider, keyboard or mouse, even one that stays at an end.
@@ -56,17 +70,23 @@ void onBrowse(GtkButton*, gpointer) {
     gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_file_chooser_set_local_only(files, TRUE);
     gtk_file_chooser_set_create_folders(files, FALSE);
-    if (g_file_test(view.model.path.c_str(), G_FILE_TEST_IS_DIR))
-        gtk_file_chooser_set_current_folder(files, view.model.path.c_str());
+    // Open where the pictures are now, not at "Recent".
+    if (!view.model.chooserFolder.empty())
+        gtk_file_chooser_set_current_folder(files, view.model.chooserFolder.c_str());
+    bool picked = false;
+    std::string folder;
     if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
         // Only a real folder on disk counts; anything else leaves the settings alone.
-        if (gchar* folder = gtk_file_chooser_get_filename(files)) {
-            pickImageFolder(view.model, settings, folder);
-            g_free(folder);
-            showPath();
+        if (gchar* name = gtk_file_chooser_get_filename(files)) {
+            folder = name;
+            picked = true;
+            g_free(name);
         }
     }
     gtk_widget_destroy(chooser);
+    if (!picked) return;
+    if (pickImageFolder(view.model, settings, folder)) showPath();
+    else showMessage();
 }
 
 void onButton(GtkButton*, gpointer response) {
@@ -131,24 +151,31 @@ void buildDialog() {
     gtk_grid_attach(GTK_GRID(grid), ok, 2, 0, 1, 1);
     gtk_grid_attach(GTK_GRID(grid), cancel, 2, 1, 1, 1);
 
-    // Row 2-3: the picture folder, changed only through Browse.
+    // Row 2-4: the picture folder, changed only through Browse, and what an empty one
+    // shows when the pictures folder is missing.
     gtk_grid_attach(GTK_GRID(grid), leftLabel("Image Path:"), 0, 2, 2, 1);
     view.pathField = gtk_entry_new();
     gtk_editable_set_editable(GTK_EDITABLE(view.pathField), FALSE);
     gtk_widget_set_hexpand(view.pathField, TRUE);
     gtk_grid_attach(GTK_GRID(grid), view.pathField, 0, 3, 3, 1);
-    showPath();
+    view.note = leftLabel("");
+    gtk_label_set_line_wrap(GTK_LABEL(view.note), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(view.note), 50);
+    gtk_widget_set_no_show_all(view.note, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), view.note, 0, 4, 3, 1);
 
-    // Row 4: key help, Browse and the contact line.
-    gtk_grid_attach(GTK_GRID(grid), buildKeysGroup(), 0, 4, 2, 2);
+    // Row 5-7: key help, Browse and the contact line.
+    gtk_grid_attach(GTK_GRID(grid), buildKeysGroup(), 0, 5, 2, 2);
     // Alt+B reaches it from the keyboard; the caption still reads "Browse...".
     GtkWidget* browse = gtk_button_new_with_mnemonic("_Browse...");
     gtk_widget_set_valign(browse, GTK_ALIGN_START);
-    gtk_grid_attach(GTK_GRID(grid), browse, 2, 4, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), browse, 2, 5, 1, 1);
+    // The address is long: centred across the foot, the buttons keep their width.
     GtkWidget* contact = gtk_label_new(kConfigDialogContact);
     gtk_label_set_justify(GTK_LABEL(contact), GTK_JUSTIFY_CENTER);
-    gtk_widget_set_valign(contact, GTK_ALIGN_END);
-    gtk_grid_attach(GTK_GRID(grid), contact, 2, 5, 1, 1);
+    gtk_label_set_selectable(GTK_LABEL(contact), TRUE);
+    gtk_widget_set_can_focus(contact, FALSE);
+    gtk_grid_attach(GTK_GRID(grid), contact, 0, 7, 3, 1);
 
     g_signal_connect(view.slider, "change-value", G_CALLBACK(onSliderChange), nullptr);
     g_signal_connect(browse, "clicked", G_CALLBACK(onBrowse), nullptr);
@@ -159,6 +186,7 @@ void buildDialog() {
     gtk_widget_set_can_default(ok, TRUE);
     gtk_widget_grab_default(ok);
     gtk_widget_show_all(view.window);
+    showPath();
     // The slider starts with the focus so arrow keys move it at once.
     gtk_widget_grab_focus(view.slider);
 }
@@ -173,13 +201,18 @@ void showConfigDialog() {
         return;
     }
     view = ConfigDialogView{};
-    openConfigDialog(view.model, settings, userPicturesFolder());
+    openConfigDialog(view.model, settings, findDefaultPictures());
     buildDialog();
 
-    const gint response = gtk_dialog_run(GTK_DIALOG(view.window));
-    // Escape and the close box arrive as a deleted dialog: both cancel.
-    const DialogButton button = response == GTK_RESPONSE_OK ? DialogButton::ok : DialogButton::cancel;
-    closeConfigDialog(view.model, button, settings, [] { saveSettings(); });
+    for (;;) {
+        const gint response = gtk_dialog_run(GTK_DIALOG(view.window));
+        // Escape and the close box arrive as a deleted dialog: both cancel.
+        const DialogButton button =
+            response == GTK_RESPONSE_OK ? DialogButton::ok : DialogButton::cancel;
+        if (closeConfigDialog(view.model, button, settings, [] { return saveSettings(); })) break;
+        // Not saved: say so, and leave the choice to try again or cancel.
+        showMessage();
+    }
 
     gtk_widget_destroy(view.window);
     while (gtk_events_pending()) gtk_main_iteration();

@@ -1,9 +1,16 @@
 // The settings dialog's rules, independent of the toolkit that draws it.
 #include "ui/config_dialog_model.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/os/paths.h"
+#include "ui/contact.h"
 
 namespace gx {
 
@@ -15,7 +22,52 @@ const ResolutionPreset kResolutionPresets[kResolutionPresetCount] = {
     {1600, 1200, "1600x1200"},
 };
 
-const char* const kConfigDialogContact = "Send reports to\nreports@glimmerax.example";
+const char* const kConfigDialogContact = "Send reports to\n" GLIMMERAX_ISSUE_TRACKER;
+
+namespace {
+
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string absoluteFromCurrent(const std::string& path) {
+    if (path.empty() || path.front() == '/') return path;
+    char* here = ::getcwd(nullptr, 0);
+    if (!here) return path;
+    std::string out = here;
+    std::free(here);
+    if (out.back() != '/') out += '/';
+    return out + path;
+}
+
+}  // namespace
+
+DefaultPictures findDefaultPictures() {
+    DefaultPictures d;
+    d.userFolder = userPicturesFolder();
+    d.userFolderExists = isFolder(d.userFolder);
+    d.samplesFolder = samplesFolder();
+    return d;
+}
+
+std::string chooserStartFolder(const std::string& imagePath, const DefaultPictures& defaults) {
+    if (imagePath.empty()) {
+        if (defaults.userFolderExists && isFolder(defaults.userFolder)) return defaults.userFolder;
+        if (isFolder(defaults.samplesFolder)) return defaults.samplesFolder;
+        const char* home = std::getenv("HOME");
+        return home && *home ? std::string(home) : std::string("/");
+    }
+    // The folder itself, or the nearest one above it (a picture file's own folder).
+    std::string folder = absoluteFromCurrent(imagePath);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (!isFolder(folder)) {
+        const size_t slash = folder.rfind('/');
+        if (slash == std::string::npos || slash == 0) return "/";
+        folder.resize(slash);
+    }
+    return folder;
+}
 
 int resolutionPosition(int width, int height) {
     int index = 0;
@@ -34,13 +86,23 @@ static std::string sizeLabel(int width, int height) {
 }
 
 void openConfigDialog(ConfigDialogModel& model, const Settings& current,
-                      const std::string& defaultFolder) {
+                      const DefaultPictures& defaults) {
     model = ConfigDialogModel{};
     const std::size_t stored = strnlen(current.ImagePath, sizeof current.ImagePath);
-    if (stored > 0)
-        model.path.assign(current.ImagePath, stored);
-    else
-        model.path = defaultFolder;
+    const std::string imagePath(current.ImagePath, stored);
+    if (stored > 0) {
+        model.path = imagePath;
+    } else if (defaults.userFolderExists) {
+        model.path = defaults.userFolder;
+    } else if (!defaults.samplesFolder.empty()) {
+        // What will be shown, and why not the pictures folder.
+        model.path = defaults.samplesFolder;
+        model.note = defaults.userFolder + " does not exist: the bundled sample pictures are shown.";
+    } else {
+        model.note = defaults.userFolder +
+                     " does not exist and no sample pictures were found: a snapshot of the desktop is shown.";
+    }
+    model.chooserFolder = chooserStartFolder(imagePath, defaults);
     model.initialPosition = resolutionPosition(current.ScreenWidth, current.ScreenHeight);
     model.sliderPosition = std::clamp(model.initialPosition, 1, kResolutionPresetCount);
     // Until the slider moves, the label shows the configured size, preset or not.
@@ -68,24 +130,40 @@ std::string cutAtCharacter(const std::string& text, std::size_t limit) {
     return text.substr(0, end);
 }
 
-void pickImageFolder(ConfigDialogModel& model, Settings& current, const std::string& folder) {
-    if (folder.empty()) return;
-    const std::string kept = cutAtCharacter(folder, kImagePathLimit);
+bool pickImageFolder(ConfigDialogModel& model, Settings& current, const std::string& folder) {
+    if (folder.empty()) return true;
+    if (folder.size() > kImagePathLimit || folder.find('\0') != std::string::npos) {
+        // Cutting it would store another folder: keep what was there and say why.
+        model.message = "This folder cannot be stored in the settings: its path is " +
+                        std::to_string(folder.size()) + " bytes long, more than the " +
+                        std::to_string(kImagePathLimit) + " a path may have. Image Path is unchanged.";
+        return false;
+    }
     std::memset(current.ImagePath, 0, sizeof current.ImagePath);
-    std::memcpy(current.ImagePath, kept.data(), kept.size());
-    // The field shows what will be saved, so a cut path is visible before OK.
-    model.path = kept;
+    std::memcpy(current.ImagePath, folder.data(), folder.size());
+    model.path = folder;
+    model.note.clear();
+    model.chooserFolder = folder;
+    model.message.clear();
+    return true;
 }
 
-void closeConfigDialog(const ConfigDialogModel& model, DialogButton button, Settings& current,
-                       const std::function<void()>& save) {
-    if (button != DialogButton::ok) return;
+bool closeConfigDialog(ConfigDialogModel& model, DialogButton button, Settings& current,
+                       const std::function<SettingsSaveResult()>& save) {
+    if (button != DialogButton::ok) return true;
     const int position = model.chosenPosition;
     if (position >= 1 && position <= kResolutionPresetCount) {
         current.ScreenWidth = kResolutionPresets[position - 1].width;
         current.ScreenHeight = kResolutionPresets[position - 1].height;
     }
-    if (save) save();
+    if (!save) return true;
+    const SettingsSaveResult result = save();
+    if (result.ok()) {
+        model.message.clear();
+        return true;
+    }
+    model.message = describeSaveFailure(result);
+    return false;
 }
 
 std::string describeSettingsWithoutDisplay(const Settings& current, const std::string& filePath) {

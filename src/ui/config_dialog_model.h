@@ -23,8 +23,17 @@ extern const ResolutionPreset kResolutionPresets[kResolutionPresetCount];
 // ImagePath holds at most this many bytes before its terminator.
 constexpr std::size_t kImagePathLimit = sizeof(Settings::ImagePath) - 1;
 
-// Where reports and questions go; shown centred at the dialog's foot.
+// Where reports and questions go (the issue tracker); shown centred at the dialog's foot.
 extern const char* const kConfigDialogContact;
+
+// The pictures an empty ImagePath shows: the user's pictures folder, then the samples.
+struct DefaultPictures {
+    std::string userFolder;
+    bool userFolderExists = true;
+    std::string samplesFolder;  // empty when no bundled samples were found
+};
+// Looks the two folders up on this machine.
+DefaultPictures findDefaultPictures();
 
 struct ConfigDialogModel {
     // Position the resolution walk gave (1 ... 6; 6 when the size exceeds every preset).
@@ -36,32 +45,50 @@ struct ConfigDialogModel {
     std::string resolutionLabel;
     // The text of the read-only path field.
     std::string path;
+    // A line under the field saying which pictures an empty ImagePath shows when the
+    // pictures folder is missing; empty otherwise.
+    std::string note;
+    // The folder the folder chooser opens at.
+    std::string chooserFolder;
+    // What the dialog has to tell the user (a folder that cannot be stored, settings
+    // that could not be saved); empty when there is nothing.
+    std::string message;
 };
 
 // First preset position whose width is at least both `width` and `height` (the presets
 // are wider than tall, so this finds the first that can hold the size); 6 when none is.
 int resolutionPosition(int width, int height);
 
-// Fills the model from the in-memory settings. An empty ImagePath shows
-// `defaultFolder` (the user's pictures folder) without writing it to the settings.
+// Fills the model from the in-memory settings. An empty ImagePath shows the user's
+// pictures folder, or, when that does not exist, the bundled samples with a note that
+// says so; nothing of it is written to the settings.
 void openConfigDialog(ConfigDialogModel& model, const Settings& current,
-                      const std::string& defaultFolder);
+                      const DefaultPictures& defaults);
+
+// Where the folder chooser opens: the ImagePath folder (relative to the current
+// folder, the home folder), the folder of an ImagePath picture file, or the nearest
+// folder above a path that no longer exists; for an empty ImagePath the first of the
+// pictures folder and the samples folder that exists.
+std::string chooserStartFolder(const std::string& imagePath, const DefaultPictures& defaults);
 
 // The slider moved to `position`; positions outside 1 ... 5 are clamped as the slider
 // would clamp them.
 void moveResolutionSlider(ConfigDialogModel& model, int position);
 
 // The folder browser returned `folder` (an empty string means it was cancelled or gave
-// no file-system path, which changes nothing). The path is cut to kImagePathLimit bytes
-// at a character boundary and becomes both ImagePath and the field's text.
-void pickImageFolder(ConfigDialogModel& model, Settings& current, const std::string& folder);
+// no file-system path, which changes nothing). A path of up to kImagePathLimit bytes
+// becomes both ImagePath and the field's text; a longer one cannot be stored: nothing
+// changes, `message` says so and the result is false.
+bool pickImageFolder(ConfigDialogModel& model, Settings& current, const std::string& folder);
 
 enum class DialogButton { ok, cancel };
 
 // OK takes the chosen preset's size when the slider was moved and then calls `save`;
-// Cancel (also Escape and the close box) saves nothing and keeps the size.
-void closeConfigDialog(const ConfigDialogModel& model, DialogButton button, Settings& current,
-                       const std::function<void()>& save);
+// Cancel (also Escape and the close box) saves nothing and keeps the size. True when
+// the dialog may close; false when the save failed, with `message` saying what was not
+// saved and why, so the dialog stays open instead of closing as if it had saved.
+bool closeConfigDialog(ConfigDialogModel& model, DialogButton button, Settings& current,
+                       const std::function<SettingsSaveResult()>& save);
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.
 std::string cutAtCharacter(const std::string& text, std::size_t limit);

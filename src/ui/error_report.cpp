@@ -1,21 +1,28 @@
 #include "ui/error_report.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "platform/os/paths.h"
+#include "ui/config_dialog_model.h"
+#include "ui/contact.h"
 
 namespace gx {
 
-const char* const kReportContact = "the Glimmerax issue tracker";
+const char* const kReportContact = kIssueTracker;
 
 namespace {
 
 ErrorReportSources sources;
 bool reportMade = false;
+int reportError = 0;  // why the last report could not be written
 
 std::string format(const char* fmt, auto... args) {
     char buf[256];
@@ -138,33 +145,51 @@ bool writeErrorReport(const char* message) {
     text += getFrameStats(true);
     text += format("\nWindowed: %i", isWindowed() ? 1 : 0);
 
+    reportError = 0;
     std::FILE* f = std::fopen(errorReportPath().c_str(), "w");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fclose(f) == 0 && ok;
+    if (!f) {
+        reportError = errno ? errno : EIO;
+        return false;
+    }
+    errno = 0;
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
+    if (!ok) reportError = errno ? errno : EIO;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        reportError = errno ? errno : EIO;
+    }
     return ok;
+}
+
+std::string errorReportBoxText(bool reportWritten, int error, const std::string& picture) {
+    const std::string path = errorReportPath();
+    std::string box;
+    if (reportWritten) {
+        box = "INTERNAL ERROR: For a possible fix, send '" + path + "' to '" + kReportContact + "'";
+    } else {
+        // No file to send: say where it should have been and why it is not there.
+        box = "INTERNAL ERROR: The error report could not be written to '" + path + "' (" +
+              std::strerror(error ? error : EIO) + "). For a possible fix, report this to '" +
+              kReportContact + "'";
+    }
+    if (!picture.empty()) box += "\n\nPlease attach this image (if possible)\n " + picture;
+    // The paths may hold multi-byte characters.
+    return cutAtCharacter(box, 511);
 }
 
 gfx::Result internalError(const char* message) {
     // The first cause wins: whatever fails while the run winds down stays silent.
     if (reportMade) return shutdown(1);
     reportMade = true;
-    writeErrorReport(message);
-
-    std::string path = errorReportPath();
-    std::string picture = currentPicturePath();
-    std::string box;
-    if (!picture.empty())
-        box = "INTERNAL ERROR: For a possible fix, send '" + path + "' to '" + kReportContact +
-              "'\n\nPlease attach this image (if possible)\n " + picture;
-    else
-        box = "INTERNAL ERROR: For a possible fix, send '" + path + "' to '" + kReportContact + "'";
-    if (box.size() > 511) {
-        // Cut on a character boundary: the path may hold multi-byte characters.
-        size_t n = 511;
-        while (n > 0 && (uint8_t(box[n]) & 0xC0) == 0x80) --n;
-        box.resize(n);
+    bool written = writeErrorReport(message);
+    int error = reportError;
+    // Name the file only when it is there to be sent.
+    struct stat st;
+    if (written && ::stat(errorReportPath().c_str(), &st) != 0) {
+        written = false;
+        error = errno;
     }
+    const std::string box = errorReportBoxText(written, error, currentPicturePath());
     showMessageBox(box, "Glimmerax");
     return shutdown(1);
 }

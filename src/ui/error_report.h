@@ -36,6 +36,9 @@ std::string formatStateBlock(const PhaseStateReport& state);
 std::string errorReportPath();
 // Writes the report; silent on failure, false when the file could not be written.
 bool writeErrorReport(const char* message);
+// The message box's text: the report's full path when it was written, else that it
+// could not be written, where, and why (`error`, an errno value). Cut to 511 bytes.
+std::string errorReportBoxText(bool reportWritten, int error, const std::string& picturePath);
 // Report, box, shutdown(1). Only the first call of a run does anything.
 gfx::Result internalError(const char* message);
 // Tests: forget that a report was made in this run.

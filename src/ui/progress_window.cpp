@@ -17,6 +17,7 @@ namespace gx {
 namespace {
 
 std::atomic<ProgressDisplay> chosenDisplay{ProgressDisplay::Automatic};
+std::atomic<int> lastDisplayed{-1};
 
 bool displayNamed() {
   const char* x = std::getenv("DISPLAY");
@@ -35,9 +36,15 @@ struct WindowState {
   GtkWidget* window = nullptr;
   GtkWidget* percentLabel = nullptr;
   GtkWidget* bar = nullptr;
-  int shownPercent = -1;
+  int shownPercent = -1;  // set into the label
+  int drawnPercent = -1;  // painted on the screen
+  int closingTicks = 0;
   guint tick = 0;
 };
+
+// Ticks the window waits, once the generator is done, for its last percentage to be
+// painted (20 ms each).
+constexpr int kClosingTicks = 100;
 
 void place(GtkFixed* fixed, GtkWidget* widget, int x, int y, int w, int h) {
   gtk_widget_set_size_request(widget, int(w * kUnitX), int(h * kUnitY));
@@ -60,14 +67,25 @@ void showPercent(WindowState& s) {
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(s.bar), std::clamp(percent, 0, 100) / 100.0);
 }
 
+gboolean onPercentDrawn(GtkWidget*, cairo_t*, gpointer data) {
+  auto& s = *static_cast<WindowState*>(data);
+  s.drawnPercent = s.shownPercent;
+  return FALSE;
+}
+
 gboolean onTick(gpointer data) {
   auto& s = *static_cast<WindowState*>(data);
+  // The latest percentage first, also when the generator has just ended: the window
+  // shows 100% before it closes, as the text bar does.
+  showPercent(s);
   if (s.link->ended.load()) {
+    if (s.drawnPercent != s.shownPercent && ++s.closingTicks < kClosingTicks) {
+      return G_SOURCE_CONTINUE;
+    }
     s.tick = 0;
     gtk_main_quit();
     return G_SOURCE_REMOVE;
   }
-  showPercent(s);
   return G_SOURCE_CONTINUE;
 }
 
@@ -105,6 +123,7 @@ bool runWindow(ProgressLink& link) {
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
   gtk_box_pack_start(GTK_BOX(row), leftLabel(kProgressGenerating), FALSE, FALSE, 0);
   s.percentLabel = leftLabel("0%");
+  g_signal_connect_after(s.percentLabel, "draw", G_CALLBACK(onPercentDrawn), &s);
   gtk_box_pack_start(GTK_BOX(row), s.percentLabel, FALSE, FALSE, 0);
   gtk_fixed_put(fixed, row, int(10 * kUnitX), int(39 * kUnitY));
   GtkWidget* quit = gtk_button_new_with_label(kProgressQuit);
@@ -129,6 +148,7 @@ bool runWindow(ProgressLink& link) {
   s.tick = g_timeout_add(20, onTick, &s);
   if (!link.ended.load() && !link.quit.load()) gtk_main();
   if (s.tick) g_source_remove(s.tick);
+  lastDisplayed.store(s.drawnPercent);
   gtk_widget_destroy(s.window);
   while (gtk_events_pending()) gtk_main_iteration();
   gdk_display_flush(gdk_display_get_default());
@@ -147,9 +167,13 @@ void drawBar(int percent) {
   // A log file or a pipe gets a line per tenth instead of a hundred redraws.
   static const bool terminal = isatty(STDERR_FILENO) != 0;
   if (!terminal) {
-    if (percent % 10 == 0) std::fprintf(stderr, "%s%d%%\n", kProgressGenerating, percent);
+    if (percent % 10 == 0) {
+      std::fprintf(stderr, "%s%d%%\n", kProgressGenerating, percent);
+      lastDisplayed.store(percent);
+    }
     return;
   }
+  lastDisplayed.store(percent);
   constexpr int kWidth = 40;
   const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
   std::string bar(size_t(filled), '#');
@@ -199,8 +223,10 @@ void runText(ProgressLink& link) {
 
 void setProgressDisplay(ProgressDisplay display) { chosenDisplay.store(display); }
 ProgressDisplay progressDisplay() { return chosenDisplay.load(); }
+int lastPercentDisplayed() { return lastDisplayed.load(); }
 
 int runProgressDisplay(ProgressLink& link) {
+  lastDisplayed.store(-1);
   switch (chosenDisplay.load()) {
     case ProgressDisplay::None:
       break;

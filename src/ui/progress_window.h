@@ -37,6 +37,10 @@ ProgressDisplay progressDisplay();
 // returns 0 when the display is gone.
 int runProgressDisplay(ProgressLink& link);
 
+// The percentage the last display put on the screen (painted in the window, drawn in
+// the text bar) before it closed; -1 when it showed none.
+int lastPercentDisplayed();
+
 // Called by the generator after changing `percent` or setting `ended`.
 void wakeProgressDisplay(ProgressLink& link);
 

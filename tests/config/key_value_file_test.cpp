@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "config/settings.h"
 #include "temp_folder.h"
@@ -197,21 +198,64 @@ TEST(Loading, LongLinesRefuseTheirValueOnly) {
     EXPECT_EQ(size_t(r.entries().back().fileOffset), bytes.size() - 4);
 }
 
-TEST(Loading, OnlyRegularFilesAndShortPaths) {
+TEST(Loading, OnlyRegularFilesWhereverTheyLive) {
     TempFolder dir;
-    EXPECT_FALSE(KeyValueFile(dir.file("missing.ini")).load());
-    EXPECT_FALSE(KeyValueFile(dir.path()).load());
+    KeyValueFile missing(dir.file("missing.ini"));
+    EXPECT_FALSE(missing.load());
+    EXPECT_EQ(missing.problem(), "it does not exist");
+    KeyValueFile folder(dir.path());
+    EXPECT_FALSE(folder.load());
+    EXPECT_EQ(folder.problem(), "it is a folder");
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    EXPECT_FALSE(KeyValueFile(dir.file("fifo")).load());  // and does not hang
+    KeyValueFile fifo(dir.file("fifo"));
+    EXPECT_FALSE(fifo.load());  // and does not hang
+    EXPECT_EQ(fifo.problem(), "it is not a regular file");
 
-    std::string deep = dir.path() + "/" + std::string(200, 'd');
-    ASSERT_TRUE(std::filesystem::create_directory(deep));
-    std::string longPath = deep + "/" + std::string(258 - deep.size(), 'f');
-    ASSERT_EQ(longPath.size(), 259u);
+    // No limit on where the file lives: a path far beyond 259 bytes loads and saves.
+    std::string deep = dir.path();
+    while (deep.size() < 900) deep += "/" + std::string(200, 'd');
+    ASSERT_TRUE(std::filesystem::create_directories(deep));
+    const std::string longPath = deep + "/settings.ini";
     writeBytes(longPath, "A = 1\r\n");
-    EXPECT_TRUE(KeyValueFile(longPath).load());
-    writeBytes(longPath + "x", "A = 1\r\n");
-    EXPECT_FALSE(KeyValueFile(longPath + "x").load());
+    KeyValueFile r(longPath);
+    ASSERT_TRUE(r.load());
+    EXPECT_EQ(valueOf(r, "A"), "1");
+    ASSERT_TRUE(r.setInt(H("A"), 2));
+    EXPECT_TRUE(r.save());
+    EXPECT_EQ(readBytes(longPath), "A = 2\r\n");
+}
+
+TEST(Loading, KeysThatTakeLongValuesHoldUpTo4095Bytes) {
+    TempFolder dir;
+    const std::string fits(4095, 'p'), over(4096, 'q');
+    const std::string bytes = "Path = \"" + fits + "\"\r\n" +
+                              "Other = \"" + std::string(300, 'o') + "\"\r\n" +
+                              "Far =" + std::string(600, ' ') + "\"/x\"\r\n" +
+                              "Over = \"" + over + "\"\r\n";
+    writeBytes(dir.file("a.ini"), bytes);
+    KeyValueFile r(dir.file("a.ini"));
+    for (const char* key : {"Path", "Far", "Over"}) r.allowLongValues(H(key));
+    ASSERT_TRUE(r.load());
+    std::vector<char> buf(4096);
+    ASSERT_TRUE(r.getString(H("Path"), buf.data(), "", 4096));
+    EXPECT_EQ(std::string(buf.data()), fits);
+    EXPECT_TRUE(r.isRefused(H("Other")));  // an ordinary key keeps the 259 rule
+    ASSERT_TRUE(r.getString(H("Far"), buf.data(), "", 4096));  // wherever it stands
+    EXPECT_STREQ(buf.data(), "/x");
+    EXPECT_TRUE(r.isRefused(H("Over")));
+    expectTrueOffsets(r, bytes);
+
+    // Set and saved at that length, and read back; one byte more is refused.
+    const std::string other(4095, 'n');
+    EXPECT_FALSE(r.setString(H("Path"), over.c_str()));
+    EXPECT_FALSE(r.setString(H("Other"), other.c_str()));
+    ASSERT_TRUE(r.setString(H("Far"), other.c_str()));
+    ASSERT_TRUE(r.save());
+    KeyValueFile back(dir.file("a.ini"));
+    back.allowLongValues(H("Far"));
+    ASSERT_TRUE(back.load());
+    ASSERT_TRUE(back.getString(H("Far"), buf.data(), "", 4096));
+    EXPECT_EQ(std::string(buf.data()), other);
 }
 
 TEST(Loading, AtMostOneMegabyteAndNeverWrittenBack) {
@@ -389,6 +433,7 @@ TEST(Saving, ChangedOrRemovedBeforeTheFirstSave) {
     writeBytes(dir.file("a.ini"), "A = 2\r\n");  // edited while the dialog was open
     ASSERT_TRUE(r.setInt(H("A"), 3));
     EXPECT_FALSE(r.save());
+    EXPECT_EQ(r.problem(), "it was changed by another program since it was read");
     EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 2\r\n");
 
     KeyValueFile gone(dir.file("b.ini"));
@@ -397,6 +442,7 @@ TEST(Saving, ChangedOrRemovedBeforeTheFirstSave) {
     ASSERT_EQ(::unlink(dir.file("b.ini").c_str()), 0);
     ASSERT_TRUE(gone.setInt(H("A"), 3));
     EXPECT_FALSE(gone.save());
+    EXPECT_EQ(gone.problem(), "it was removed since it was read");
     EXPECT_FALSE(test::exists(dir.file("b.ini")));
 }
 
@@ -409,8 +455,15 @@ TEST(Saving, FailedWriteKeepsTheOldFileAndCanBeRetried) {
     setFileWritesFailForTesting(true);
     EXPECT_FALSE(r.save());
     setFileWritesFailForTesting(false);
+    EXPECT_EQ(r.problem(), "Permission denied");  // the system's reason, passed on
     EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 1\r\nB = 2\r\n");
     EXPECT_FALSE(r.savingRefused());
+    // A file nobody may write is left alone, also by root.
+    ASSERT_EQ(::chmod(dir.file("a.ini").c_str(), 0444), 0);
+    EXPECT_FALSE(r.save());
+    EXPECT_EQ(r.problem(), "the file is read-only");
+    EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 1\r\nB = 2\r\n");
+    ASSERT_EQ(::chmod(dir.file("a.ini").c_str(), 0644), 0);
     ASSERT_TRUE(r.setInt(H("B"), 200));
     ASSERT_TRUE(r.save());
     EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 100\r\nB = 200\r\n");

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "config/key_value_file.h"
 #include "temp_folder.h"
@@ -21,7 +23,7 @@ using test::writeBytes;
 
 std::string expectedTemplate() {
     const std::string sep = "//" + std::string(60, '-') + "//";
-    const char* lines[] = {"// Quorl Settings....", "", sep.c_str(), "// File or Directory path",
+    const char* lines[] = {"// Glimmerax Settings....", "", sep.c_str(), "// File or Directory path",
                            sep.c_str(), "ImagePath = \"\"", "", sep.c_str(),
                            "// Windowed and Full-Screen settings", sep.c_str(),
                            "ScreenWidth = 1600", "ScreenHeight = 1200", "", sep.c_str(),
@@ -53,7 +55,9 @@ protected:
 
 TEST_F(SettingsTest, MissingFileBecomesTheTemplate) {
     const std::string expected = expectedTemplate();
-    ASSERT_EQ(expected.size(), 695u);
+    // The seed's 695 bytes with our own name in the first line.
+    ASSERT_EQ(expected.size(), 699u);
+    EXPECT_EQ(expected.substr(0, 27), "// Glimmerax Settings....\r\n");
     EXPECT_EQ(settingsTemplate(), expected);
     // Through the home folder, as start-up calls it.
     ASSERT_EQ(::setenv("GLIMMERAX_HOME", dir.path().c_str(), 1), 0);
@@ -151,8 +155,24 @@ TEST_F(SettingsTest, SavingRewritesValuesInPlace) {
     EXPECT_EQ(readBytes(ini()), edited);
 }
 
+TEST_F(SettingsTest, FilesWrittenWithTheOldFirstLineAreNeverRewrittenForIt) {
+    std::string old = expectedTemplate();
+    old.replace(0, 25, "// Quorl Settings....");
+    ASSERT_EQ(old.size(), 695u);
+    writeBytes(ini(), old);
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(readBytes(ini()), old);
+    EXPECT_FALSE(exists(ini() + ".bak"));
+    settings.GameSpeed = 4;
+    EXPECT_TRUE(saveSettings().ok());
+    std::string expect = old;
+    expect.replace(expect.find("= 10\t"), 5, "= 4\t");
+    EXPECT_EQ(readBytes(ini()), expect);
+}
+
 TEST_F(SettingsTest, OverLongValueIsRefusedButNeverReplacesTheFile) {
-    const std::string longPath = "/" + std::string(280, 'p');
+    // One byte over Linux's path limit.
+    const std::string longPath = "/" + std::string(4095, 'p');
     const std::string old = "ImagePath = \"" + longPath + "\"\r\nScreenWidth = 1024\r\n"
                             "ScreenHeight = 768\r\nResourcePath = \"R\"\r\n"
                             "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\n"
@@ -168,16 +188,61 @@ TEST_F(SettingsTest, OverLongValueIsRefusedButNeverReplacesTheFile) {
 
     // Saving other changes leaves the refused value as it stands.
     settings.GameSpeed = 6;
-    saveSettings();
+    EXPECT_TRUE(saveSettings().ok());
     std::string expect = old;
     expect.replace(expect.find("GameSpeed = 5"), 13, "GameSpeed = 6");
     EXPECT_EQ(readBytes(ini()), expect);
 
     // The program's own change of that setting is written over it.
     std::strcpy(settings.ImagePath, "/short");
-    saveSettings();
+    EXPECT_TRUE(saveSettings().ok());
     expect.replace(expect.find(longPath), longPath.size(), "/short");
     EXPECT_EQ(readBytes(ini()), expect);
+}
+
+TEST_F(SettingsTest, PathValuesUpTo4095BytesAreReadAndSaved) {
+    // Written by hand: each path value of 4095 bytes is taken, wherever it stands.
+    const std::string image = "/" + std::string(4094, 'i');
+    const std::string resource = std::string(4095, 'r');
+    const std::string language = "/" + std::string(3000, 'l') + "/English.txt";
+    std::string file = fileWith("GameSpeed = 4", "Fullscreen = false");
+    file.replace(file.find("\"/pics\""), 7, "\"" + image + "\"");
+    file.replace(file.find("\"R\""), 3, "   \"" + resource + "\"");
+    file.replace(file.find("\"English.txt\""), 13, "\"" + language + "\"");
+    writeBytes(ini(), file);
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(readBytes(ini()), file);
+    EXPECT_EQ(std::string(settings.ImagePath), image);
+    EXPECT_EQ(std::string(settings.ResourcePath), resource);
+    EXPECT_EQ(std::string(settings.LanguageFile), language);
+
+    // Chosen by the program (the dialog): saved and read back whole.
+    const std::string chosen = "/" + std::string(4000, 'c') + "/" + std::string(93, 'd');
+    ASSERT_EQ(chosen.size(), 4095u);
+    std::memcpy(settings.ImagePath, chosen.c_str(), chosen.size() + 1);
+    EXPECT_TRUE(saveSettings().ok());
+    resetSettings();
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(std::string(settings.ImagePath), chosen);
+    EXPECT_EQ(std::string(settings.ResourcePath), resource);
+    EXPECT_EQ(settings.GameSpeed, 4);
+
+    // Into the template's empty quotes as well.
+    resetSettings();
+    TempFolder fresh;
+    loadSettingsFrom(fresh.path());
+    std::memcpy(settings.ImagePath, chosen.c_str(), chosen.size() + 1);
+    EXPECT_TRUE(saveSettings().ok());
+    resetSettings();
+    loadSettingsFrom(fresh.path());
+    EXPECT_EQ(std::string(settings.ImagePath), chosen);
+
+    // Other values keep the 259-column rule.
+    writeBytes(ini(), fileWith("GameSpeed = " + std::string(250, ' ') + "4", "Fullscreen = true"));
+    resetSettings();
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(settings.GameSpeed, 10);  // refused: the value for an absent key
+    EXPECT_TRUE(settings.Fullscreen);
 }
 
 TEST_F(SettingsTest, UnwritableHomeUsesTheValuesAndWritesNothing) {
@@ -214,17 +279,161 @@ TEST_F(SettingsTest, UnwritableHomeUsesTheValuesAndWritesNothing) {
     EXPECT_EQ(readBytes(ini()), incomplete);
 }
 
-TEST_F(SettingsTest, NonRegularOrTooLongPathIsLeftAlone) {
+TEST_F(SettingsTest, AFolderInPlaceOfTheFileIsLeftAlone) {
     ASSERT_TRUE(std::filesystem::create_directory(ini()));
     loadSettingsFrom(dir.path());
     EXPECT_TRUE(std::filesystem::is_directory(ini()));
     EXPECT_EQ(settings.Duration, 300);
+}
 
-    std::string deep = dir.path() + "/" + std::string(250, 'd');
-    ASSERT_TRUE(std::filesystem::create_directory(deep));
+TEST_F(SettingsTest, AHomeDeeperThan259BytesKeepsItsSettings) {
+    // The limit is for values, not for where the file lives.
+    std::string deep = dir.path();
+    while (deep.size() < 600) deep += "/" + std::string(100, 'd');
+    ASSERT_TRUE(std::filesystem::create_directories(deep));
     loadSettingsFrom(deep);
-    EXPECT_FALSE(exists(deep + "/Glimmerax.ini"));
-    EXPECT_EQ(settings.ScreenWidth, 800);
+    EXPECT_EQ(readBytes(deep + "/Glimmerax.ini"), expectedTemplate());
+    EXPECT_EQ(settings.ScreenWidth, 1600);
+    EXPECT_EQ(settings.Duration, 130);
+    settings.Duration = 77;
+    EXPECT_TRUE(saveSettings().ok());
+    resetSettings();
+    loadSettingsFrom(deep);
+    EXPECT_EQ(settings.Duration, 77);
+}
+
+// Each way a save can fail: one line on standard error naming the file and the
+// reason, once per run, and the file as it was.
+class SettingsSaveFailure : public SettingsTest {
+protected:
+    // Loads, changes the speed, saves twice; returns what standard error got.
+    std::string loadChangeAndSaveTwice(SettingsSaveResult* first = nullptr) {
+        loadSettingsFrom(dir.path());
+        testing::internal::CaptureStderr();
+        settings.GameSpeed = settings.GameSpeed == 3 ? 4 : 3;
+        SettingsSaveResult r = saveSettings();
+        settings.GameSpeed = settings.GameSpeed == 3 ? 4 : 3;
+        saveSettings();
+        if (first) *first = r;
+        return testing::internal::GetCapturedStderr();
+    }
+    std::string lineFor(const std::string& reason) const {
+        return "glimmerax: The settings could not be saved to " + ini() + ": " + reason +
+               ". The file was left as it was.\n";
+    }
+};
+
+TEST_F(SettingsSaveFailure, FileOverOneMegabyte) {
+    std::string big = fileWith("GameSpeed = 5", "Fullscreen = false");
+    while (big.size() <= (1u << 20)) big += "// " + std::string(1000, 'x') + "\r\n";
+    writeBytes(ini(), big);
+    SettingsSaveResult r;
+    EXPECT_EQ(loadChangeAndSaveTwice(&r), lineFor("it is larger than 1 MB"));
+    EXPECT_FALSE(r.saved);
+    EXPECT_EQ(readBytes(ini()), big);
+}
+
+TEST_F(SettingsSaveFailure, FolderInItsPlace) {
+    ASSERT_TRUE(std::filesystem::create_directory(ini()));
+    EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("it is a folder"));
+    EXPECT_TRUE(std::filesystem::is_directory(ini()));
+}
+
+TEST_F(SettingsSaveFailure, ReadOnlyFile) {
+    const std::string mine = fileWith("GameSpeed = 5", "Fullscreen = false");
+    writeBytes(ini(), mine);
+    ASSERT_EQ(::chmod(ini().c_str(), 0444), 0);
+    // Also as root, who could write it: a file nobody may write is left alone.
+    EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("the file is read-only"));
+    EXPECT_EQ(readBytes(ini()), mine);
+    // An incomplete read-only file is not replaced by the template either.
+    ::chmod(ini().c_str(), 0644);
+    writeBytes(ini(), "GameSpeed = 2\r\n");
+    ::chmod(ini().c_str(), 0444);
+    resetSettings();
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(readBytes(ini()), "GameSpeed = 2\r\n");
+    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(settings.GameSpeed, 2);
+}
+
+TEST_F(SettingsSaveFailure, ReadOnlyFolder) {
+    const std::string mine = fileWith("GameSpeed = 5", "Fullscreen = false");
+    writeBytes(ini(), mine);
+    ::chmod(dir.path().c_str(), 0555);
+    setFileWritesFailForTesting(true);  // root ignores the folder's mode
+    EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("Permission denied"));
+    EXPECT_EQ(readBytes(ini()), mine);
+
+    // No file at all in a read-only home: the reason is why none could be made.
+    ::chmod(dir.path().c_str(), 0755);
+    std::filesystem::remove(ini());
+    ::chmod(dir.path().c_str(), 0555);
+    resetSettings();
+    EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("Permission denied"));
+    EXPECT_FALSE(exists(ini()));
+}
+
+TEST_F(SettingsSaveFailure, ChangedByAnotherProgram) {
+    loadSettingsFrom(dir.path());
+    const std::string theirs = readBytes(ini()) + "\r\n// mine now";
+    writeBytes(ini(), theirs);
+    testing::internal::CaptureStderr();
+    settings.GameSpeed = 3;
+    SettingsSaveResult r = saveSettings();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              lineFor("it was changed by another program since it was read"));
+    EXPECT_FALSE(r.saved);
+    EXPECT_EQ(readBytes(ini()), theirs);
+}
+
+TEST_F(SettingsSaveFailure, FullDisk) {
+    // A tmpfs of 64 KB, filled (needs the right to mount, as the end-to-end test does).
+    TempFolder disk;
+    if (::system(("mount -t tmpfs -o size=64k tmpfs '" + disk.path() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { (void)::system(("umount '" + path + "'").c_str()); }
+    } unmount{disk.path()};
+    const std::string file = disk.file("Glimmerax.ini");
+    writeBytes(file, settingsTemplate());
+    loadSettingsFrom(disk.path());
+    {
+        std::ofstream filler(disk.file("filler"), std::ios::binary);
+        const std::string block(4096, 'f');
+        for (int i = 0; i < 64 && filler; ++i) filler << block;
+    }
+    testing::internal::CaptureStderr();
+    settings.GameSpeed = 3;
+    SettingsSaveResult r = saveSettings();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "glimmerax: The settings could not be saved to " + file +
+                  ": No space left on device. The file was left as it was.\n");
+    EXPECT_FALSE(r.saved);
+    EXPECT_EQ(readBytes(file), settingsTemplate());
+}
+
+TEST_F(SettingsSaveFailure, AValueTheFileCannotHoldIsNamed) {
+    // An unquoted path cannot take a value with a blank where it stands.
+    writeBytes(ini(), "ImagePath = /pics\r\nScreenWidth = 1024\r\nScreenHeight = 768\r\n"
+                      "ResourcePath = R\r\nLanguageFile = English.txt\r\nFullscreen = false\r\n"
+                      "Duration = 60\r\nGameSpeed = 5\r\n");
+    loadSettingsFrom(dir.path());
+    std::strcpy(settings.ImagePath, "/my pictures");
+    settings.GameSpeed = 6;
+    testing::internal::CaptureStderr();
+    SettingsSaveResult r = saveSettings();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "glimmerax: The settings could not be saved to " + ini() +
+                  ": the file cannot hold the new value of ImagePath where it stands (a double quote or "
+                  "line break in it, or the value is not in quotes in the file). ImagePath kept its old "
+                  "value in the file.\n");
+    EXPECT_TRUE(r.saved);
+    EXPECT_EQ(r.notStored, "ImagePath");
+    // The rest was saved.
+    EXPECT_NE(readBytes(ini()).find("GameSpeed = 6"), std::string::npos);
+    EXPECT_NE(readBytes(ini()).find("ImagePath = /pics\r\n"), std::string::npos);
 }
 
 TEST_F(SettingsTest, LanguageLabels) {

@@ -50,7 +50,8 @@ TEST_F(Entry, HeadlessRunWritesFramesAndTheTemplate) {
     EXPECT_NE(csv.find("\n1,0.033333,windup,1\n"), std::string::npos) << csv.substr(0, 200);
     // No settings file: the template, with the back buffer's size plus 2 written in.
     std::string ini = readFile(home_ + "/Glimmerax.ini");
-    EXPECT_EQ(ini.size(), 695u - 8u + 6u) << ini;
+    EXPECT_EQ(ini.size(), 699u - 8u + 6u) << ini;
+    EXPECT_EQ(ini.rfind("// Glimmerax Settings....\r\n\r\n//---", 0), 0u) << ini.substr(0, 40);
     EXPECT_NE(ini.find("ScreenWidth = 642\r\nScreenHeight = 482\r\n"), std::string::npos) << ini;
 }
 
@@ -114,6 +115,67 @@ TEST_F(Entry, WithoutADisplayEveryRunModeRefusesAndTouchesNothing) {
     std::remove((home_ + "/Glimmerax.ini").c_str());
     EXPECT_EQ(go({"/s"}).code, 1);
     EXPECT_FALSE(fileExists(home_ + "/Glimmerax.ini"));
+}
+
+// Paths a user gives, relative to the folder the program was started in.
+class StartingFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        start_ = makeTempDir("gxstart");
+        ASSERT_EQ(mkdir((start_ + "/hrel").c_str(), 0755), 0);
+        std::string cmd = "cp '" + sharedDataFile() + "' '" + start_ + "/hrel/Glimmerax.dat'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    void TearDown() override { removeTree(start_); }
+    Result go(std::vector<std::string> args, std::vector<std::string> env = {}) {
+        args.insert(args.begin(), binary());
+        env.push_back("GLIMMERAX_HOME=hrel");
+        env.push_back("DISPLAY=");
+        env.push_back("WAYLAND_DISPLAY=");
+        return run(args, env, start_, 120, start_);
+    }
+    std::string start_;
+};
+
+TEST_F(StartingFolder, RelativeHomeAndOutputsAreTakenFromIt) {
+    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "9", "--trace", "trace.txt", "--frames-out",
+                   "out/deep/frames", "--every", "30", "--dump-state", "0", "state.jsonl"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Once, not again inside the home folder: no hrel/hrel.
+    EXPECT_TRUE(fileExists(start_ + "/hrel/Glimmerax.ini"));
+    EXPECT_FALSE(fileExists(start_ + "/hrel/hrel"));
+    EXPECT_TRUE(fileExists(start_ + "/trace.txt"));
+    EXPECT_TRUE(fileExists(start_ + "/state.jsonl"));
+    EXPECT_TRUE(fileExists(start_ + "/state.jsonl.png"));
+    // --frames-out made its folder with the parents.
+    EXPECT_TRUE(fileExists(start_ + "/out/deep/frames/frames.csv"));
+    EXPECT_TRUE(fileExists(start_ + "/out/deep/frames/frame-000030.png"));
+    for (const char* stray : {"/hrel/trace.txt", "/hrel/state.jsonl", "/hrel/out"})
+        EXPECT_FALSE(fileExists(start_ + stray)) << stray;
+}
+
+TEST_F(StartingFolder, ErrorLogOfARelativeHomeIsNamedWhereItIs) {
+    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "5"}, {"GLIMMERAX_FAULTS=lock:vertexbuffer:5"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(fileExists(start_ + "/hrel/error.log"));
+    EXPECT_NE(r.err.find("INTERNAL ERROR: For a possible fix, send '" + start_ +
+                         "/hrel/error.log' to 'https://github.com/glimmerax/glimmerax/issues'"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(StartingFolder, FramesFolderThatCannotBeMadeStopsBeforeTheRun) {
+    std::ofstream(start_ + "/afile") << "x";
+    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "2", "--frames-out", "afile/frames"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "glimmerax: cannot write frames to " + start_ +
+                         "/afile/frames: the folder cannot be made: Not a directory\n");
+    // Before the run: no settings were read or written.
+    EXPECT_FALSE(fileExists(start_ + "/hrel/Glimmerax.ini"));
+
+    r = go({"/s", "--headless", "--size", "160x120", "--seconds", "2", "--frames-out", "afile"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "glimmerax: cannot write frames to " + start_ + "/afile: it exists and is not a folder\n");
 }
 
 TEST(EntryX11, FullScreenWindowAndEscape) {

@@ -4,6 +4,9 @@
 #include <stb_image.h>
 
 #include "support/run.h"
+#include "ui/config_dialog_model.h"
+#include "ui/contact.h"
+#include "ui/error_report.h"
 #include "support/xvfb.h"
 
 namespace {
@@ -53,6 +56,26 @@ TEST(Install, ManPageRenders) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("-window-id"), std::string::npos);
     EXPECT_NE(r.out.find("GLIMMERAX_HOME"), std::string::npos);
+    // The switches keep their slashes.
+    EXPECT_NE(r.out.find("decides the mode: /s, /t, /a"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/p exits at once"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("and /c (or no switch"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--help, --version"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("s , t"), std::string::npos) << r.out;
+}
+
+TEST(Install, OneIssueTrackerEverywhere) {
+    const std::string address = gx::kIssueTracker;
+    EXPECT_EQ(address, "https://github.com/glimmerax/glimmerax/issues");
+    EXPECT_STREQ(gx::kReportContact, gx::kIssueTracker);
+    EXPECT_NE(std::string(gx::kConfigDialogContact).find(address), std::string::npos);
+    for (const char* file : {"/README.md", "/data/man/glimmerax.1"}) {
+        const std::string text = readFile(sourceDir() + file);
+        EXPECT_NE(text.find(address), std::string::npos) << file;
+        // No other place to send reports to.
+        EXPECT_EQ(text.find("glimmerax.example"), std::string::npos) << file;
+        EXPECT_EQ(text.find("the Glimmerax issue tracker"), std::string::npos) << file;
+    }
 }
 
 }  // namespace

@@ -111,3 +111,35 @@ TEST(Observe, PinnedTraceOfTheFirstSample) {
 }
 
 }  // namespace
+
+namespace {
+
+// A --trace or --dump-state file that cannot be written ends the run with exit code 1
+// and says which file and why.
+TEST(Observe, UnwritableTraceOrStateFileIsAnError) {
+    std::string home = gxtest::newHome();
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"--trace", home}, "glimmerax: cannot write the trace file " + home + ": Is a directory\n"},
+        {{"--trace", "/dev/full"}, "glimmerax: cannot write the trace file /dev/full: No space left on device\n"},
+        {{"--dump-state", "0", home}, "glimmerax: cannot write the state file " + home + ": Is a directory\n"},
+        {{"--dump-state", "0", "/dev/full"},
+         "glimmerax: cannot write the state file /dev/full: No space left on device\n"},
+        {{"--dump-state", "5", "/dev/full"},
+         "glimmerax: cannot write the state file /dev/full: No space left on device\n"},
+        {{"--dump-state", "5", home + "/no/such/state.jsonl"},
+         "glimmerax: cannot write the state file " + home + "/no/such/state.jsonl: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {gxtest::binary(), "/s", "--headless", "--size", "160x120", "--seconds", "12"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        gxtest::Result r = gxtest::run(args, {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home);
+        EXPECT_EQ(r.code, 1) << c.line << r.err;
+        EXPECT_EQ(r.err, c.line);
+    }
+    gxtest::removeTree(home);
+}
+
+}  // namespace

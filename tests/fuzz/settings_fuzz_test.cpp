@@ -26,8 +26,8 @@ std::vector<std::string> seedFiles() {
         lf,
         "ImagePath = \"/tmp/pictures\"\r\nScreenWidth = 322\r\nScreenHeight = 242\r\nResourcePath = "
         "\"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = 1\r\nGameSpeed = 4\r\n",
-        // Comments, duplicates, odd spacing and a value too long to be taken.
-        "// mine\nGameSpeed=3 // slow\nGAMESPEED = 9\nImagePath=\"" + std::string(300, 'p') +
+        // Comments, duplicates, odd spacing and a path too long to be taken.
+        "// mine\nGameSpeed=3 // slow\nGAMESPEED = 9\nImagePath=\"" + std::string(4096, 'p') +
             "\"\nScreenWidth =   -5\nScreenHeight= 99999999999\nResourcePath = Default\nLanguageFile=\"\"\n"
             "Fullscreen = TRUE\nDuration = 0x20\n",
     };
@@ -40,7 +40,7 @@ struct Snapshot {
 };
 
 Snapshot snapshot() {
-    auto text = [](const char (&s)[260]) { return std::string(s, strnlen(s, sizeof s)); };
+    auto text = [](const char (&s)[kPathValueCapacity]) { return std::string(s, strnlen(s, sizeof s)); };
     return {text(settings.ImagePath),  text(settings.ResourcePath), text(settings.LanguageFile),
             settings.ScreenWidth,      settings.ScreenHeight,       settings.Duration,
             settings.GameSpeed,        settings.Fullscreen};

@@ -4,9 +4,13 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "platform/image/image_write.h"
@@ -210,6 +214,11 @@ TEST_F(Hostile, FullDiskWhenSavingLeavesTheSettingsWhole) {
                    120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(config + "/glimmerax/Glimmerax.ini"), before) << "a failed save damaged the settings";
+    // Said once, though the reset and both keys tried to save.
+    const std::string line = "glimmerax: The settings could not be saved to " + config +
+                             "/glimmerax/Glimmerax.ini: No space left on device. The file was left as it was.\n";
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
     // With room again the same keys do save: the run above did try to write.
     std::remove((disk + "/filler").c_str());
     r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107,2:key:107"},
@@ -219,6 +228,126 @@ TEST_F(Hostile, FullDiskWhenSavingLeavesTheSettingsWhole) {
     umount(disk.c_str());
     removeTree(disk);
     removeTree(cache);
+}
+
+TEST_F(Hostile, SettingsThatCannotBeSavedAreToldOnce) {
+    struct Case {
+        std::string name;
+        std::function<void()> make;
+        std::string reason;
+    };
+    const std::string file = home_ + "/Glimmerax.ini";
+    std::string big = ini("", 5);
+    while (big.size() <= (1u << 20)) big += "// " + std::string(1000, 'x') + "\r\n";
+    const Case cases[] = {
+        {"read-only file",
+         [&] {
+             writeBytes(file, ini("", 5));
+             chmod(file.c_str(), 0444);
+         },
+         "the file is read-only"},
+        {"over 1 MB", [&] { writeBytes(file, big); }, "it is larger than 1 MB"},
+        {"a folder", [&] { mkdir(file.c_str(), 0755); }, "it is a folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        removeTree(home_ + "/Glimmerax.ini");
+        std::remove((home_ + "/Glimmerax.ini").c_str());
+        c.make();
+        const std::string before = readFile(file);
+        // The device reset and two speed keys each save.
+        Result r = go(3, "1:key:107,2:key:109");
+        EXPECT_EQ(r.code, 0) << r.err;
+        const std::string line = "glimmerax: The settings could not be saved to " + file + ": " + c.reason +
+                                 ". The file was left as it was.\n";
+        EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << "told more than once:\n" << r.err;
+        EXPECT_EQ(readFile(file), before);
+        chmod(file.c_str(), 0644);
+    }
+}
+
+TEST_F(Hostile, DataFileThatCannotBeWrittenIsToldOnce) {
+    std::remove((home_ + "/Glimmerax.dat").c_str());
+    ASSERT_EQ(mkdir((home_ + "/Glimmerax.dat").c_str(), 0755), 0);
+    Result r = go(1);
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string line = "glimmerax: the data file could not be written to " + home_ +
+                             "/Glimmerax.dat (Is a directory); it will be made again next time.\n";
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
+    // No half-written file of ours is left beside it.
+    for (const auto& entry : std::filesystem::directory_iterator(home_))
+        EXPECT_EQ(entry.path().filename().string().find(".part."), std::string::npos) << entry.path();
+}
+
+TEST_F(Hostile, PartFilesOfKilledRunsAreRemovedAtStart) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string left = home_ + "/Glimmerax.dat.part." + std::to_string(child);
+    writeBytes(left, std::string(14u << 20, 'x'));
+    const std::string running = home_ + "/Glimmerax.dat.part.1";
+    writeBytes(running, "x");
+    Result r = go(1);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fileExists(left));
+    EXPECT_TRUE(fileExists(running));
+}
+
+TEST_F(Hostile, CouldNotLoadAlwaysNamesThePathTried) {
+    mkfifo((home_ + "/fifo").c_str(), 0600);
+    symlink((home_ + "/loop-b").c_str(), (home_ + "/loop-a").c_str());
+    symlink((home_ + "/loop-a").c_str(), (home_ + "/loop-b").c_str());
+    for (const std::string& path : {std::string("/dev/zero"), home_ + "/fifo", home_ + "/loop-a"}) {
+        writeBytes(home_ + "/Glimmerax.ini", ini(path));
+        Result r = go(2);
+        EXPECT_EQ(r.code, 1) << path;
+        EXPECT_NE(r.err.find("Glimmerax: Could not load " + path + "\n"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Hostile, DeepHomeAndLongPicturePathsAreKept) {
+    // A home far deeper than 259 bytes, and an ImagePath of over 300 bytes written by
+    // hand: both are used, not dropped for the samples.
+    std::string deep = home_;
+    while (deep.size() < 400) deep += "/" + std::string(60, 'h');
+    ASSERT_EQ(std::system(("mkdir -p '" + deep + "' && cp '" + sharedDataFile() + "' '" + deep + "/'").c_str()), 0);
+    std::string pics = home_;
+    while (pics.size() < 330) pics += "/" + std::string(50, 'p');
+    ASSERT_EQ(std::system(("mkdir -p '" + pics + "'").c_str()), 0);
+    gx::image::writeBmp(pics + "/mine.bmp", colourful(80, 60));
+    writeBytes(deep + "/Glimmerax.ini", ini(pics, 5));
+    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
+                   {"GLIMMERAX_HOME=" + deep, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"}, home_, 120);
+    EXPECT_EQ(r.code, 1) << r.err;  // the fault ends the run with a report naming the picture
+    EXPECT_NE(readFile(deep + "/error.log").find("\n" + pics + "/mine.bmp\n"), std::string::npos)
+        << readFile(deep + "/error.log");
+    // The settings in the deep home were read and saved (the speed key: 5 -> 6).
+    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "2", "--script", "1:key:107"},
+            {"GLIMMERAX_HOME=" + deep, "DISPLAY="}, home_, 120);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(readFile(deep + "/Glimmerax.ini").find("GameSpeed = 6\r\n"), std::string::npos)
+        << readFile(deep + "/Glimmerax.ini");
+}
+
+TEST_F(Hostile, ErrorReportInAReadOnlyHomeIsNotNamedAsWritten) {
+    if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is not installed";
+    writeBytes(home_ + "/Glimmerax.ini", ini(""));
+    chmod(home_.c_str(), 0755);
+    chmod((home_ + "/Glimmerax.ini").c_str(), 0644);
+    chmod((home_ + "/Glimmerax.dat").c_str(), 0644);
+    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary(), "/s",
+                    "--headless", "--size", "320x240", "--seconds", "5"},
+                   {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"}, "/tmp", 120);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_FALSE(fileExists(home_ + "/error.log"));
+    EXPECT_NE(r.err.find("INTERNAL ERROR: The error report could not be written to '" + home_ +
+                         "/error.log' (Permission denied). For a possible fix, report this to "
+                         "'https://github.com/glimmerax/glimmerax/issues'"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("send '"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -298,8 +298,20 @@ TEST_F(PictureSource, NothingToShowEndsWithCouldNotLoad) {
     folder("empty");
     build(at("empty"));
     EXPECT_FALSE(loadCurrentPicture());
-    EXPECT_EQ(messages, std::vector<std::string>{"Glimmerax: Could not load "});
+    // Always with the path that was tried.
+    EXPECT_EQ(messages, std::vector<std::string>{"Glimmerax: Could not load " + at("empty")});
     EXPECT_FALSE(pictureTexture());
+
+    // Paths that are no picture and no folder: a device, a FIFO, a looping link.
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    fs::create_symlink(root / "loop-a", root / "loop-b");
+    fs::create_symlink(root / "loop-b", root / "loop-a");
+    for (const std::string& path : {std::string("/dev/zero"), at("fifo"), at("loop-a"), at("no/such/thing")}) {
+        messages.clear();
+        build(path);
+        EXPECT_FALSE(loadCurrentPicture()) << path;
+        EXPECT_EQ(messages, std::vector<std::string>{"Glimmerax: Could not load " + path});
+    }
 
     messages.clear();
     text("bad/only.png");

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <sstream>
 
 #include "render_fixture.h"
+#include "ui/contact.h"
 
 namespace gx::testing {
 namespace {
@@ -79,8 +82,9 @@ TEST_F(ErrorReportTest, InternalErrorNamesTheFileWrittenAndEndsTheRunOnce) {
     EXPECT_EQ(internalError("Internal error - Failed to lock surface."), gfx::kOk);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Glimmerax");
-    EXPECT_EQ(boxes[0].text, "INTERNAL ERROR: For a possible fix, send '" + home + "/error.log' to '" +
-                                 kReportContact + "'");
+    EXPECT_EQ(boxes[0].text, "INTERNAL ERROR: For a possible fix, send '" + home +
+                                 "/error.log' to 'https://github.com/glimmerax/glimmerax/issues'");
+    EXPECT_STREQ(kReportContact, kIssueTracker);
     EXPECT_EQ(errorReportPath(), home + "/error.log");
     EXPECT_NE(report().find("Failed to lock surface."), std::string::npos);
     EXPECT_EQ(getExitCode(), 1);
@@ -101,14 +105,49 @@ TEST_F(ErrorReportTest, BoxMentionsThePictureAndIsCut) {
     EXPECT_EQ(boxes[0].text.size(), 511u);
     EXPECT_NE(boxes[0].text.find("'\n\nPlease attach this image (if possible)\n /pictures/xxx"),
               std::string::npos);
+
+    // A character across the cut goes whole.
+    const std::string before = errorReportBoxText(true, 0, "/p/");
+    const std::string accented = "/p/" + std::string(511 - before.size() - 1, 'a') + "\xC3\xA9.png";
+    EXPECT_EQ(errorReportBoxText(true, 0, accented).size(), 510u);
 }
 
-TEST_F(ErrorReportTest, UnwritableReportStillTellsTheUserAndShutsDown) {
+TEST_F(ErrorReportTest, UnwritableReportIsNotNamedAsIfItWereThere) {
     ASSERT_EQ(mkdir((home + "/error.log").c_str(), 0755), 0);  // cannot be opened as a file
     EXPECT_FALSE(writeErrorReport("x"));
     internalError("Internal error - Failed to process collision.");
-    EXPECT_EQ(boxes.size(), 1u);
+    ASSERT_EQ(boxes.size(), 1u);
+    // Where it should have been and why it is not: no "send" of a file that is not there.
+    EXPECT_EQ(boxes[0].text, "INTERNAL ERROR: The error report could not be written to '" + home +
+                                 "/error.log' (Is a directory). For a possible fix, report this to "
+                                 "'https://github.com/glimmerax/glimmerax/issues'");
     EXPECT_EQ(getExitCode(), 1);
+}
+
+TEST_F(ErrorReportTest, BoxTextsForAWrittenAndAnUnwrittenReport) {
+    const std::string path = errorReportPath();
+    EXPECT_EQ(errorReportBoxText(true, 0, "/p/cat.png"),
+              "INTERNAL ERROR: For a possible fix, send '" + path +
+                  "' to 'https://github.com/glimmerax/glimmerax/issues'\n\nPlease attach this image (if "
+                  "possible)\n /p/cat.png");
+    EXPECT_EQ(errorReportBoxText(false, EROFS, ""),
+              "INTERNAL ERROR: The error report could not be written to '" + path +
+                  "' (Read-only file system). For a possible fix, report this to "
+                  "'https://github.com/glimmerax/glimmerax/issues'");
+    const std::string full = errorReportBoxText(false, ENOSPC, "/p/cat.png");
+    EXPECT_NE(full.find(path + "' (No space left on device). For a possible fix"), std::string::npos) << full;
+    EXPECT_NE(full.find("\n\nPlease attach this image (if possible)\n /p/cat.png"), std::string::npos) << full;
+}
+
+TEST_F(ErrorReportTest, ReadOnlyHomeGetsNoFileAndTheBoxSaysSo) {
+    // A full disk or a read-only home: /dev/full takes the place of the report.
+    ASSERT_EQ(symlink("/dev/full", (home + "/error.log").c_str()), 0);
+    internalError("Internal error - Failed to render1.");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("could not be written to '" + home + "/error.log' (No space left on device)"),
+              std::string::npos)
+        << boxes[0].text;
+    EXPECT_EQ(boxes[0].text.find("send '"), std::string::npos);
 }
 
 }  // namespace

@@ -138,12 +138,27 @@ TEST_F(RingGenerator, OutOfMemoryInEitherStageReportsAndStops) {
   }
 }
 
-TEST_F(RingGenerator, UnwritableFolderStillGivesTheTables) {
+TEST_F(RingGenerator, UnwritableFolderStillGivesTheTablesAndSaysSo) {
   TempFolder dir;
-  EXPECT_TRUE(generateRingTablesTo(dir.file("no/such/folder/" + std::string(kRingFileName))));
+  const std::string path = dir.file("no/such/folder/" + std::string(kRingFileName));
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(generateRingTablesTo(path));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "glimmerax: the data file could not be written to " + path +
+                " (No such file or directory); it will be made again next time.\n");
   EXPECT_NE(ringTables.ringPoints, nullptr);
   EXPECT_TRUE(ringTablesValid(ringTables));
   EXPECT_TRUE(folderEmpty(dir));
+
+  // A folder in the file's place: the same, with its reason, and nothing left beside it.
+  freeRingTables();
+  fs::create_directory(dir.file(kRingFileName));
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(generateRingTablesTo(dir.file(kRingFileName)));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "glimmerax: the data file could not be written to " + dir.file(kRingFileName) +
+                " (Is a directory); it will be made again next time.\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 // The sweep skips angles it can prove land on a pixel it has already produced; on an

@@ -1,5 +1,6 @@
 // The ring tables: what the generator computes and writes, and what the loader accepts.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -14,6 +15,8 @@
 #include "bodies/ring_tables.h"
 #include "rings/reference_rings.h"
 #include "rings/rings_test_support.h"
+#include "framework/framework.h"
+#include "platform/os/message_box.h"
 #include "ui/progress_window.h"
 
 namespace fs = std::filesystem;
@@ -189,6 +192,8 @@ TEST_F(GeneratedRings, RejectedFileIsRegeneratedWithRisingProgress) {
   ASSERT_TRUE(generateRingTablesTo(path));
 
   ASSERT_FALSE(shown.empty());
+  // The text bar drew the end before it went.
+  EXPECT_EQ(lastPercentDisplayed(), 100);
   EXPECT_LE(shown.size(), size_t(101));
   for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
   EXPECT_GE(shown.front(), 0);
@@ -203,6 +208,64 @@ TEST_F(GeneratedRings, RejectedFileIsRegeneratedWithRisingProgress) {
             0);
   freeRingTables();
   EXPECT_TRUE(loadRingTablesFrom(path));
+}
+
+TEST_F(GeneratedRings, OutOfMemoryWhileLoadingReportsAndLeavesNoTables) {
+  ASSERT_TRUE(generated_);
+  std::vector<std::string> boxes;
+  setMessageBoxSink([&](const std::string& text, const std::string&) { boxes.push_back(text); });
+  setRingTablesAllocationFailsForTesting(true);
+  const bool loaded = loadRingTablesFrom(folder_->file(kRingFileName));
+  setRingTablesAllocationFailsForTesting(false);
+  setMessageBoxSink({});
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(boxes, std::vector<std::string>{"ERROR: Out of memory."});
+  EXPECT_EQ(ringTables.ringPoints, nullptr);
+  // The run is asked to stop: start-up goes to its release steps (tests/app).
+  EXPECT_TRUE(RenderSuppressed);
+  frameworkResetForTests();
+}
+
+// A process id that no longer runs: a child that has ended and been waited for.
+pid_t deadProcessId() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST(StaleDataFileParts, OnlyThoseOfEndedProcessesAreRemoved) {
+  TempFolder dir;
+  const std::string data = dir.file(kRingFileName);
+  const std::string dead = std::to_string(deadProcessId());
+  const std::vector<std::string> kept = {
+      std::string(kRingFileName) + ".part." + std::to_string(getpid()),  // ours, being written
+      std::string(kRingFileName) + ".part.1",                           // a running process
+      std::string(kRingFileName) + ".part." + dead + "x",               // not our pattern
+      std::string(kRingFileName) + ".part.",
+      "Other.dat.part." + dead,
+      std::string(kRingFileName),
+  };
+  for (const std::string& name : kept) writeAll(dir.file(name), {'k'});
+  writeAll(dir.file(std::string(kRingFileName) + ".part." + dead), std::vector<char>(1 << 20, 'x'));
+  // A folder of that name is not a file of ours.
+  const std::string dead2 = std::to_string(deadProcessId());
+  fs::create_directory(dir.file(std::string(kRingFileName) + ".part." + dead2));
+
+  EXPECT_EQ(removeStaleDataFileParts(data), 1);
+  EXPECT_FALSE(fs::exists(dir.file(std::string(kRingFileName) + ".part." + dead)));
+  for (const std::string& name : kept) EXPECT_TRUE(fs::exists(dir.file(name))) << name;
+  EXPECT_TRUE(fs::is_directory(dir.file(std::string(kRingFileName) + ".part." + dead2)));
+}
+
+TEST(StaleDataFileParts, LoadingAtStartRemovesThem) {
+  TempFolder dir;
+  setenv("GLIMMERAX_HOME", dir.path().c_str(), 1);
+  const std::string part = dir.file(std::string(kRingFileName) + ".part." + std::to_string(deadProcessId()));
+  writeAll(part, std::vector<char>(14 << 20, 'x'));  // what a killed run leaves
+  EXPECT_FALSE(loadRingTables());  // no data file: the generator's turn
+  unsetenv("GLIMMERAX_HOME");
+  EXPECT_FALSE(fs::exists(part));
 }
 
 }  // namespace

@@ -59,10 +59,11 @@ inline std::vector<char> imageOf(const gx::RingTables& t) {
   return out;
 }
 
-// Spins until the condition holds or twenty seconds pass; returns the condition.
+// Spins until the condition holds or the time passes (twenty seconds unless told: a window comes up slowly on a loaded machine);
+// returns the condition.
 template <typename F>
-bool waitFor(F condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+bool waitFor(F condition, std::chrono::seconds within = std::chrono::seconds(20)) {
+  const auto until = std::chrono::steady_clock::now() + within;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -50,9 +50,10 @@ struct Child {
     std::string outPath, errPath;
 };
 
-// Starts argv with extra environment entries ("NAME=value"); output goes to files.
+// Starts argv with extra environment entries ("NAME=value"); output goes to files. With
+// a workDir the program starts in that folder.
 inline Child spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                   const std::string& outDir) {
+                   const std::string& outDir, const std::string& workDir = "") {
     Child c;
     static int counter = 0;
     ++counter;
@@ -67,6 +68,7 @@ inline Child spawn(const std::vector<std::string>& argv, const std::vector<std::
         dup2(o, 1);
         dup2(e, 2);
         for (const std::string& kv : env) putenv(strdup(kv.c_str()));
+        if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -103,8 +105,8 @@ struct Result {
 };
 
 inline Result run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                  const std::string& dir, double seconds = 120) {
-    Child c = spawn(argv, env, dir);
+                  const std::string& dir, double seconds = 120, const std::string& workDir = "") {
+    Child c = spawn(argv, env, dir, workDir);
     Result r;
     r.code = waitFor(c, seconds);
     r.out = readFile(c.outPath);

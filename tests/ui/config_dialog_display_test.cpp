@@ -193,6 +193,42 @@ protected:
         return out;
     }
 
+    // The first visible window captioned `caption`, once it is up; "" after 15 s.
+    std::string waitForWindow(const std::string& caption) {
+        const auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::string id = run("xdotool search --onlyvisible --name '^" + caption + "$'");
+            if (!id.empty()) return id.substr(0, id.find('\n'));
+            std::this_thread::sleep_for(100ms);
+        }
+        return "";
+    }
+
+    bool windowShown(const std::string& caption) {
+        return !run("xdotool search --onlyvisible --name '^" + caption + "$'").empty();
+    }
+
+    bool programRunning() {
+        int status;
+        if (program > 0 && waitpid(program, &status, WNOHANG) == program) {
+            program = -1;
+            return false;
+        }
+        return program > 0;
+    }
+
+    // Writes the settings file, starts configure mode and returns its dialog once up.
+    std::string openDialogOver(const std::string& settingsText, fs::perms mode = fs::perms::owner_read |
+                                                                             fs::perms::owner_write) {
+        const fs::path ini = home / "Glimmerax.ini";
+        writeFile(ini, settingsText);
+        fs::permissions(ini, mode);
+        startConfigure();
+        const std::string window = waitForDialog();
+        std::this_thread::sleep_for(500ms);
+        return window;
+    }
+
     void startConfigure() {
         program = fork();
         if (program == 0) {
@@ -390,6 +426,56 @@ TEST_F(ConfigDialogOnDisplay, OkWithoutMovingKeepsASizeBeyondThePresets) {
     EXPECT_EQ(settingValue(saved, "ScreenWidth"), 3000) << saved;
     EXPECT_EQ(settingValue(saved, "ScreenHeight"), 2000) << saved;
     EXPECT_NE(saved.find("ImagePath = \"\""), std::string::npos) << saved;
+}
+
+TEST_F(ConfigDialogOnDisplay, OkThatCannotSaveSaysSoAndStaysOpen) {
+    const fs::path ini = home / "Glimmerax.ini";
+    const std::string original = settingsFile(1000, 700, "/srv/photos");
+    const std::string window =
+        openDialogOver(original, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_FALSE(window.empty());
+
+    key(window, "Right");
+    key(window, "Return");
+    // Not closed as if saved: a box says what happened, over the dialog still open.
+    const std::string box = waitForWindow("Glimmerax Setup - not saved");
+    ASSERT_FALSE(box.empty()) << readFile(home / "output.log");
+    EXPECT_TRUE(programRunning());
+    EXPECT_EQ(readFile(home / "output.log"),
+              "glimmerax: The settings could not be saved to " + ini.string() +
+                  ": the file is read-only. The file was left as it was.\n");
+    key(box, "Return");
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < deadline && windowShown("Glimmerax Setup - not saved");)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_FALSE(waitForDialog().empty());
+    key(window, "Escape");
+    EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
+    EXPECT_EQ(readFile(ini), original);
+}
+
+TEST_F(ConfigDialogOnDisplay, FolderChooserOpensAtTheCurrentImagePath) {
+    // ImagePath names a picture file: the chooser opens at its folder, so choosing
+    // straight away picks that folder.
+    const fs::path pictures = home / "my pictures";
+    fs::create_directories(pictures / "inner");
+    writeFile(pictures / "cat.png", "not really");
+    const fs::path ini = home / "Glimmerax.ini";
+    const std::string window = openDialogOver(settingsFile(1280, 1024, (pictures / "cat.png").string()));
+    ASSERT_FALSE(window.empty());
+
+    key(window, "alt+b");
+    const std::string chooser = waitForWindow("Select Images Folder");
+    ASSERT_FALSE(chooser.empty()) << readFile(home / "output.log");
+    std::this_thread::sleep_for(1s);
+    key(chooser, "Return");
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < deadline && windowShown("Select Images Folder");)
+        std::this_thread::sleep_for(100ms);
+    key(window, "Return");
+    EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
+    const std::string saved = readFile(ini);
+    EXPECT_NE(saved.find("ImagePath = \"" + pictures.string() + "\"\r\n"), std::string::npos) << saved;
 }
 
 }  // namespace

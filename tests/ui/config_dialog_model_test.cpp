@@ -2,13 +2,19 @@
 // and Cancel do to the settings, and how a picked folder is stored.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "config/settings.h"
 #include "ui/config_dialog.h"
 #include "ui/config_dialog_model.h"
+#include "ui/contact.h"
 
 namespace {
 
@@ -24,7 +30,11 @@ gx::Settings settingsOf(int width, int height, const char* imagePath = "") {
     return s;
 }
 
-const std::string kPictures = "/home/someone/Pictures";
+const std::string kPicturesFolder = "/home/someone/Pictures";
+const gx::DefaultPictures kPictures{kPicturesFolder, true, "/usr/share/glimmerax/samples"};
+
+// What a save reports: saved, or not with a reason.
+gx::SettingsSaveResult savedOk() { return {}; }
 
 TEST(ConfigDialogModel, OpensAtThePresetThatHoldsTheSize) {
     struct Case {
@@ -69,7 +79,10 @@ TEST(ConfigDialogModel, LabelFollowsTheSliderOnceItMoves) {
 
 TEST(ConfigDialogModel, OkSavesTheMovedPresetOrKeepsTheSize) {
     int saves = 0;
-    const auto save = [&] { ++saves; };
+    const auto save = [&] {
+        ++saves;
+        return savedOk();
+    };
 
     // Untouched slider: the size stays, even one that is no preset, but a picked path
     // is saved with it.
@@ -77,8 +90,9 @@ TEST(ConfigDialogModel, OkSavesTheMovedPresetOrKeepsTheSize) {
     gx::ConfigDialogModel model;
     gx::openConfigDialog(model, untouched, kPictures);
     gx::pickImageFolder(model, untouched, "/new/pictures");
-    gx::closeConfigDialog(model, gx::DialogButton::ok, untouched, save);
+    EXPECT_TRUE(gx::closeConfigDialog(model, gx::DialogButton::ok, untouched, save));
     EXPECT_EQ(saves, 1);
+    EXPECT_EQ(model.message, "");
     EXPECT_EQ(untouched.ScreenWidth, 3000);
     EXPECT_EQ(untouched.ScreenHeight, 2000);
     EXPECT_STREQ(untouched.ImagePath, "/new/pictures");
@@ -106,7 +120,10 @@ TEST(ConfigDialogModel, CancelWritesNothing) {
     gx::ConfigDialogModel model;
     gx::openConfigDialog(model, s, kPictures);
     gx::moveResolutionSlider(model, 1);
-    gx::closeConfigDialog(model, gx::DialogButton::cancel, s, [&] { ++saves; });
+    EXPECT_TRUE(gx::closeConfigDialog(model, gx::DialogButton::cancel, s, [&] {
+        ++saves;
+        return savedOk();
+    }));
     EXPECT_EQ(saves, 0);
     EXPECT_EQ(s.ScreenWidth, 1280);
     EXPECT_EQ(s.ScreenHeight, 1024);
@@ -117,8 +134,9 @@ TEST(ConfigDialogModel, EmptyImagePathShowsPicturesFolderWithoutStoringIt) {
     gx::Settings s = settingsOf(1600, 1200);
     gx::ConfigDialogModel model;
     gx::openConfigDialog(model, s, kPictures);
-    EXPECT_EQ(model.path, kPictures);
-    gx::closeConfigDialog(model, gx::DialogButton::ok, s, [] {});
+    EXPECT_EQ(model.path, kPicturesFolder);
+    EXPECT_EQ(model.note, "");
+    gx::closeConfigDialog(model, gx::DialogButton::ok, s, savedOk);
     EXPECT_STREQ(s.ImagePath, "");
 
     gx::Settings set = settingsOf(1600, 1200, "/srv/photos");
@@ -126,39 +144,141 @@ TEST(ConfigDialogModel, EmptyImagePathShowsPicturesFolderWithoutStoringIt) {
     EXPECT_EQ(model.path, "/srv/photos");
 }
 
-TEST(ConfigDialogModel, PickedFolderIsStoredAndCut) {
+TEST(ConfigDialogModel, MissingPicturesFolderSaysTheSamplesAreShown) {
+    gx::Settings s = settingsOf(1600, 1200);
+    gx::ConfigDialogModel model;
+    const gx::DefaultPictures missing{kPicturesFolder, false, "/opt/glimmerax/samples"};
+    gx::openConfigDialog(model, s, missing);
+    EXPECT_EQ(model.path, "/opt/glimmerax/samples");
+    EXPECT_EQ(model.note, "/home/someone/Pictures does not exist: the bundled sample pictures are shown.");
+    gx::closeConfigDialog(model, gx::DialogButton::ok, s, savedOk);
+    EXPECT_STREQ(s.ImagePath, "");  // still the defaults, not the samples' path
+
+    // Neither folder: the desktop snapshot stands in, and the note says so.
+    gx::openConfigDialog(model, s, gx::DefaultPictures{kPicturesFolder, false, ""});
+    EXPECT_EQ(model.path, "");
+    EXPECT_EQ(model.note, "/home/someone/Pictures does not exist and no sample pictures were found: "
+                          "a snapshot of the desktop is shown.");
+
+    // A picked folder replaces the note.
+    gx::openConfigDialog(model, s, missing);
+    EXPECT_TRUE(gx::pickImageFolder(model, s, "/srv/photos"));
+    EXPECT_EQ(model.path, "/srv/photos");
+    EXPECT_EQ(model.note, "");
+}
+
+// A folder tree of its own for the chooser's starting folder.
+class ChooserFolders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/gx_chooser_XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        root = name;
+        std::filesystem::create_directories(root + "/photos/2024");
+        std::filesystem::create_directories(root + "/samples");
+        std::ofstream(root + "/photos/one.png") << "x";
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+    std::string root;
+};
+
+TEST_F(ChooserFolders, OpensAtTheCurrentImagePath) {
+    const gx::DefaultPictures defaults{root + "/Pictures", false, root + "/samples"};
+    // A folder: that folder; a picture file: its folder; a path that went away: the
+    // nearest folder above it.
+    EXPECT_EQ(gx::chooserStartFolder(root + "/photos/2024", defaults), root + "/photos/2024");
+    EXPECT_EQ(gx::chooserStartFolder(root + "/photos/2024/", defaults), root + "/photos/2024");
+    EXPECT_EQ(gx::chooserStartFolder(root + "/photos/one.png", defaults), root + "/photos");
+    EXPECT_EQ(gx::chooserStartFolder(root + "/photos/gone/deeper", defaults), root + "/photos");
+    // Relative to the current folder (the home folder while the dialog runs).
+    char* here = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(root.c_str()), 0);
+    EXPECT_EQ(gx::chooserStartFolder("photos/2024", defaults), root + "/photos/2024");
+    ASSERT_EQ(chdir(here), 0);
+    std::free(here);
+    // Empty: the pictures folder when it exists, else the samples that are shown.
+    EXPECT_EQ(gx::chooserStartFolder("", defaults), root + "/samples");
+    EXPECT_EQ(gx::chooserStartFolder("", gx::DefaultPictures{root + "/photos", true, root + "/samples"}),
+              root + "/photos");
+
+    // The model carries it, and a picked folder becomes the next start.
+    gx::Settings s = settingsOf(1600, 1200, (root + "/photos/one.png").c_str());
+    gx::ConfigDialogModel model;
+    gx::openConfigDialog(model, s, defaults);
+    EXPECT_EQ(model.chooserFolder, root + "/photos");
+    ASSERT_TRUE(gx::pickImageFolder(model, s, root + "/photos/2024"));
+    EXPECT_EQ(model.chooserFolder, root + "/photos/2024");
+}
+
+TEST(ConfigDialogModel, PickedFolderIsStoredWhole) {
     gx::Settings s = settingsOf(1600, 1200, "/before");
     gx::ConfigDialogModel model;
     gx::openConfigDialog(model, s, kPictures);
 
     // A cancelled browser changes nothing.
-    gx::pickImageFolder(model, s, "");
+    EXPECT_TRUE(gx::pickImageFolder(model, s, ""));
     EXPECT_STREQ(s.ImagePath, "/before");
     EXPECT_EQ(model.path, "/before");
 
-    const std::string fits = "/" + std::string(258, 'a');
-    gx::pickImageFolder(model, s, fits);
-    EXPECT_EQ(std::string(s.ImagePath), fits);
+    // Paths up to Linux's 4095 bytes are stored as they are.
+    const std::string longest = "/" + std::string(4094, 'a');
+    EXPECT_TRUE(gx::pickImageFolder(model, s, longest));
+    EXPECT_EQ(std::string(s.ImagePath), longest);
+    EXPECT_EQ(model.path, longest);
+    EXPECT_EQ(model.message, "");
 
-    const std::string longPath = "/" + std::string(300, 'b');
-    gx::pickImageFolder(model, s, longPath);
-    EXPECT_EQ(std::strlen(s.ImagePath), 259u);
-    EXPECT_EQ(std::string(s.ImagePath), longPath.substr(0, 259));
-    EXPECT_EQ(model.path, longPath.substr(0, 259));  // the field shows what is saved
+    // One byte more cannot be stored: nothing changes and the dialog says why.
+    const std::string tooLong = "/" + std::string(4095, 'b');
+    EXPECT_FALSE(gx::pickImageFolder(model, s, tooLong));
+    EXPECT_EQ(std::string(s.ImagePath), longest);
+    EXPECT_EQ(model.path, longest);
+    EXPECT_EQ(model.message, "This folder cannot be stored in the settings: its path is 4096 bytes long, more "
+                             "than the 4095 a path may have. Image Path is unchanged.");
 
     // A shorter pick after a long one leaves no tail of the old text.
-    gx::pickImageFolder(model, s, "/short");
+    EXPECT_TRUE(gx::pickImageFolder(model, s, "/short"));
     EXPECT_STREQ(s.ImagePath, "/short");
+    EXPECT_EQ(model.message, "");
+}
+
+TEST(ConfigDialogModel, OkThatCannotSaveKeepsTheDialogOpenAndSaysWhy) {
+    gx::Settings s = settingsOf(1600, 1200, "/before");
+    gx::ConfigDialogModel model;
+    gx::openConfigDialog(model, s, kPictures);
+    gx::pickImageFolder(model, s, "/srv/new");
+    gx::SettingsSaveResult failed;
+    failed.saved = false;
+    failed.problem = "the file is read-only";
+    int saves = 0;
+    auto failing = [&] {
+        ++saves;
+        return failed;
+    };
+    EXPECT_FALSE(gx::closeConfigDialog(model, gx::DialogButton::ok, s, failing));
+    EXPECT_EQ(saves, 1);
+    // The sentence names the file the settings live in and the reason.
+    EXPECT_EQ(model.message.rfind("The settings could not be saved to ", 0), 0u) << model.message;
+    EXPECT_NE(model.message.find(": the file is read-only. The file was left as it was."), std::string::npos)
+        << model.message;
+
+    // A value the file cannot hold where it stands is named.
+    gx::SettingsSaveResult partly;
+    partly.notStored = "ImagePath";
+    partly.problem = "the file cannot hold the new value of ImagePath where it stands";
+    EXPECT_FALSE(gx::closeConfigDialog(model, gx::DialogButton::ok, s, [&] { return partly; }));
+    EXPECT_NE(model.message.find("ImagePath kept its old value in the file."), std::string::npos) << model.message;
+
+    // Trying again once it can be saved closes it; Cancel always closes.
+    EXPECT_TRUE(gx::closeConfigDialog(model, gx::DialogButton::ok, s, savedOk));
+    EXPECT_EQ(model.message, "");
+    EXPECT_TRUE(gx::closeConfigDialog(model, gx::DialogButton::cancel, s, failing));
+    EXPECT_EQ(saves, 1);
 }
 
 TEST(ConfigDialogModel, CutNeverSplitsACharacter) {
     // "é" is two bytes; placed so that the limit falls between them.
     const std::string accented = "/" + std::string(257, 'c') + "\xC3\xA9" + "/more";
-    gx::Settings s = settingsOf(1600, 1200);
-    gx::ConfigDialogModel model;
-    gx::openConfigDialog(model, s, kPictures);
-    gx::pickImageFolder(model, s, accented);
-    EXPECT_EQ(std::string(s.ImagePath), accented.substr(0, 258));
+    EXPECT_EQ(gx::cutAtCharacter(accented, 259), accented.substr(0, 258));
 
     // A four-byte character across the limit goes whole.
     const std::string emoji = std::string(257, 'd') + "\xF0\x9F\x93\xB7";
@@ -166,6 +286,11 @@ TEST(ConfigDialogModel, CutNeverSplitsACharacter) {
     // Bytes that are not UTF-8 are cut where the limit falls.
     const std::string raw(300, '\x80');
     EXPECT_EQ(gx::cutAtCharacter(raw, 259).size(), 259u);
+}
+
+TEST(ConfigDialogModel, ContactLineNamesTheIssueTracker) {
+    EXPECT_STREQ(gx::kConfigDialogContact, "Send reports to\nhttps://github.com/glimmerax/glimmerax/issues");
+    EXPECT_EQ(std::string(gx::kConfigDialogContact).find(gx::kIssueTracker), 16u);
 }
 
 TEST(ConfigDialogWithoutDisplay, PrintsSettingsAndWhereTheyLive) {

@@ -12,11 +12,6 @@
 namespace gx {
 namespace {
 
-std::string envOr(const char* name, const std::string& fallback) {
-    const char* v = std::getenv(name);
-    return (v && *v) ? std::string(v) : fallback;
-}
-
 std::string userHome() {
     const char* h = std::getenv("HOME");
     return (h && *h) ? std::string(h) : std::string("/tmp");
@@ -37,7 +32,50 @@ std::string withSlash(std::string p) {
     return p;
 }
 
+std::string currentFolder() {
+    std::string buffer(PATH_MAX, '\0');
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE) return "";
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
+bool startingFolderKnown = false;
+std::string startingFolderPath;
+
+// A folder named in the environment, taken from the starting folder when relative.
+std::string envFolder(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return (v && *v) ? fromStartingFolder(v) : fallback;
+}
+
 }  // namespace
+
+void rememberStartingFolder() {
+    startingFolderPath = currentFolder();
+    startingFolderKnown = true;
+}
+
+const std::string& startingFolder() {
+    if (!startingFolderKnown) rememberStartingFolder();
+    return startingFolderPath;
+}
+
+std::string fromStartingFolder(const std::string& path) {
+    if (path.empty() || path.front() == '/') return path;
+    const std::string& start = startingFolder();
+    // Without a known starting folder the path stays as given.
+    if (start.empty()) return path;
+    std::string rest = path;
+    while (rest.size() >= 2 && rest.compare(0, 2, "./") == 0) {
+        rest.erase(0, 2);
+        while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
+    }
+    if (rest.empty() || rest == ".") return start;
+    return withSlash(start) + rest;
+}
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
@@ -74,11 +112,11 @@ std::string programFolder() {
 std::string homeFolder() {
     std::string dir;
     if (const char* h = std::getenv("GLIMMERAX_HOME"); h && *h) {
-        dir = h;
+        dir = fromStartingFolder(h);
     } else if (isFile(programFolder() + "Glimmerax.ini")) {
         dir = programFolder();
     } else {
-        dir = envOr("XDG_CONFIG_HOME", userHome() + "/.config") + "/glimmerax";
+        dir = envFolder("XDG_CONFIG_HOME", userHome() + "/.config") + "/glimmerax";
     }
     makeFolders(dir);
     return withSlash(dir);
@@ -87,9 +125,9 @@ std::string homeFolder() {
 std::string cacheFolder() {
     std::string dir;
     if (const char* h = std::getenv("GLIMMERAX_HOME"); h && *h) {
-        dir = h;
+        dir = fromStartingFolder(h);
     } else {
-        dir = envOr("XDG_CACHE_HOME", userHome() + "/.cache") + "/glimmerax";
+        dir = envFolder("XDG_CACHE_HOME", userHome() + "/.cache") + "/glimmerax";
     }
     makeFolders(dir);
     return withSlash(dir);
@@ -97,7 +135,7 @@ std::string cacheFolder() {
 
 std::string userPicturesFolder() {
     std::string home = userHome();
-    std::string dirsFile = envOr("XDG_CONFIG_HOME", home + "/.config") + "/user-dirs.dirs";
+    std::string dirsFile = envFolder("XDG_CONFIG_HOME", home + "/.config") + "/user-dirs.dirs";
     std::ifstream in(dirsFile);
     std::string line;
     while (std::getline(in, line)) {
