@@ -23,7 +23,7 @@ size_t pictureCount();
 // Builds the list from the settings and makes its head current. Out of memory is
 // reported to the user and the list keeps what it had.
 void buildPictureList();
-// A picture file (one of the nine extensions) is appended; a folder is scanned. What
+// A picture file (one of the picture extensions) is appended; a folder is scanned. What
 // the path is on disk decides, not the dots in its name. Throws std::bad_alloc.
 void addPath(const std::string& path);
 // Appends every picture below the folder in scan order. Throws std::bad_alloc.
