@@ -543,4 +543,84 @@ inline bool encodeJxl(const std::string& path, const Bitmap& b, bool lossless, i
     return ok && status == JXL_ENC_SUCCESS && writeBytes(path, out);
 }
 
+// ---- BMP ----
+
+// A BMP by hand: the 40-byte header (masks after it) or a v5 one (masks inside), the
+// palette, then `data` as given (rows or run-length codes).
+struct BmpWriter {
+    BmpWriter(int32_t w, int32_t h, uint16_t b, uint32_t c = 0, std::vector<uint32_t> p = {}, std::vector<uint32_t> m = {})
+        : width(w), height(h), bits(b), compression(c), palette(std::move(p)), masks(std::move(m)) {}
+    int32_t width, height;
+    uint16_t bits;
+    uint32_t compression;
+    std::vector<uint32_t> palette;  // 0x00RRGGBB
+    std::vector<uint32_t> masks;    // after the 40-byte header, or in a v5 header
+    bool v5 = false;
+    std::string data;
+
+    std::string file() const {
+        std::string h;
+        auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) h += char(v >> (8 * i)); };
+        auto u16 = [&](uint16_t v) { h += char(v & 0xFF), h += char(v >> 8); };
+        const uint32_t headerSize = v5 ? 124 : 40;
+        const uint32_t extra = v5 ? 0 : uint32_t(masks.size() * 4);
+        const uint32_t offset = 14 + headerSize + extra + uint32_t(palette.size() * 4);
+        h += "BM";
+        u32(offset + uint32_t(data.size()));
+        u32(0);
+        u32(offset);
+        u32(headerSize);
+        u32(uint32_t(width));
+        u32(uint32_t(height));
+        u16(1);
+        u16(bits);
+        u32(compression);
+        u32(uint32_t(data.size()));
+        u32(2835), u32(2835);
+        u32(uint32_t(palette.size()));
+        u32(0);
+        if (v5) {
+            for (size_t i = 0; i < 4; ++i) u32(i < masks.size() ? masks[i] : 0);
+            h.append(124 - 56, '\0');
+        } else {
+            for (uint32_t m : masks) u32(m);
+        }
+        for (uint32_t p : palette) u32(p);
+        return h + data;
+    }
+};
+
+// A run-length BMP (RLE8, or RLE4 with `four`) of a picture of at most 256 (16)
+// colours: each row starts with an absolute run of three pixels, then runs.
+inline std::string rleBmp(const Bitmap& b, bool four) {
+    std::map<uint32_t, uint32_t> index;
+    std::vector<uint32_t> palette;
+    for (uint32_t p : b.pixels)
+        if (index.emplace(p, uint32_t(palette.size())).second) palette.push_back(p & 0xFFFFFF);
+    BmpWriter w(int32_t(b.width), int32_t(b.height), four ? 4 : 8, four ? 2 : 1, palette);
+    for (uint32_t y = b.height; y-- > 0;) {
+        uint32_t x = 0;
+        if (b.width >= 3) {
+            const uint32_t i0 = index[b.at(0, y)], i1 = index[b.at(1, y)], i2 = index[b.at(2, y)];
+            w.data += '\0', w.data += '\3';
+            if (four) {
+                w.data += char(i0 << 4 | i1), w.data += char(i2 << 4), w.data += std::string(2, '\0');
+            } else {
+                w.data += char(i0), w.data += char(i1), w.data += char(i2), w.data += '\0';
+            }
+            x = 3;
+        }
+        while (x < b.width) {
+            uint32_t n = 1;
+            while (x + n < b.width && n < 255 && b.at(x + n, y) == b.at(x, y)) ++n;
+            const uint32_t i = index[b.at(x, y)];
+            w.data += char(n), w.data += char(four ? i << 4 | i : i);
+            x += n;
+        }
+        w.data += std::string("\0\0", 2);
+    }
+    w.data += std::string("\0\1", 2);
+    return w.file();
+}
+
 }  // namespace gxtest

@@ -466,50 +466,8 @@ TEST_F(Decoders, PnmEveryKindAndMaximumValue) {
 
 // ---------------------------------------------------------------- BMP
 
-struct BmpWriter {
-    BmpWriter(int32_t w, int32_t h, uint16_t b, uint32_t c = 0, std::vector<uint32_t> p = {}, std::vector<uint32_t> m = {})
-        : width(w), height(h), bits(b), compression(c), palette(std::move(p)), masks(std::move(m)) {}
-    int32_t width, height;
-    uint16_t bits;
-    uint32_t compression;
-    std::vector<uint32_t> palette;  // 0x00RRGGBB
-    std::vector<uint32_t> masks;    // after the 40-byte header, or in a v5 header
-    bool v5 = false;
-    std::string data;
-
-    std::string file() const {
-        std::string h;
-        auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) h += char(v >> (8 * i)); };
-        auto u16 = [&](uint16_t v) { h += char(v & 0xFF), h += char(v >> 8); };
-        const uint32_t headerSize = v5 ? 124 : 40;
-        const uint32_t extra = v5 ? 0 : uint32_t(masks.size() * 4);
-        const uint32_t offset = 14 + headerSize + extra + uint32_t(palette.size() * 4);
-        h += "BM";
-        u32(offset + uint32_t(data.size()));
-        u32(0);
-        u32(offset);
-        u32(headerSize);
-        u32(uint32_t(width));
-        u32(uint32_t(height));
-        u16(1);
-        u16(bits);
-        u32(compression);
-        u32(uint32_t(data.size()));
-        u32(2835), u32(2835);
-        u32(uint32_t(palette.size()));
-        u32(0);
-        if (v5) {
-            for (size_t i = 0; i < 4; ++i) u32(i < masks.size() ? masks[i] : 0);
-            h.append(124 - 56, '\0');
-        } else {
-            for (uint32_t m : masks) u32(m);
-        }
-        for (uint32_t p : palette) u32(p);
-        return h + data;
-    }
-};
-
 TEST_F(Decoders, BmpRunLengthBitFieldsAndBothRowOrders) {
+    using gxtest::BmpWriter;
     const std::vector<uint32_t> pal = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
     auto colour = [&](int i) { return 0xFF000000u | pal[size_t(i)]; };
 
