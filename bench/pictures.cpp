@@ -1,13 +1,24 @@
-// Picture source costs: decoding the bundled samples, smoothing a desktop snapshot,
-// and scanning the samples folder.
+// Picture source costs: decoding the bundled samples and camera-sized pictures (a
+// 6000 x 4000 JPEG beside libjpeg-turbo's own djpeg on the same file, a 12-megapixel
+// HEIC), smoothing a desktop snapshot, and scanning the samples folder.
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "pictures/smoothing.h"
 #include "platform/image/image.h"
 #include "platform/os/folder_scan.h"
+#include "support/picture_encoders.h"
+#include "support/run.h"
+
+extern char** environ;
 
 namespace {
 
@@ -28,6 +39,81 @@ BENCHMARK_CAPTURE(decodeSample, jpg_640x400, "nebula.jpg")->Unit(benchmark::kMil
 BENCHMARK_CAPTURE(decodeSample, png_480x270, "sunset.png")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decodeSample, dds_bc1_256, "rings.dds")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decodeSample, hdr_240x120, "aurora.hdr")->Unit(benchmark::kMillisecond);
+
+// A photo-like picture: smooth shapes with fine grain, so the coders work as hard as
+// on a camera's pictures.
+gx::image::Bitmap photo(uint32_t w, uint32_t h) {
+    gx::image::Bitmap b;
+    b.width = w;
+    b.height = h;
+    b.pixels.resize(size_t(w) * h);
+    uint32_t noise = 12345;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            const int grain = int(noise >> 28) - 8;
+            const float fx = float(x) / float(w), fy = float(y) / float(h);
+            auto channel = [&](float v) { return uint32_t(std::clamp(int(v * 255.0f) + grain, 0, 255)); };
+            b.at(x, y) = 0xFF000000u | channel(0.5f + 0.5f * std::sin(fx * 17.0f + fy * 5.0f)) << 16 |
+                         channel(0.5f + 0.5f * std::sin(fy * 11.0f - fx * 3.0f)) << 8 |
+                         channel(0.5f + 0.5f * std::cos((fx - fy) * 23.0f));
+        }
+    return b;
+}
+
+// Made once per run, in a temporary folder removed at the end.
+struct CameraPictures {
+    std::string dir = gxtest::makeTempDir("gxbenchpics");
+    std::string jpeg = dir + "/camera-6000x4000.jpg";
+    std::string heic = dir + "/phone-4000x3000.heic";
+    bool jpegMade = gxtest::encodeJpeg(jpeg, photo(6000, 4000), {90});
+    bool heicMade = gxtest::heifEncoderAvailable(false) && gxtest::encodeHeif(heic, photo(4000, 3000), false, 80);
+    ~CameraPictures() { gxtest::removeTree(dir); }
+};
+const CameraPictures& cameraPictures() {
+    static CameraPictures pictures;
+    return pictures;
+}
+
+double djpegSeconds = 0;  // per decode, from the djpeg case that runs first
+
+// libjpeg-turbo's own command-line decoder on the same file, writing to /dev/null.
+void djpegCamera(benchmark::State& state) {
+    const CameraPictures& p = cameraPictures();
+    if (!p.jpegMade) return state.SkipWithError("cannot write the JPEG");
+    std::string program = "djpeg", out = "-outfile", null = "/dev/null", file = p.jpeg;
+    char* argv[] = {program.data(), out.data(), null.data(), file.data(), nullptr};
+    const auto t0 = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        pid_t pid = 0;
+        int status = 0;
+        if (posix_spawnp(&pid, "djpeg", nullptr, nullptr, argv, environ) != 0 || waitpid(pid, &status, 0) != pid ||
+            !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return state.SkipWithError("djpeg did not run (libjpeg-turbo-progs)");
+    }
+    djpegSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() /
+                   double(state.iterations());
+}
+BENCHMARK(djpegCamera)->Name("djpeg_6000x4000")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void decodeCamera(benchmark::State& state, bool heic) {
+    const CameraPictures& p = cameraPictures();
+    if (!(heic ? p.heicMade : p.jpegMade)) return state.SkipWithError("cannot write the picture");
+    const auto t0 = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        gx::image::Bitmap bitmap;
+        if (gx::gfx::failed(gx::image::decodeImageFile(heic ? p.heic : p.jpeg, &bitmap)))
+            return state.SkipWithError("cannot decode the picture");
+        benchmark::DoNotOptimize(bitmap.pixels.data());
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / double(state.iterations());
+    state.counters["megapixels_per_s"] = (heic ? 12.0 : 24.0) / seconds;
+    // Ours over djpeg's time for the same file in the same run (the budget is 1.5).
+    if (!heic && djpegSeconds > 0) state.counters["x_djpeg"] = seconds / djpegSeconds;
+}
+BENCHMARK_CAPTURE(decodeCamera, jpg_6000x4000, false)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(decodeCamera, heic_4000x3000, true)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void smoothSnapshotScreen(benchmark::State& state) {
     const int w = int(state.range(0)), h = int(state.range(1));

@@ -91,8 +91,6 @@ bool sniff(const uint8_t* h, size_t n, const std::string& path, Codec* codec) {
         *codec = {isobmff, readHeifInfo, decodeHeif};
     } else if (starts("\xFF\x0A", 2) || starts("\0\0\0\x0CJXL \r\n\x87\n", 12)) {
         *codec = {FileFormat::Jxl, readJxlInfo, decodeJxl};
-    } else if (starts("8BPS", 4) || starts("\x53\x80\xF6\x34", 4)) {
-        return false;  // stb_image would read these (PSD, PIC) in place of Targa
     } else {
         // Targa has no signature; its reader's test of the header decides.
         *codec = {FileFormat::Tga, readTgaInfo, decodeTga};
