@@ -13,6 +13,8 @@
 #include <webp/encode.h>
 
 #include <csetjmp>
+#include <cstdlib>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -79,6 +81,26 @@ inline Bitmap greys(uint32_t w, uint32_t h, uint32_t levels = 256) {
         b.pixels[i] = 0xFF000000u | v * 0x010101u;
     }
     return b;
+}
+
+// Four quadrants that differ strongly (red, blue / green, white), so lossy coding
+// cannot confuse them and a turn or mirror shows at the corners.
+inline Bitmap quadrants(uint32_t w, uint32_t h) {
+    Bitmap b;
+    b.width = w;
+    b.height = h;
+    b.pixels.resize(size_t(w) * h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            b.at(x, y) = x < w / 2 ? (y < h / 2 ? 0xFFFF0000u : 0xFF00FF00u) : (y < h / 2 ? 0xFF0000FFu : 0xFFFFFFFFu);
+    return b;
+}
+
+// Every colour channel within `tolerance`.
+inline bool near(uint32_t a, uint32_t b, int tolerance = 24) {
+    for (int s = 0; s < 24; s += 8)
+        if (std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)) > tolerance) return false;
+    return true;
 }
 
 // A TIFF structure holding one IFD with the orientation tag, as EXIF blocks are.

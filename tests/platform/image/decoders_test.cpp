@@ -91,22 +91,8 @@ Bitmap opaque(Bitmap b) {
     return b;
 }
 
-// A picture whose quadrants differ strongly: red, blue / green, white.
-Bitmap quadrants(uint32_t w, uint32_t h) {
-    Bitmap b;
-    b.width = w;
-    b.height = h;
-    b.pixels.resize(size_t(w) * h);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            b.at(x, y) = x < w / 2 ? (y < h / 2 ? 0xFFFF0000u : 0xFF00FF00u) : (y < h / 2 ? 0xFF0000FFu : 0xFFFFFFFFu);
-    return b;
-}
-bool near(uint32_t a, uint32_t b) {
-    for (int s = 0; s < 24; s += 8)
-        if (std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)) > 40) return false;
-    return true;
-}
+using gxtest::quadrants;
+bool near(uint32_t a, uint32_t b) { return gxtest::near(a, b, 40); }
 // The quadrant picture, stored with the orientation, shows upright: turned a quarter
 // right (6) it is stored green, red / white, blue, and so on; every case holds red at
 // the top left once shown.
