@@ -151,12 +151,19 @@ gfx::Result decodeImageFile(const std::string& path, Bitmap* out, ImageInfo* inf
         std::vector<uint8_t> data(size_t(bytes.size));
         if (!bytes.read(0, data.data(), data.size())) return kInvalidData;
         const Bytes whole{data.data(), -1, data.size()};
+        // The caller's pixel storage is reused: fresh pages for a camera's picture cost
+        // as much as decoding it.
         Bitmap bitmap;
-        if (!codec.decode(whole, &bitmap)) return kInvalidData;
+        bitmap.pixels.swap(out->pixels);
+        const bool decoded = codec.decode(whole, &bitmap);
         // The description promised this size; a decoder that disagrees read something else.
-        if (bitmap.width != info.width || bitmap.height != info.height ||
-            bitmap.pixels.size() != size_t(bitmap.width) * bitmap.height)
+        if (!decoded || bitmap.width != info.width || bitmap.height != info.height ||
+            bitmap.pixels.size() != size_t(bitmap.width) * bitmap.height) {
+            out->width = out->height = 0;
+            out->pixels.swap(bitmap.pixels);
+            out->pixels.clear();
             return kInvalidData;
+        }
         *out = std::move(bitmap);
         if (infoOut) *infoOut = info;
         return gfx::kOk;

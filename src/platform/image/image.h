@@ -49,7 +49,8 @@ constexpr uint32_t kMaxDimension = 1u << 24;
 // keeps it): no pixels are decoded or allocated.
 gfx::Result getImageInfoFromFile(const std::string& path, ImageInfo* info);
 
-// Decodes the whole picture, orientation applied. kInvalidData for anything unreadable;
+// Decodes the whole picture, orientation applied, reusing out's pixel storage when it
+// is large enough. kInvalidData for anything unreadable (out is then left empty);
 // kInvalidCall, before decoding, for a picture of more than 256 megapixels.
 gfx::Result decodeImageFile(const std::string& path, Bitmap* out, ImageInfo* info = nullptr);
 

@@ -196,6 +196,14 @@ TEST(ImageDecoding, UnreadableFilesAreRefusedNotCrashedOn) {
         Bitmap b;
         EXPECT_EQ(decodeImageFile(dir / name, &b), kInvalidData) << name;
     }
+    // A bitmap whose storage is reused by the next decode is left empty by a refusal,
+    // and the decode after that is whole.
+    Bitmap reused = decoded(dir / "p.png");
+    EXPECT_EQ(decodeImageFile(dir / "half.png", &reused), kInvalidData);
+    EXPECT_EQ(reused.width, 0u);
+    EXPECT_TRUE(reused.pixels.empty());
+    EXPECT_EQ(decodeImageFile(dir / "p.pfm", &reused), gfx::kOk);
+    EXPECT_EQ(reused.pixels, decoded(dir / "p.png").pixels);
     // Header-only checks already see the short DDS and PFM.
     ImageInfo info;
     EXPECT_EQ(getImageInfoFromFile(dir / "short.dds", &info), kInvalidData);
