@@ -127,6 +127,7 @@ std::vector<std::string> seedsFor(const std::string& ext, const std::string& dir
         keep(gxtest::encodeWebp(path, small, false, 6));
         keep(gxtest::encodeWebp(path, alpha, true, 3));
         keep(gxtest::encodeWebp(path, alpha, false));
+        keep(gxtest::encodeAnimatedWebp(path, {alpha, seedPicture(9, 7, false)}));
     } else if (ext == "heic") {
         keep(gxtest::encodeHeif(path, small, false, 50));
         keep(gxtest::encodeHeif(path, small, false, 50, 6));

@@ -323,6 +323,41 @@ inline bool encodeWebp(const std::string& path, const Bitmap& b, bool lossless, 
     return writeBytes(path, file);
 }
 
+// An animation of same-sized lossless frames, laid out by hand: VP8X with the
+// animation flag, ANIM, then one ANMF chunk a frame holding the frame's VP8L chunk.
+inline bool encodeAnimatedWebp(const std::string& path, const std::vector<Bitmap>& frames) {
+    auto put = [](std::vector<uint8_t>& v, uint32_t x, int bytes) {
+        for (int i = 0; i < bytes; ++i) v.push_back(uint8_t(x >> (8 * i)));
+    };
+    const uint32_t w = frames.at(0).width, h = frames.at(0).height;
+    std::vector<uint8_t> chunks = {'V', 'P', '8', 'X', 10, 0, 0, 0, 0x02 | 0x10, 0, 0, 0};
+    put(chunks, w - 1, 3);
+    put(chunks, h - 1, 3);
+    chunks.insert(chunks.end(), {'A', 'N', 'I', 'M', 6, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    for (const Bitmap& f : frames) {
+        uint8_t* out = nullptr;
+        const size_t n = WebPEncodeLosslessBGRA(reinterpret_cast<const uint8_t*>(f.pixels.data()), int(f.width),
+                                                int(f.height), int(f.width * 4), &out);
+        if (n < 12) return false;
+        const std::vector<uint8_t> image(out + 12, out + n);  // the VP8L chunk
+        WebPFree(out);
+        std::vector<uint8_t> frame;
+        put(frame, 0, 3), put(frame, 0, 3), put(frame, f.width - 1, 3), put(frame, f.height - 1, 3);
+        put(frame, 100, 3);  // duration
+        frame.push_back(0x02);  // no blending
+        frame.insert(frame.end(), image.begin(), image.end());
+        chunks.insert(chunks.end(), {'A', 'N', 'M', 'F'});
+        put(chunks, uint32_t(frame.size()), 4);
+        chunks.insert(chunks.end(), frame.begin(), frame.end());
+        if (frame.size() & 1) chunks.push_back(0);
+    }
+    std::vector<uint8_t> file = {'R', 'I', 'F', 'F'};
+    put(file, uint32_t(chunks.size() + 4), 4);
+    file.insert(file.end(), {'W', 'E', 'B', 'P'});
+    file.insert(file.end(), chunks.begin(), chunks.end());
+    return writeBytes(path, file);
+}
+
 // ---- GIF ----
 
 struct GifFrame {

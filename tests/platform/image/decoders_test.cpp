@@ -234,7 +234,7 @@ TEST_F(Decoders, PngCutShortIsRefused) {
 
 // ---------------------------------------------------------------- WebP
 
-TEST_F(Decoders, WebpLosslessLossyAlphaAndExif) {
+TEST_F(Decoders, WebpLosslessLossyAlphaExifAndAnimation) {
     const Bitmap source = gxtest::gradient(45, 31), withAlpha = gxtest::gradient(45, 31, true);
     ASSERT_TRUE(gxtest::encodeWebp(at("lossless.webp"), source, true));
     EXPECT_EQ(read("lossless.webp", FileFormat::Webp).pixels, source.pixels);
@@ -250,6 +250,10 @@ TEST_F(Decoders, WebpLosslessLossyAlphaAndExif) {
             ASSERT_TRUE(gxtest::encodeWebp(at(name), storedFor(quadrants(40, 30), orientation), lossless, orientation));
             expectUpright(read(name, FileFormat::Webp), 40, 30, name);
         }
+    // An animation shows its first frame.
+    const Bitmap second = gxtest::paletted(45, 31, 9);
+    ASSERT_TRUE(gxtest::encodeAnimatedWebp(at("anim.webp"), {withAlpha, second}));
+    EXPECT_EQ(read("anim.webp", FileFormat::Webp, true).pixels, withAlpha.pixels);
     cut("lossy.webp", "half.webp", gxtest::readFile(at("lossy.webp")).size() / 2);
     expectRefused("half.webp");
 }
