@@ -4,6 +4,7 @@
 #include "platform/image/image.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,9 +21,20 @@ static_assert(std::endian::native == std::endian::little, "decoders write BGRA b
 
 bool allocateBitmap(Bitmap* out, uint32_t width, uint32_t height) {
     if (!sizeAcceptable(width, height) || uint64_t(width) * height > kMaxPixels) return false;
+    const size_t count = size_t(width) * height;
+    if (out->pixels.capacity() < count) {
+        out->pixels = {};
+        out->pixels.reserve(count);
+        // The pages made in one call: a fault for each of them would cost as much as
+        // decoding a camera's picture. Where the kernel cannot, the faults come as usual.
+        constexpr uintptr_t kPage = 4096;
+        const auto begin = (reinterpret_cast<uintptr_t>(out->pixels.data()) + kPage - 1) & ~(kPage - 1);
+        const auto end = (reinterpret_cast<uintptr_t>(out->pixels.data() + count)) & ~(kPage - 1);
+        if (end > begin + (kPage << 8)) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    }
     out->width = width;
     out->height = height;
-    out->pixels.assign(size_t(width) * height, 0);
+    out->pixels.assign(count, 0);
     return true;
 }
 
