@@ -40,12 +40,18 @@ inline bool writeBytes(const std::string& path, const std::vector<uint8_t>& byte
     return bool(out);
 }
 
-// A smooth, colourful picture (lossy coders keep it close); with alpha, a ramp of it.
-inline Bitmap gradient(uint32_t w, uint32_t h, bool withAlpha = false) {
+// An all-zero picture of that size.
+inline Bitmap blank(uint32_t w, uint32_t h) {
     Bitmap b;
     b.width = w;
     b.height = h;
     b.pixels.resize(size_t(w) * h);
+    return b;
+}
+
+// A smooth, colourful picture (lossy coders keep it close); with alpha, a ramp of it.
+inline Bitmap gradient(uint32_t w, uint32_t h, bool withAlpha = false) {
+    Bitmap b = blank(w, h);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
             uint32_t r = w > 1 ? x * 255 / (w - 1) : 0, g = h > 1 ? y * 255 / (h - 1) : 0, bl = (r + 2 * g) / 3;
@@ -57,10 +63,7 @@ inline Bitmap gradient(uint32_t w, uint32_t h, bool withAlpha = false) {
 
 // At most `colours` distinct colours (for palette formats), in blocks.
 inline Bitmap paletted(uint32_t w, uint32_t h, uint32_t colours = 16, bool withAlpha = false) {
-    Bitmap b;
-    b.width = w;
-    b.height = h;
-    b.pixels.resize(size_t(w) * h);
+    Bitmap b = blank(w, h);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
             uint32_t i = (x / 3 + y / 2 * 7) % colours;
@@ -72,10 +75,7 @@ inline Bitmap paletted(uint32_t w, uint32_t h, uint32_t colours = 16, bool withA
 
 // Grey levels only.
 inline Bitmap greys(uint32_t w, uint32_t h, uint32_t levels = 256) {
-    Bitmap b;
-    b.width = w;
-    b.height = h;
-    b.pixels.resize(size_t(w) * h);
+    Bitmap b = blank(w, h);
     for (uint32_t i = 0; i < b.pixels.size(); ++i) {
         uint32_t v = (i * 37 % levels) * 255 / (levels - 1);
         b.pixels[i] = 0xFF000000u | v * 0x010101u;
@@ -86,10 +86,7 @@ inline Bitmap greys(uint32_t w, uint32_t h, uint32_t levels = 256) {
 // Four quadrants that differ strongly (red, blue / green, white), so lossy coding
 // cannot confuse them and a turn or mirror shows at the corners.
 inline Bitmap quadrants(uint32_t w, uint32_t h) {
-    Bitmap b;
-    b.width = w;
-    b.height = h;
-    b.pixels.resize(size_t(w) * h);
+    Bitmap b = blank(w, h);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
             b.at(x, y) = x < w / 2 ? (y < h / 2 ? 0xFFFF0000u : 0xFF00FF00u) : (y < h / 2 ? 0xFF0000FFu : 0xFFFFFFFFu);

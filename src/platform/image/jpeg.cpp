@@ -136,8 +136,7 @@ bool readJpeg(const Bytes& in, ImageInfo* info, Bitmap* out) {
         return false;
     }
     orientation = orientationOf(&c);
-    const bool swap = orientationSwapsSides(orientation);
-    describe(info, swap ? c.image_height : c.image_width, swap ? c.image_width : c.image_height, false);
+    describe(info, c.image_width, c.image_height, false, orientation);
     if (!out) {
         jpeg_destroy_decompress(&c);
         return true;

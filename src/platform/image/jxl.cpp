@@ -59,11 +59,10 @@ bool readJxl(const Bytes& in, ImageInfo* info, Bitmap* out) {
                 JxlBasicInfo basic;
                 if (JxlDecoderGetBasicInfo(decoder.get(), &basic) != JXL_DEC_SUCCESS) return false;
                 // The sizes are those stored; the decoder turns the picture as shown.
-                const bool swap = basic.orientation >= JXL_ORIENT_TRANSPOSE;
-                width = swap ? basic.ysize : basic.xsize;
-                height = swap ? basic.xsize : basic.ysize;
-                if (!sizeAcceptable(width, height)) return false;
-                describe(info, width, height, basic.alpha_bits > 0);
+                if (!sizeAcceptable(basic.xsize, basic.ysize)) return false;
+                describe(info, basic.xsize, basic.ysize, basic.alpha_bits > 0, basic.orientation);
+                width = info->width;
+                height = info->height;
                 if (!out) return true;
                 break;
             }

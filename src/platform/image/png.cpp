@@ -128,9 +128,7 @@ bool readPixels(const Bytes& in, const PngLayout& L, Bitmap* out) {
 bool readPngInfo(const Bytes& in, ImageInfo* info) {
     PngLayout L;
     if (!walkChunks(in, &L)) return false;
-    const bool swap = orientationSwapsSides(L.orientation);
-    describe(info, swap ? L.height : L.width, swap ? L.width : L.height,
-             (L.colourType & PNG_COLOR_MASK_ALPHA) || L.transparency);
+    describe(info, L.width, L.height, (L.colourType & PNG_COLOR_MASK_ALPHA) || L.transparency, L.orientation);
     return true;
 }
 

@@ -90,8 +90,7 @@ bool readTiffInfo(const Bytes& in, ImageInfo* info) {
     Tiff t = open(&handle);
     TiffLayout L;
     if (!t || !readLayout(t.get(), &L)) return false;
-    const bool swap = orientationSwapsSides(L.orientation);
-    describe(info, swap ? L.height : L.width, swap ? L.width : L.height, L.alpha);
+    describe(info, L.width, L.height, L.alpha, L.orientation);
     return true;
 }
 

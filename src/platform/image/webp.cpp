@@ -76,8 +76,7 @@ bool decodeFirstFrame(const Bytes& in, const WebpLayout& L, Bitmap* out) {
 bool readWebpInfo(const Bytes& in, ImageInfo* info) {
     WebpLayout L;
     if (!readLayout(in, &L)) return false;
-    const bool swap = orientationSwapsSides(L.orientation);
-    describe(info, swap ? L.height : L.width, swap ? L.width : L.height, L.alpha);
+    describe(info, L.width, L.height, L.alpha, L.orientation);
     return true;
 }
 
