@@ -1,4 +1,5 @@
-// libFuzzer target: any bytes as a picture file, through the calls the saver makes.
+// libFuzzer target: any bytes as a picture file, through the calls the saver makes;
+// the first bytes pick any of the decoders (picture.dict beside this file names them).
 #include <unistd.h>
 
 #include <cstdint>

@@ -26,7 +26,7 @@ void buildPictureList();
 // What the last build looked at: the ImagePath (absolute), or the pictures folder and
 // the samples folder of an empty one ("A or B"). Empty before a build.
 const std::string& pictureSources();
-// A picture file (one of the nine extensions) is appended; a folder is scanned. What
+// A picture file (one of the picture extensions) is appended; a folder is scanned. What
 // the path is on disk decides, not the dots in its name. Throws std::bad_alloc.
 void addPath(const std::string& path);
 // Appends every picture below the folder in scan order. Throws std::bad_alloc.

@@ -137,8 +137,12 @@ bool useScreenCapture() {
 bool loadCurrentPicture() {
     connectToRenderer();
     if (!source.device) source.device = getD3D9Device();
-    // No list at all: the capture already shown stays.
-    if (!currentPicture() && source.texture) return true;
+    // No list at all: what is already shown stays, at its own size again (the quad
+    // may hold any rectangle the last cycle left in it).
+    if (!currentPicture() && source.texture) {
+        writeQuad(source.info.width, source.info.height);
+        return true;
+    }
     std::string lastTried;
     // A picture whose texture cannot be made is passed over at most once per load.
     size_t refused = 0;
@@ -176,8 +180,12 @@ bool loadCurrentPicture() {
         writeQuad(source.info.width, source.info.height);
         return true;
     }
-    // During the run the previous picture stays rather than a message every cycle.
-    if (source.texture) return true;
+    // During the run the previous picture stays rather than a message every cycle,
+    // shown as a fresh load would show it.
+    if (source.texture) {
+        writeQuad(source.info.width, source.info.height);
+        return true;
+    }
     // Name what was tried: the last picture, else what the list was built from (a
     // device, a FIFO, a looping link or an empty folder gives no picture at all).
     showMessageBox("Could not load " + (lastTried.empty() ? pictureSources() : lastTried), "Glimmerax");

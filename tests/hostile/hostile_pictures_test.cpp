@@ -19,6 +19,7 @@
 #include "platform/image/image.h"
 #include "platform/image/image_write.h"
 #include "platform/os/message_box.h"
+#include "support/picture_encoders.h"
 #include "support/run.h"
 
 namespace {
@@ -168,6 +169,60 @@ TEST_F(HostilePictures, PicturesClaimingATenGigapixelSize) {
     std::memcpy(&bmp[18], &side, 4);
     std::memcpy(&bmp[22], &side, 4);
     expectRefused("huge.bmp", bmp);
+}
+
+TEST_F(HostilePictures, TheFormatsOfTodayClaimingHugeSizes) {
+    // A GIF whose screen is 65535 x 65535 around a 2 x 2 frame.
+    std::string gif = std::string("GIF89a") + std::string("\xFF\xFF\xFF\xFF\x80\0\0", 7) + std::string(6, '\x40') +
+                      std::string("\x2C\0\0\0\0\x02\0\x02\0\0\x02\x02\x44\x01\0;", 16);
+    expectRefused("huge.gif", gif);
+    // A TIFF of 100000 x 100000 in one uncompressed strip of a few bytes.
+    gxtest::TiffOptions plain;
+    plain.compression = COMPRESSION_NONE;
+    ASSERT_TRUE(gxtest::encodeTiff(dir + "/t.tmp", colourful(8, 8), plain));
+    std::string tiff = readFile(dir + "/t.tmp");
+    std::remove((dir + "/t.tmp").c_str());
+    for (size_t at = 8; at + 12 <= tiff.size(); at += 12) {  // widen the width and length entries
+        uint16_t tag;
+        std::memcpy(&tag, &tiff[at + 2], 2);
+        if (tag == 256 || tag == 257) {
+            const uint32_t side = 100000;
+            std::memcpy(&tiff[at + 2 + 8], &side, 4);
+        }
+    }
+    expectRefused("huge.tif", tiff);
+    // Netpbm headers far beyond their data, in every binary kind and 16 bits.
+    expectRefused("huge.ppm", "P6\n60000 60000\n65535\n" + std::string(1000, '\x7F'));
+    expectRefused("huge.pgm", "P5 60000 60000 255\n" + std::string(1000, '\x7F'));
+    expectRefused("huge.pbm", "P4 60000 60000\n" + std::string(1000, '\x7F'));
+    // Run-length data: a run far past the row's end, then a move far outside.
+    gxtest::BmpWriter rle(4, 4, 8, 1, {0xFF0000});
+    rle.data = std::string("\xFF\0\0\2\x01\x00\xFF\0\0\2\xFF\xFF\xFF\0\0\1", 16);
+    writeBytes(dir + "/moves.bmp", rle.file());
+    image::Bitmap b;
+    EXPECT_EQ(image::decodeImageFile(dir + "/moves.bmp", &b), gfx::kOk);
+    EXPECT_EQ(b.width, 4u);
+}
+
+// 16-bit binary PPM and PGM of the size raw converters write: read whole, never run
+// off the end, and a cut copy is refused.
+TEST_F(HostilePictures, SixteenBitNetpbmFromRawConverters) {
+    std::string ppm = "P6\n1200 800\n65535\n", pgm = "P5\n1200 800\n65535\n";
+    for (uint32_t i = 0; i < 1200 * 800; ++i) {
+        const uint16_t v = uint16_t(i * 2654435761u >> 16);
+        for (int k = 0; k < 3; ++k) ppm += char(v >> 8), ppm += char(v & 0xFF);
+        pgm += char(v >> 8), pgm += char(v & 0xFF);
+    }
+    writeBytes(dir + "/raw.ppm", ppm);
+    writeBytes(dir + "/raw.pgm", pgm);
+    for (const char* name : {"/raw.ppm", "/raw.pgm"}) {
+        image::Bitmap b;
+        ASSERT_EQ(image::decodeImageFile(dir + name, &b), gfx::kOk) << name;
+        EXPECT_EQ(b.width, 1200u);
+        EXPECT_EQ(b.height, 800u);
+        std::remove((dir + name).c_str());
+    }
+    expectRefused("cut.ppm", ppm.substr(0, ppm.size() - 1));
 }
 
 TEST_F(HostilePictures, DdsWithALyingHeader) {

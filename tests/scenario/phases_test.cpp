@@ -62,6 +62,35 @@ TEST(Phases, WholeCycleComesBackToTheNextPicture) {
     EXPECT_EQ(getCallbackFrameRender() != nullptr, true);
 }
 
+// Headless there is no desktop snapshot to stand in: when the next picture has gone,
+// the one before shows again as a fresh load shows it, centred at its own size, not
+// stretched over the screen the wind-down left in the quad.
+TEST(Phases, APictureGoneLaterLeavesThePreviousOneCentredAtItsOwnSize) {
+    const std::string dir = gxtest::makeTempDir("gxgone");
+    const std::string first = gxtest::writeTestPicture(dir, "a.bmp", 120, 60, 1);
+    const std::string second = gxtest::writeTestPicture(dir, "b.bmp", 80, 40, 2);
+    SaverOptions o = small(2);
+    o.imagePath = dir;
+    {
+        Saver s(o);
+        ASSERT_TRUE(s.started) << s.boxes;
+        EXPECT_EQ(windUpState.StartX1, 100.0f);  // (320 - 120) / 2
+        EXPECT_EQ(windUpState.StartY1, 90.0f);   // (240 - 60) / 2
+        ASSERT_TRUE(s.runUntil(&windDownState));
+        std::remove(first.c_str());
+        std::remove(second.c_str());
+        ASSERT_TRUE(s.runUntil(&windUpState));
+        EXPECT_EQ(pictureCount(), 0u);
+        EXPECT_EQ(loadedPictureWidth(), 120u);
+        EXPECT_EQ(windUpState.StartX1, 100.0f);
+        EXPECT_EQ(windUpState.StartY1, 90.0f);
+        EXPECT_EQ(windUpState.EndX1, 220.0f);
+        EXPECT_EQ(windUpState.EndY1, 150.0f);
+        EXPECT_TRUE(s.boxes.empty()) << s.boxes;
+    }
+    gxtest::removeTree(dir);
+}
+
 TEST(Phases, SimulationLastsDurationOfGameTime) {
     for (int speed : {5, 10}) {
         SaverOptions o;

@@ -1,10 +1,12 @@
-// DDS header reading and level-0 decoding.
-#include "platform/image/dds.h"
-
+// DirectDraw Surface files: our own header reader, block decompression by libsquish.
+// BC1, BC2 and BC3 (DXT1 to DXT5) and uncompressed 24- and 32-bit colour are read.
 #include <squish.h>
 
-#include <bit>
 #include <cstring>
+#include <vector>
+
+#include "platform/image/bitfields.h"
+#include "platform/image/formats.h"
 
 namespace gx::image {
 namespace {
@@ -13,6 +15,8 @@ constexpr uint32_t kPfAlphaPixels = 0x1;
 constexpr uint32_t kPfFourCC = 0x4;
 constexpr uint32_t kPfRgb = 0x40;
 constexpr uint32_t kCaps2Volume = 0x200000;
+
+constexpr size_t kDdsHeaderBytes = 128;  // magic plus the 124-byte header
 
 enum class DdsKind { Bc1, Bc2, Bc3, Rgb };
 
@@ -80,46 +84,21 @@ bool parseDds(const uint8_t* d, size_t n, uint64_t fileSize, DdsLayout* L) {
     return fileSize >= kDdsHeaderBytes + L->dataBytes;
 }
 
-// Spreads a masked channel to 0..255.
-struct Channel {
-    uint32_t mask = 0, shift = 0, maxValue = 0;
-    explicit Channel(uint32_t m) : mask(m) {
-        if (m == 0) return;
-        shift = uint32_t(std::countr_zero(m));
-        maxValue = m >> shift;
-        // A mask with holes is taken by its lowest run of bits.
-        if ((maxValue & (maxValue + 1)) != 0)
-            maxValue = uint32_t((uint64_t(1) << std::countr_one(maxValue)) - 1);
-    }
-    uint32_t get(uint32_t pixel, uint32_t absent) const {
-        if (maxValue == 0) return absent;
-        uint32_t v = (pixel >> shift) & maxValue;
-        return maxValue == 255 ? v : uint32_t((uint64_t(v) * 255 + maxValue / 2) / maxValue);
-    }
-};
-
 }  // namespace
 
-bool readDdsInfo(const uint8_t* head, size_t headSize, uint64_t fileSize, ImageInfo* info) {
+bool readDdsInfo(const Bytes& in, ImageInfo* info) {
     DdsLayout L;
-    if (!parseDds(head, headSize, fileSize, &L)) return false;
-    info->width = L.width;
-    info->height = L.height;
-    info->depth = 1;
-    info->mipLevels = 1;
-    info->format = L.hasAlpha ? gfx::Format::A8R8G8B8 : gfx::Format::X8R8G8B8;
-    info->resourceType = gfx::ResourceType::Texture;
-    info->fileFormat = FileFormat::Dds;
+    const std::vector<uint8_t> head = in.take(0, kDdsHeaderBytes);
+    if (!parseDds(head.data(), head.size(), in.size, &L)) return false;
+    describe(info, L.width, L.height, L.hasAlpha);
     return true;
 }
 
-bool decodeDds(const uint8_t* data, size_t size, Bitmap* out) {
+bool decodeDds(const Bytes& in, Bitmap* out) {
     DdsLayout L;
-    if (!parseDds(data, size, size, &L)) return false;
-    const uint8_t* src = data + kDdsHeaderBytes;
-    out->width = L.width;
-    out->height = L.height;
-    out->pixels.assign(size_t(L.width) * L.height, 0);
+    if (!in.data || !parseDds(in.data, size_t(in.size), in.size, &L) || !allocateBitmap(out, L.width, L.height))
+        return false;
+    const uint8_t* src = in.data + kDdsHeaderBytes;
     if (L.kind != DdsKind::Rgb) {
         int flags = L.kind == DdsKind::Bc1 ? squish::kDxt1 : L.kind == DdsKind::Bc2 ? squish::kDxt3 : squish::kDxt5;
         std::vector<uint8_t> rgba(size_t(L.width) * L.height * 4);

@@ -1,5 +1,6 @@
-// The EXIF orientation of JPEG pictures, read with libexif, and its application, so a
-// photo taken upright shows upright.
+// The EXIF orientation of photos, read with libexif from the EXIF block wherever a
+// format keeps it (a JPEG's APP1 segment, a PNG's eXIf chunk, a WebP's EXIF chunk),
+// and its application, so a photo taken upright shows upright.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +10,9 @@
 
 namespace gx::image {
 
-// 1 to 8 as EXIF numbers them; 1 (as stored) when there is no valid tag.
-int jpegOrientation(const uint8_t* data, size_t size);
+// 1 to 8 as EXIF numbers them; 1 (as stored) when there is no valid tag. The block is
+// the TIFF structure, with or without the "Exif\0\0" that JPEG puts before it.
+int exifOrientation(const uint8_t* block, size_t size);
 inline bool orientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
 // Turns and mirrors the bitmap so that it shows as the orientation says.
 void applyOrientation(Bitmap* bitmap, int orientation);

@@ -1,8 +1,15 @@
-#include "platform/image/hdr.h"
+// Radiance pictures through stb_image. stb_image reads a missing byte as zero, and a
+// zero count in its run-length loop makes no progress, so data that ends inside a
+// scanline would keep it reading for ever: the data is walked here first, the same
+// way, to refuse such files.
+#include <stb_image.h>
 
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <string>
+
+#include "platform/image/formats.h"
 
 namespace gx::image {
 namespace {
@@ -42,8 +49,8 @@ std::string line(Reader& r) {
     return s;
 }
 
-}  // namespace
-
+// False when the run-length scanlines end before the picture does. Anything else
+// (including headers the decoder will refuse itself) is left to the decoder.
 bool hdrScanlinesComplete(const uint8_t* data, size_t size) {
     Reader r{data, size};
     std::string id = line(r);
@@ -82,6 +89,32 @@ bool hdrScanlinesComplete(const uint8_t* data, size_t size) {
                 x += count;
             }
         }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readHdrInfo(const Bytes& in, ImageInfo* info) {
+    const std::vector<uint8_t> head = in.take(0, 64 * 1024);
+    int w = 0, h = 0, comp = 0;
+    if (!stbi_is_hdr_from_memory(head.data(), int(head.size())) ||
+        !stbi_info_from_memory(head.data(), int(head.size()), &w, &h, &comp) || w <= 0 || h <= 0 ||
+        !sizeAcceptable(uint32_t(w), uint32_t(h)))
+        return false;
+    describe(info, uint32_t(w), uint32_t(h), false);
+    return true;
+}
+
+bool decodeHdr(const Bytes& in, Bitmap* out) {
+    if (!in.data || in.size > uint64_t(INT32_MAX) || !hdrScanlinesComplete(in.data, size_t(in.size))) return false;
+    int w = 0, h = 0, comp = 0;
+    std::unique_ptr<float, void (*)(void*)> px(stbi_loadf_from_memory(in.data, int(in.size), &w, &h, &comp, 4),
+                                               stbi_image_free);
+    if (!px || !allocateBitmap(out, uint32_t(w), uint32_t(h))) return false;
+    for (size_t i = 0; i < out->pixels.size(); ++i) {
+        const float* p = px.get() + i * 4;
+        out->pixels[i] = argb(quantiseChannel(p[3]), quantiseChannel(p[0]), quantiseChannel(p[1]), quantiseChannel(p[2]));
     }
     return true;
 }

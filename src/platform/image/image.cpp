@@ -1,48 +1,50 @@
-// Picture files to bitmaps and textures. The content picks the decoder: our readers for
-// DDS and PFM, stb_image for the rest, with the EXIF orientation of JPEGs applied.
+// Picture files to bitmaps and textures. The first bytes pick the decoder (the name
+// only tells BMP from DIB); the description is read from the open file, the pixels
+// from the whole file in memory, both through the same format code.
 #include "platform/image/image.h"
 
-#include <stb_image.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <bit>
 #include <cstring>
-#include <memory>
 #include <new>
 
-#include "platform/image/dds.h"
-#include "platform/image/exif_orientation.h"
-#include "platform/image/hdr.h"
-#include "platform/image/jpeg_check.h"
-#include "platform/image/pfm.h"
-#include "platform/image/png_check.h"
+#include "platform/image/formats.h"
 
 namespace gx::image {
-namespace {
 
-enum class Decoder { Dds, Pfm, Stb, StbFloat };
+static_assert(std::endian::native == std::endian::little, "decoders write BGRA bytes as 0xAARRGGBB");
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-bool fileSize(FILE* f, uint64_t* size) {
-    if (std::fseek(f, 0, SEEK_END) != 0) return false;
-    long n = std::ftell(f);
-    if (n < 0 || std::fseek(f, 0, SEEK_SET) != 0) return false;
-    *size = uint64_t(n);
+bool allocateBitmap(Bitmap* out, uint32_t width, uint32_t height) {
+    if (!sizeAcceptable(width, height) || uint64_t(width) * height > kMaxPixels) return false;
+    const size_t count = size_t(width) * height;
+    if (out->pixels.capacity() < count) {
+        out->pixels = {};
+        out->pixels.reserve(count);
+        // The pages made in one call: a fault for each of them would cost as much as
+        // decoding a camera's picture. Where the kernel cannot, the faults come as usual.
+        constexpr uintptr_t kPage = 4096;
+        const auto begin = (reinterpret_cast<uintptr_t>(out->pixels.data()) + kPage - 1) & ~(kPage - 1);
+        const auto end = (reinterpret_cast<uintptr_t>(out->pixels.data() + count)) & ~(kPage - 1);
+        if (end > begin + (kPage << 8)) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    }
+    out->width = width;
+    out->height = height;
+    out->pixels.assign(count, 0);
     return true;
 }
 
-// Reads up to max bytes from the start.
-std::vector<uint8_t> readHead(FILE* f, size_t max) {
-    std::vector<uint8_t> head(max);
-    std::fseek(f, 0, SEEK_SET);
-    head.resize(std::fread(head.data(), 1, max, f));
-    std::fseek(f, 0, SEEK_SET);
-    return head;
-}
+namespace {
+
+struct Codec {
+    FileFormat format;
+    InfoReader info;
+    Decoder decode;
+};
 
 bool endsWithDib(const std::string& path) {
     if (path.size() < 4) return false;
@@ -51,110 +53,83 @@ bool endsWithDib(const std::string& path) {
     return ext == ".dib";
 }
 
-// Decides the decoder by the first bytes; false for types that are not ours.
-bool sniff(const std::vector<uint8_t>& h, const std::string& path, Decoder* decoder, FileFormat* format) {
-    auto starts = [&](const char* magic, size_t n) { return h.size() >= n && std::memcmp(h.data(), magic, n) == 0; };
-    if (starts("DDS ", 4)) {
-        *decoder = Decoder::Dds;
-        *format = FileFormat::Dds;
-    } else if (h.size() >= 3 && h[0] == 'P' && (h[1] == 'F' || h[1] == 'f') &&
-               (h[2] == '\n' || h[2] == '\r' || h[2] == ' ' || h[2] == '\t')) {
-        *decoder = Decoder::Pfm;
-        *format = FileFormat::Pfm;
-    } else if (starts("BM", 2)) {
-        *decoder = Decoder::Stb;
-        *format = endsWithDib(path) ? FileFormat::Dib : FileFormat::Bmp;
+bool isSpace(uint8_t c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; }
+
+// An ISO base media file: "ftyp" at 4, then brands. AVIF when an AV1 brand is among
+// them, HEIF for the HEVC and generic image brands; anything else is not ours.
+bool isobmffKind(const uint8_t* h, size_t n, FileFormat* format) {
+    if (n < 16 || std::memcmp(h + 4, "ftyp", 4) != 0) return false;
+    const size_t end = std::min<size_t>(n, be32(h));
+    bool heif = false;
+    for (size_t at = 8; at + 4 <= end; at += 4) {
+        if (at == 12) continue;  // the minor version
+        const char* b = reinterpret_cast<const char*>(h + at);
+        if (std::memcmp(b, "avif", 4) == 0 || std::memcmp(b, "avis", 4) == 0) {
+            *format = FileFormat::Avif;
+            return true;
+        }
+        for (const char* brand : {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1"})
+            heif |= std::memcmp(b, brand, 4) == 0;
+    }
+    if (heif) *format = FileFormat::Heif;
+    return heif;
+}
+
+// Decides the codec by the first bytes; false for files that are not ours.
+bool sniff(const uint8_t* h, size_t n, const std::string& path, Codec* codec) {
+    auto starts = [&](const char* magic, size_t k) { return n >= k && std::memcmp(h, magic, k) == 0; };
+    FileFormat isobmff;
+    if (starts("\xFF\xD8\xFF", 3)) {
+        *codec = {FileFormat::Jpg, readJpegInfo, decodeJpeg};
     } else if (starts("\x89PNG\r\n\x1a\n", 8)) {
-        *decoder = Decoder::Stb;
-        *format = FileFormat::Png;
-    } else if (starts("\xFF\xD8\xFF", 3)) {
-        *decoder = Decoder::Stb;
-        *format = FileFormat::Jpg;
+        *codec = {FileFormat::Png, readPngInfo, decodePng};
+    } else if (starts("BM", 2)) {
+        *codec = {endsWithDib(path) ? FileFormat::Dib : FileFormat::Bmp, readBmpInfo, decodeBmp};
+    } else if (starts("DDS ", 4)) {
+        *codec = {FileFormat::Dds, readDdsInfo, decodeDds};
+    } else if (n >= 3 && h[0] == 'P' && (h[1] == 'F' || h[1] == 'f') && isSpace(h[2])) {
+        *codec = {FileFormat::Pfm, readPfmInfo, decodePfm};
+    } else if (n >= 3 && h[0] == 'P' && h[1] >= '1' && h[1] <= '6' && isSpace(h[2])) {
+        *codec = {FileFormat::Ppm, readPnmInfo, decodePnm};
     } else if (starts("#?", 2)) {
-        *decoder = Decoder::StbFloat;
-        *format = FileFormat::Hdr;
-    } else if (starts("P5", 2) || starts("P6", 2)) {
-        *decoder = Decoder::Stb;
-        *format = FileFormat::Ppm;
-    } else if (starts("GIF8", 4) || starts("8BPS", 4) || starts("\x53\x80\xF6\x34", 4)) {
-        return false;  // stb_image reads these, the saver does not
+        *codec = {FileFormat::Hdr, readHdrInfo, decodeHdr};
+    } else if (starts("GIF87a", 6) || starts("GIF89a", 6)) {
+        *codec = {FileFormat::Gif, readGifInfo, decodeGif};
+    } else if (starts("II*\0", 4) || starts("MM\0*", 4) || starts("II+\0", 4) || starts("MM\0+", 4)) {
+        *codec = {FileFormat::Tiff, readTiffInfo, decodeTiff};
+    } else if (n >= 12 && starts("RIFF", 4) && std::memcmp(h + 8, "WEBP", 4) == 0) {
+        *codec = {FileFormat::Webp, readWebpInfo, decodeWebp};
+    } else if (isobmffKind(h, n, &isobmff)) {
+        *codec = {isobmff, readHeifInfo, decodeHeif};
+    } else if (starts("\xFF\x0A", 2) || starts("\0\0\0\x0CJXL \r\n\x87\n", 12)) {
+        *codec = {FileFormat::Jxl, readJxlInfo, decodeJxl};
     } else {
-        // Targa has no signature; stb_image's own test decides.
-        *decoder = Decoder::Stb;
-        *format = FileFormat::Tga;
+        // Targa has no signature; its reader's test of the header decides.
+        *codec = {FileFormat::Tga, readTgaInfo, decodeTga};
     }
     return true;
 }
 
-constexpr size_t kHeadBytes = 512;
-// An EXIF block is at most 64 KiB and sits among the first segments.
-constexpr size_t kJpegHeadBytes = 256 * 1024;
-
-uint32_t packRgba(const uint8_t* p) {
-    return uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-}
-
-bool readAll(FILE* f, std::vector<uint8_t>* data) {
-    uint64_t size = 0;
-    if (!fileSize(f, &size) || size > SIZE_MAX / 2) return false;
-    data->resize(size_t(size));
-    return std::fread(data->data(), 1, data->size(), f) == data->size();
-}
-
-gfx::Result decodeStb(const std::vector<uint8_t>& data, Decoder decoder, Bitmap* out) {
-    if (data.size() > size_t(INT32_MAX)) return kInvalidData;
-    int w = 0, h = 0, comp = 0;
-    if (decoder == Decoder::StbFloat) {
-        if (!hdrScanlinesComplete(data.data(), data.size())) return kInvalidData;
-        float* px = stbi_loadf_from_memory(data.data(), int(data.size()), &w, &h, &comp, 4);
-        if (!px) return kInvalidData;
-        out->width = uint32_t(w);
-        out->height = uint32_t(h);
-        out->pixels.resize(size_t(w) * size_t(h));
-        for (size_t i = 0; i < out->pixels.size(); ++i) {
-            const float* p = px + i * 4;
-            out->pixels[i] = uint32_t(quantiseChannel(p[3])) << 24 | uint32_t(quantiseChannel(p[0])) << 16 |
-                             uint32_t(quantiseChannel(p[1])) << 8 | quantiseChannel(p[2]);
-        }
-        stbi_image_free(px);
-        return gfx::kOk;
+struct OpenFile {
+    int fd = -1;
+    ~OpenFile() {
+        if (fd >= 0) close(fd);
     }
-    uint8_t* px = stbi_load_from_memory(data.data(), int(data.size()), &w, &h, &comp, 4);
-    if (!px) return kInvalidData;
-    out->width = uint32_t(w);
-    out->height = uint32_t(h);
-    out->pixels.resize(size_t(w) * size_t(h));
-    for (size_t i = 0; i < out->pixels.size(); ++i) out->pixels[i] = packRgba(px + i * 4);
-    stbi_image_free(px);
-    return gfx::kOk;
-}
+};
 
-gfx::Result readInfo(FILE* f, const std::string& path, ImageInfo* info, Decoder* decoder) {
-    uint64_t size = 0;
-    if (!fileSize(f, &size)) return kInvalidData;
-    std::vector<uint8_t> head = readHead(f, kHeadBytes);
-    FileFormat format;
-    if (!sniff(head, path, decoder, &format)) return kInvalidData;
+// Opens the file (never waiting on a pipe that took a picture's name), picks its
+// codec and reads its description.
+gfx::Result readInfo(const std::string& path, OpenFile* file, Bytes* bytes, Codec* codec, ImageInfo* info) {
+    file->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (file->fd < 0 || fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode)) return kInvalidData;
+    *bytes = Bytes{nullptr, file->fd, uint64_t(st.st_size)};
+    uint8_t head[64];
+    const size_t n = size_t(std::min<uint64_t>(sizeof head, bytes->size));
+    if (!bytes->read(0, head, n) || !sniff(head, n, path, codec)) return kInvalidData;
     ImageInfo result;
-    if (*decoder == Decoder::Dds) {
-        if (!readDdsInfo(head.data(), head.size(), size, &result)) return kInvalidData;
-    } else if (*decoder == Decoder::Pfm) {
-        if (!readPfmInfo(head.data(), head.size(), size, &result)) return kInvalidData;
-    } else {
-        int w = 0, h = 0, comp = 0;
-        if (!stbi_info_from_file(f, &w, &h, &comp)) return kInvalidData;
-        std::fseek(f, 0, SEEK_SET);
-        if (w <= 0 || h <= 0 || uint32_t(w) > kMaxDimension || uint32_t(h) > kMaxDimension) return kInvalidData;
-        result.width = uint32_t(w);
-        result.height = uint32_t(h);
-        result.format = comp == 2 || comp == 4 ? gfx::Format::A8R8G8B8 : gfx::Format::X8R8G8B8;
-        result.fileFormat = format;
-        if (format == FileFormat::Jpg) {
-            std::vector<uint8_t> jpegHead = readHead(f, kJpegHeadBytes);
-            if (orientationSwapsSides(jpegOrientation(jpegHead.data(), jpegHead.size())))
-                std::swap(result.width, result.height);
-        }
-    }
+    if (!codec->info(*bytes, &result)) return kInvalidData;
+    result.fileFormat = codec->format;
     *info = result;
     return gfx::kOk;
 }
@@ -163,38 +138,44 @@ gfx::Result readInfo(FILE* f, const std::string& path, ImageInfo* info, Decoder*
 
 gfx::Result getImageInfoFromFile(const std::string& path, ImageInfo* info) {
     if (!info) return gfx::kInvalidCall;
-    File f(std::fopen(path.c_str(), "rb"));
-    if (!f) return kInvalidData;
-    Decoder decoder;
-    return readInfo(f.get(), path, info, &decoder);
+    try {
+        OpenFile file;
+        Bytes bytes;
+        Codec codec;
+        return readInfo(path, &file, &bytes, &codec, info);
+    } catch (const std::bad_alloc&) {
+        return gfx::kOutOfMemory;
+    }
 }
 
 gfx::Result decodeImageFile(const std::string& path, Bitmap* out, ImageInfo* infoOut) {
     if (!out) return gfx::kInvalidCall;
     try {
-        File f(std::fopen(path.c_str(), "rb"));
-        if (!f) return kInvalidData;
+        OpenFile file;
+        Bytes bytes;
+        Codec codec;
         ImageInfo info;
-        Decoder decoder;
-        gfx::Result r = readInfo(f.get(), path, &info, &decoder);
+        gfx::Result r = readInfo(path, &file, &bytes, &codec, &info);
         if (gfx::failed(r)) return r;
-        std::vector<uint8_t> data;
-        if (!readAll(f.get(), &data)) return kInvalidData;
-        f.reset();
+        // Refused by its size alone, before a byte of pixels is allocated.
+        if (uint64_t(info.width) * info.height > kMaxPixels) return gfx::kInvalidCall;
+        if (bytes.size > SIZE_MAX / 2) return kInvalidData;
+        std::vector<uint8_t> data(size_t(bytes.size));
+        if (!bytes.read(0, data.data(), data.size())) return kInvalidData;
+        const Bytes whole{data.data(), -1, data.size()};
+        // The caller's pixel storage is reused: fresh pages for a camera's picture cost
+        // as much as decoding it.
         Bitmap bitmap;
-        if (decoder == Decoder::Dds) {
-            if (!decodeDds(data.data(), data.size(), &bitmap)) return kInvalidData;
-        } else if (decoder == Decoder::Pfm) {
-            if (!decodePfm(data.data(), data.size(), &bitmap)) return kInvalidData;
-        } else {
-            if (info.fileFormat == FileFormat::Png && !pngDataInflates(data.data(), data.size())) return kInvalidData;
-            if (info.fileFormat == FileFormat::Jpg && !jpegTablesDefined(data.data(), data.size())) return kInvalidData;
-            r = decodeStb(data, decoder, &bitmap);
-            if (gfx::failed(r)) return r;
-            if (info.fileFormat == FileFormat::Jpg) applyOrientation(&bitmap, jpegOrientation(data.data(), data.size()));
+        bitmap.pixels.swap(out->pixels);
+        const bool decoded = codec.decode(whole, &bitmap);
+        // The description promised this size; a decoder that disagrees read something else.
+        if (!decoded || bitmap.width != info.width || bitmap.height != info.height ||
+            bitmap.pixels.size() != size_t(bitmap.width) * bitmap.height) {
+            out->width = out->height = 0;
+            out->pixels.swap(bitmap.pixels);
+            out->pixels.clear();
+            return kInvalidData;
         }
-        // The header promised this size; a decoder that disagrees read something else.
-        if (bitmap.width != info.width || bitmap.height != info.height) return kInvalidData;
         *out = std::move(bitmap);
         if (infoOut) *infoOut = info;
         return gfx::kOk;

@@ -11,8 +11,13 @@
 
 namespace gx::image {
 
-// The file kinds a picture may be, numbered as the extension library numbers them.
-enum class FileFormat : uint32_t { Bmp = 0, Jpg = 1, Tga = 2, Png = 3, Dds = 4, Ppm = 5, Dib = 6, Hdr = 7, Pfm = 8 };
+// The file kinds a picture may be: the first nine numbered as the extension library
+// numbers them, the formats it never knew after them. Ppm stands for every Netpbm
+// picture (PBM, PGM, PPM).
+enum class FileFormat : uint32_t {
+    Bmp = 0, Jpg = 1, Tga = 2, Png = 3, Dds = 4, Ppm = 5, Dib = 6, Hdr = 7, Pfm = 8,
+    Gif = 9, Tiff = 10, Webp = 11, Heif = 12, Avif = 13, Jxl = 14
+};
 
 // Returned for a file that is not a readable picture (corrupt, truncated, unknown
 // type, absurd size): such a file will never load, unlike one the device refused.
@@ -40,10 +45,13 @@ struct Bitmap {
 // Larger sides than this are taken for corrupt headers.
 constexpr uint32_t kMaxDimension = 1u << 24;
 
-// Reads only the header (and the EXIF orientation of a JPEG): no pixels are allocated.
+// Reads only what the size needs (the header, and the orientation wherever the file
+// keeps it): no pixels are decoded or allocated.
 gfx::Result getImageInfoFromFile(const std::string& path, ImageInfo* info);
 
-// Decodes the whole picture, orientation applied. kInvalidData for anything unreadable.
+// Decodes the whole picture, orientation applied, reusing out's pixel storage when it
+// is large enough. kInvalidData for anything unreadable (out is then left empty);
+// kInvalidCall, before decoding, for a picture of more than 256 megapixels.
 gfx::Result decodeImageFile(const std::string& path, Bitmap* out, ImageInfo* info = nullptr);
 
 // A one-level texture holding the picture at its own size. width and height must be 0

@@ -1,5 +1,6 @@
-// PFM reading.
-#include "platform/image/pfm.h"
+// Portable float maps: colour ("PF") or grey ("Pf"), either byte order (the sign of
+// the scale), rows stored bottom to top. Values are clamped to 0..1 and quantised.
+#include "platform/image/formats.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -71,25 +72,19 @@ uint8_t quantiseChannel(float value) {
     return uint8_t(value * 255.0f + 0.5f);
 }
 
-bool readPfmInfo(const uint8_t* head, size_t headSize, uint64_t fileSize, ImageInfo* info) {
+bool readPfmInfo(const Bytes& in, ImageInfo* info) {
     PfmLayout L;
-    if (!parsePfm(head, headSize, fileSize, &L)) return false;
-    info->width = L.width;
-    info->height = L.height;
-    info->depth = 1;
-    info->mipLevels = 1;
-    info->format = gfx::Format::X8R8G8B8;
-    info->resourceType = gfx::ResourceType::Texture;
-    info->fileFormat = FileFormat::Pfm;
+    const std::vector<uint8_t> head = in.take(0, 512);
+    if (!parsePfm(head.data(), head.size(), in.size, &L)) return false;
+    describe(info, L.width, L.height, false);
     return true;
 }
 
-bool decodePfm(const uint8_t* data, size_t size, Bitmap* out) {
+bool decodePfm(const Bytes& in, Bitmap* out) {
     PfmLayout L;
-    if (!parsePfm(data, size, size, &L)) return false;
-    out->width = L.width;
-    out->height = L.height;
-    out->pixels.assign(size_t(L.width) * L.height, 0);
+    if (!in.data || !parsePfm(in.data, size_t(in.size), in.size, &L) || !allocateBitmap(out, L.width, L.height))
+        return false;
+    const uint8_t* data = in.data;
     size_t rowBytes = size_t(L.width) * L.channels * 4;
     for (uint32_t y = 0; y < L.height; ++y) {
         // Stored bottom row first.

@@ -17,18 +17,7 @@
 namespace gx {
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-// Case-blind order, with the exact bytes deciding between names that differ only in case.
-bool nameLess(const std::string& a, const std::string& b) {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        char x = lower(a[i]), y = lower(b[i]);
-        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
+char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
 std::string join(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -51,7 +40,7 @@ struct Scan {
             close(fd);
             return true;
         }
-        std::vector<std::string> pictures[9];
+        std::vector<std::string> pictures[kPictureTypes];
         std::vector<std::string> subfolders;
         while (dirent* entry = readdir(dir)) {
             std::string name = entry->d_name;
@@ -67,11 +56,11 @@ struct Scan {
         }
         bool go = true;
         for (auto& group : pictures) {
-            std::sort(group.begin(), group.end(), nameLess);
+            std::sort(group.begin(), group.end(), pictureNameLess);
             for (const auto& name : group)
                 if (go && !found(join(path, name))) go = false;
         }
-        std::sort(subfolders.begin(), subfolders.end(), nameLess);
+        std::sort(subfolders.begin(), subfolders.end(), pictureNameLess);
         for (const auto& name : subfolders) {
             if (!go) break;
             int child = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -84,15 +73,24 @@ struct Scan {
 
 }  // namespace
 
+bool pictureNameLess(const std::string& a, const std::string& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        char x = upper(a[i]), y = upper(b[i]);
+        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
 int pictureExtensionIndex(const std::string& name) {
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos || name.size() - dot != 4) return -1;
-    for (int i = 0; i < 9; ++i) {
-        const char* ext = kPictureExtensions[i];
-        bool same = true;
-        for (int k = 0; k < 3; ++k) same = same && lower(name[dot + 1 + k]) == lower(ext[k]);
-        if (same) return i;
-    }
+    if (dot == std::string::npos) return -1;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext) c = upper(c);
+    for (int i = 0; i < kPictureTypes; ++i)
+        for (const char* e : kPictureExtensions[i])
+            if (e && ext == e) return i;
     return -1;
 }
 

@@ -1,6 +1,7 @@
 // Finding picture files below a folder: the folder's own pictures first, grouped by
-// extension in table order and sorted by name without regard to case, then every
-// subfolder in the same name order, depth first. Hidden entries are skipped, and a
+// type in table order and sorted by name folded to upper case (as the original file
+// system compared them, so '_' sorts after the letters), then every subfolder in the
+// same name order, depth first. Hidden entries are skipped, and a
 // folder reached twice (through symbolic links) is scanned once. The scan works on
 // absolute paths and never changes the current directory.
 #pragma once
@@ -10,11 +11,19 @@
 
 namespace gx {
 
-// The nine picture extensions, in scan order.
-constexpr const char* kPictureExtensions[9] = {"BMP", "DDS", "DIB", "HDR", "JPG", "PFM", "PNG", "PPM", "TGA"};
+// The picture types in scan order, each with the extensions that take its turn: the
+// nine of old first, then the formats of today.
+constexpr int kPictureTypes = 15;
+constexpr const char* kPictureExtensions[kPictureTypes][4] = {
+    {"BMP"}, {"DDS"}, {"DIB"}, {"HDR"}, {"JPG", "JPEG", "JPE", "JFIF"}, {"PFM"}, {"PNG"},
+    {"PPM", "PGM", "PBM", "PNM"}, {"TGA"}, {"GIF"}, {"TIF", "TIFF"}, {"WEBP"}, {"HEIC", "HEIF"}, {"AVIF"},
+    {"JXL"}};
 
-// Index into kPictureExtensions of the name's extension (case-blind), or -1.
+// The turn (index into kPictureExtensions) of the name's extension, case-blind, or -1.
 int pictureExtensionIndex(const std::string& name);
+
+// The order of names within a folder: folded to upper case, then the exact bytes.
+bool pictureNameLess(const std::string& a, const std::string& b);
 
 // The path made absolute against the current directory (which is not changed).
 std::string absolutePath(const std::string& path);

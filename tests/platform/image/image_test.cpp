@@ -12,6 +12,7 @@
 #include "platform/gfx/gfx.h"
 #include "platform/image/image.h"
 #include "platform/image/image_write.h"
+#include "support/picture_encoders.h"
 
 namespace gx::image {
 namespace {
@@ -195,6 +196,14 @@ TEST(ImageDecoding, UnreadableFilesAreRefusedNotCrashedOn) {
         Bitmap b;
         EXPECT_EQ(decodeImageFile(dir / name, &b), kInvalidData) << name;
     }
+    // A bitmap whose storage is reused by the next decode is left empty by a refusal,
+    // and the decode after that is whole.
+    Bitmap reused = decoded(dir / "p.png");
+    EXPECT_EQ(decodeImageFile(dir / "half.png", &reused), kInvalidData);
+    EXPECT_EQ(reused.width, 0u);
+    EXPECT_TRUE(reused.pixels.empty());
+    EXPECT_EQ(decodeImageFile(dir / "p.pfm", &reused), gfx::kOk);
+    EXPECT_EQ(reused.pixels, decoded(dir / "p.png").pixels);
     // Header-only checks already see the short DDS and PFM.
     ImageInfo info;
     EXPECT_EQ(getImageInfoFromFile(dir / "short.dds", &info), kInvalidData);
@@ -233,23 +242,8 @@ TEST(ImageDecoding, FloatPicturesAreClampedAndStoredBottomUp) {
     EXPECT_EQ(grey.pixels, (std::vector<uint32_t>{0xFF000000u, 0xFF404040u, 0xFFFFFFFFu}));
 }
 
-// A picture whose four quadrants differ strongly, so JPEG coding cannot confuse them.
-Bitmap quadrants(uint32_t w, uint32_t h) {
-    Bitmap b;
-    b.width = w;
-    b.height = h;
-    b.pixels.resize(size_t(w) * h);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-            b.at(x, y) = x < w / 2 ? (y < h / 2 ? 0xFFFF0000u : 0xFF00FF00u) : (y < h / 2 ? 0xFF0000FFu : 0xFFFFFFFFu);
-    return b;
-}
-
-bool near(uint32_t a, uint32_t b) {
-    for (int s = 0; s < 24; s += 8)
-        if (std::abs(int((a >> s) & 0xFF) - int((b >> s) & 0xFF)) > 24) return false;
-    return true;
-}
+using gxtest::near;
+using gxtest::quadrants;
 
 TEST(ImageDecoding, ExifOrientationShowsPhotosUpright) {
     TempFolder dir;
