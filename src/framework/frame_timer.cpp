@@ -1,5 +1,6 @@
 #include "framework/frame_timer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -9,6 +10,8 @@ constexpr int64_t kTicksPerSecond = 1000000000;  // nanoseconds
 // Waking from a sleep can be late by the timer slack and the scheduler; the last
 // stretch before a deadline is spent awake instead.
 constexpr int64_t kSpinTicks = 200000;
+// At most this much of a late wake-up is taken back from the next frame.
+constexpr int64_t kMaxCatchUp = 10000000;
 
 int64_t monotonicNow() {
     timespec ts{};
@@ -25,7 +28,12 @@ int64_t FrameTimer::now() const {
 
 double FrameTimer::waitForElapsed(double minimum) {
     if (!virtual_ && !stopped_) {
-        const int64_t deadline = lastElapsed_ + int64_t(minimum * kTicksPerSecond);
+        int64_t deadline = lastElapsed_ + int64_t(minimum * kTicksPerSecond);
+        // When the previous frame also waited, this deadline is one frame after that
+        // one, not after the moment the wait ended: a late wake-up is taken back here
+        // instead of lengthening every frame.
+        if (previousMark_ == waitEnd_) deadline -= std::min(waitEnd_ - lastDeadline_, kMaxCatchUp);
+        lastDeadline_ = deadline;
         const int64_t wake = deadline - kSpinTicks;
         if (monotonicNow() < wake) {
             timespec ts{time_t(wake / kTicksPerSecond), long(wake % kTicksPerSecond)};
@@ -34,6 +42,9 @@ double FrameTimer::waitForElapsed(double minimum) {
         }
         while (monotonicNow() < deadline) {
         }
+        double e = elapsedTime();
+        waitEnd_ = lastElapsed_;
+        return e;
     }
     return elapsedTime();
 }
@@ -49,6 +60,7 @@ double FrameTimer::absoluteTime() { return double(now() - base_) / kTicksPerSeco
 
 double FrameTimer::elapsedTime() {
     int64_t t = now();
+    previousMark_ = lastElapsed_;
     double e = double(t - lastElapsed_) / kTicksPerSecond;
     lastElapsed_ = t;
     return e < 0.0 ? 0.0 : e;
@@ -56,6 +68,7 @@ double FrameTimer::elapsedTime() {
 
 void FrameTimer::timeValues(double* time, double* absolute, float* elapsed) {
     int64_t t = now();
+    previousMark_ = lastElapsed_;
     double e = double(t - lastElapsed_) / kTicksPerSecond;
     lastElapsed_ = t;
     if (e < 0.0) e = 0.0;

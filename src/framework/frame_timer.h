@@ -18,7 +18,8 @@ public:
     void start();
     // Waits until at least `minimum` seconds have passed since the previous elapsed-time
     // query and returns the elapsed time then: asleep until just before that deadline
-    // (an absolute one, so a late wake-up does not add up), awake for the last moment.
+    // (an absolute one, and one frame after the previous deadline when the previous frame
+    // waited too, so late wake-ups do not add up), awake for the last moment.
     double waitForElapsed(double minimum);
 
     // Virtual clock: time moves only through advance().
@@ -32,6 +33,9 @@ private:
     int64_t virtualNow_ = 0;
     int64_t base_ = 0;
     int64_t lastElapsed_ = 0;
+    int64_t previousMark_ = -1;  // lastElapsed_ before its last move
+    int64_t waitEnd_ = -2;       // where the last wait left lastElapsed_
+    int64_t lastDeadline_ = 0;
     int64_t stopped_ = 0;
 };
 

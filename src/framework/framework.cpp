@@ -1,5 +1,6 @@
 #include "framework/framework.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -228,7 +229,9 @@ void frameStep() {
         globalTimer.timeValues(&time, &absolute, &elapsedF);
         if (!globalTimer.isStopped() && elapsedF < MinimumFrameTime) {
             // The frame's time so far was read above; the wait adds the rest.
-            elapsedF = float(double(elapsedF) + globalTimer.waitForElapsed(MinimumFrameTime - elapsedF));
+            double waited = double(elapsedF) + globalTimer.waitForElapsed(MinimumFrameTime - elapsedF);
+            // A frame that takes back a late wake-up still counts as a whole one.
+            elapsedF = float(std::max(waited, MinimumFrameTime));
             absolute = globalTimer.absoluteTime();
         }
     }
