@@ -14,8 +14,11 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "platform/os/paths.h"
 
 namespace gx {
 
@@ -92,12 +95,23 @@ void PreviewPane::start(const std::string& imagePath) {
 
     const std::string program = ownProgram();
     const std::string size = std::to_string(width_) + "x" + std::to_string(height_);
-    const gchar* argv[] = {program.c_str(), "--preview", imagePath.c_str(), "--size", size.c_str(), nullptr};
+    // The saver starts where we were started, so that a relative GLIMMERAX_HOME or
+    // XDG folder means the same to it; a relative ImagePath means what it means here,
+    // in the home folder.
+    std::string path = imagePath;
+    if (!path.empty() && path.front() != '/') {
+        if (char* here = getcwd(nullptr, 0)) {
+            path = std::string(here) + "/" + path;
+            std::free(here);
+        }
+    }
+    const std::string& from = startingFolder();
+    const gchar* argv[] = {program.c_str(), "--preview", path.c_str(), "--size", size.c_str(), nullptr};
     GError* error = nullptr;
     GPid pid = 0;
     gint frames = -1, text = -1;
     if (program.empty() ||
-        !g_spawn_async_with_pipes(nullptr, const_cast<gchar**>(argv), nullptr,
+        !g_spawn_async_with_pipes(from.empty() ? nullptr : from.c_str(), const_cast<gchar**>(argv), nullptr,
                                   GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL),
                                   endWithParent, GINT_TO_POINTER(getpid()), &pid, nullptr, &frames,
                                   &text, &error)) {
