@@ -46,29 +46,6 @@ free_display() {
   return 1
 }
 
-# measure NAME SIZE COMMAND...: prints "NAME SIZE program server total" (cores).
-measure() {
-  local name="$1" size="$2"; shift 2
-  local n xpid pid x0 x1 p1
-  n=$(free_display)
-  Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
-  xpid=$!
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-  x0=$(cpu_ticks "$xpid")
-  mkdir -p "$work/home"
-  GLIMMERAX_HOME="$work/home" DISPLAY=":$n" "$@" >"$work/$name.log" 2>&1 &
-  pid=$!
-  sleep "$seconds"
-  p1=$(cpu_ticks "$pid")
-  x1=$(cpu_ticks "$xpid")
-  kill -TERM "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  kill -TERM "$xpid" 2>/dev/null || true
-  wait "$xpid" 2>/dev/null || true
-  awk -v n="$name" -v s="$size" -v p="$p1" -v x="$((x1 - x0))" -v t="$tick" -v d="$seconds" \
-    'BEGIN { printf "%-14s %-10s %8.3f %8.3f %8.3f\n", n, s, p / t / d, x / t / d, (p + x) / t / d }'
-}
-
 # A process with its living children, and the children it has reaped, in ticks.
 tree_ticks() {
   local total c
@@ -77,22 +54,25 @@ tree_ticks() {
   echo "$total"
 }
 
-# measure_preview NAME SIZE: the settings dialog (/c) with its preview pane, from a few
-# seconds after it opened, so that GTK's and the saver's start-up are not counted.
-measure_preview() {
-  local name="$1" size="$2" warm=5
-  local n xpid pid x0 x1 p0 p1
+# measure NAME SIZE COMMAND...: prints "NAME SIZE program server total" (cores); the
+# program's share includes the processes it starts. With warm=S in the environment the
+# count begins S seconds after the program started instead of at once.
+measure() {
+  local name="$1" size="$2"; shift 2
+  local n xpid pid x0 x1 p0=0 p1
   n=$(free_display)
   Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
   xpid=$!
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-  GLIMMERAX_HOME="$work/home" DISPLAY=":$n" GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory \
-    "$program" /c >"$work/$name.log" 2>&1 &
-  pid=$!
-  sleep "$warm"
-  pgrep -P "$pid" >/dev/null || echo "x11_cpu: the dialog runs no preview" >&2
-  p0=$(tree_ticks "$pid")
   x0=$(cpu_ticks "$xpid")
+  mkdir -p "$work/home"
+  GLIMMERAX_HOME="$work/home" DISPLAY=":$n" "$@" >"$work/$name.log" 2>&1 &
+  pid=$!
+  if [ "${warm:-0}" != 0 ]; then
+    sleep "$warm"
+    p0=$(tree_ticks "$pid")
+    x0=$(cpu_ticks "$xpid")
+  fi
   sleep "$seconds"
   p1=$(tree_ticks "$pid")
   x1=$(cpu_ticks "$xpid")
@@ -121,8 +101,10 @@ report() {
         # texture path (on Xvfb Mesa's software GL, as on any display without a card).
         glimmerax-shm) GLIMMERAX_PRESENT=surface measure "$name" "$size" "$program" /s ;;
         glimmerax-gl) GLIMMERAX_PRESENT=texture measure "$name" "$size" "$program" /s ;;
-        # The pane is about 320 pixels wide whatever the screen's size.
-        preview) measure_preview "$name" "$size" ;;
+        # The settings dialog and the saver it runs in its pane (about 320 pixels wide
+        # whatever the screen's size), once GTK and the saver have started.
+        preview) warm=5 GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory \
+          measure "$name" "$size" "$program" /c ;;
         *)
           if [ -x "$hacks/$name" ]; then measure "$name" "$size" "$hacks/$name" -root
           else printf '%-14s %-10s (not installed: xscreensaver-data-extra)\n' "$name" "$size"; fi ;;

@@ -175,26 +175,35 @@ void PreviewPane::closeText() {
     textFd_ = -1;
 }
 
-gboolean PreviewPane::onFrames(gint fd, GIOCondition, gpointer data) {
-    auto& self = *static_cast<PreviewPane*>(data);
-    uint8_t buffer[1 << 16];
-    const uint64_t before = self.frames_.frames();
-    bool open = true;
+namespace {
+
+// Reads what the pipe holds now, handing it to `take` (false: take no more). True
+// while the pipe stays open and wanted.
+template <typename Take>
+bool readWhatIsThere(int fd, Take take) {
+    char buffer[1 << 16];
     for (size_t taken = 0; taken < kReadPerWake;) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n > 0) {
             taken += size_t(n);
-            if (!self.frames_.take(buffer, size_t(n))) {
-                open = false;
-                break;
-            }
+            if (!take(buffer, size_t(n))) return false;
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            open = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-            break;
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
     }
+    return true;
+}
+
+}  // namespace
+
+gboolean PreviewPane::onFrames(gint fd, GIOCondition, gpointer data) {
+    auto& self = *static_cast<PreviewPane*>(data);
+    const uint64_t before = self.frames_.frames();
+    const bool open = readWhatIsThere(fd, [&](const char* bytes, size_t size) {
+        return self.frames_.take(reinterpret_cast<const uint8_t*>(bytes), size);
+    });
     if (self.frames_.frames() != before) self.showLatestFrame();
     if (open) return G_SOURCE_CONTINUE;
     // This source ends here: only the descriptor is left to close.
@@ -212,21 +221,11 @@ gboolean PreviewPane::onFrames(gint fd, GIOCondition, gpointer data) {
 
 gboolean PreviewPane::onText(gint fd, GIOCondition, gpointer data) {
     auto& self = *static_cast<PreviewPane*>(data);
-    char buffer[4096];
     const uint64_t before = self.text_.lines();
-    bool open = true;
-    for (size_t taken = 0; taken < kReadPerWake;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            taken += size_t(n);
-            self.text_.take(buffer, size_t(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            open = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-            break;
-        }
-    }
+    const bool open = readWhatIsThere(fd, [&](const char* bytes, size_t size) {
+        self.text_.take(bytes, size);
+        return true;
+    });
     if (!open) self.text_.finish();
     if (self.text_.lines() != before) gtk_widget_queue_draw(self.area_);
     if (open) return G_SOURCE_CONTINUE;

@@ -565,24 +565,40 @@ TEST_F(ConfigDialogOnDisplay, FolderChooserOpensAtTheCurrentImagePath) {
 constexpr uint32_t kOrange = 0xFF8C00;
 constexpr uint32_t kAzure = 0x008CFF;
 
-TEST_F(ConfigDialogOnDisplay, PreviewRunsTheFolderAndEndsWithTheDialog) {
+class PreviewOnDisplay : public ConfigDialogOnDisplay {
+protected:
+    // The dialog over settings that name `pictures`; their bytes go to *original.
+    std::string openOn(const fs::path& pictures, std::string* original, Geometry* dialog) {
+        const std::string window = openDialogOver(settingsFile(1600, 1200, pictures.string()));
+        *original = readFile(home / "Glimmerax.ini");
+        if (!window.empty()) *dialog = geometryOf(window);
+        return window;
+    }
+
+    // Screenshots until the pane shows the colour (30 s at most); the last one in *shot.
+    Geometry waitForPaneShowing(const Geometry& dialog, uint32_t colour, Image* shot) {
+        Geometry pane;
+        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(200ms)) {
+            *shot = screenshot();
+            pane = blackArea(*shot, dialog);
+            if (pane.width > 0 && pixelsOfHue(*shot, pane, colour) > 500) break;
+        }
+        return pane;
+    }
+};
+
+TEST_F(PreviewOnDisplay, RunsTheFolderAndEndsWithTheDialog) {
     const fs::path pictures = home / "orange";
     writePicture(pictures / "orange.ppm", kOrange);
-    const fs::path ini = home / "Glimmerax.ini";
-    const std::string window = openDialogOver(settingsFile(1600, 1200, pictures.string()));
+    std::string original;
+    Geometry dialog;
+    const std::string window = openOn(pictures, &original, &dialog);
     ASSERT_FALSE(window.empty());
-    const std::string original = readFile(ini);
-    const Geometry dialog = geometryOf(window);
 
     // The saver on the folder, in a pane of the screen's aspect (1024 x 768).
     Image shot;
-    Geometry pane;
-    for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(200ms)) {
-        shot = screenshot();
-        pane = blackArea(shot, dialog);
-        if (pane.width > 0 && pixelsOfHue(shot, pane, kOrange) > 500) break;
-    }
+    const Geometry pane = waitForPaneShowing(dialog, kOrange, &shot);
     writePpm(artifacts / "preview.ppm", shot, dialog.x, dialog.y, dialog.width, dialog.height);
     ASSERT_GT(pixelsOfHue(shot, pane, kOrange), 500) << "no orange in the preview; see " << (artifacts / "preview.ppm")
                                                      << "\n" << readFile(home / "output.log");
@@ -606,26 +622,19 @@ TEST_F(ConfigDialogOnDisplay, PreviewRunsTheFolderAndEndsWithTheDialog) {
     EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
     EXPECT_FALSE(fs::exists("/proc/" + std::to_string(savers[0]))) << "the saver was left behind";
     EXPECT_TRUE(previewsUnder(home).empty());
-    EXPECT_EQ(readFile(ini), original);
+    EXPECT_EQ(readFile(home / "Glimmerax.ini"), original);
 }
 
-TEST_F(ConfigDialogOnDisplay, AnotherFolderRestartsThePreviewOnIt) {
+TEST_F(PreviewOnDisplay, AnotherFolderRestartsItOnThatFolder) {
     const fs::path orange = home / "orange", azure = home / "azure";
     writePicture(orange / "orange.ppm", kOrange);
     writePicture(azure / "azure.ppm", kAzure);
-    const fs::path ini = home / "Glimmerax.ini";
-    const std::string window = openDialogOver(settingsFile(1600, 1200, orange.string()));
+    std::string original;
+    Geometry dialog;
+    const std::string window = openOn(orange, &original, &dialog);
     ASSERT_FALSE(window.empty());
-    const std::string original = readFile(ini);
-    const Geometry dialog = geometryOf(window);
     Image shot;
-    Geometry pane;
-    for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(200ms)) {
-        shot = screenshot();
-        pane = blackArea(shot, dialog);
-        if (pane.width > 0 && pixelsOfHue(shot, pane, kOrange) > 500) break;
-    }
+    const Geometry pane = waitForPaneShowing(dialog, kOrange, &shot);
     ASSERT_GT(pixelsOfHue(shot, pane, kOrange), 500) << readFile(home / "output.log");
     const std::vector<pid_t> first = previewsUnder(orange);
     ASSERT_EQ(first.size(), 1u);
@@ -664,7 +673,7 @@ TEST_F(ConfigDialogOnDisplay, AnotherFolderRestartsThePreviewOnIt) {
     EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
     EXPECT_FALSE(fs::exists("/proc/" + std::to_string(second[0])));
     EXPECT_TRUE(previewsUnder(home).empty());
-    EXPECT_EQ(readFile(ini), original);
+    EXPECT_EQ(readFile(home / "Glimmerax.ini"), original);
 }
 
 }  // namespace
