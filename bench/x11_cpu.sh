@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CPU per second of saver time on a real X server (Xvfb), of the program and of the
-# server, for glimmerax -root beside xscreensaver's image hacks run the same way, and
-# for glimmerax in its own full-screen window both ways (window surface, GL texture).
+# server, for glimmerax -root beside xscreensaver's image hacks run the same way, for
+# glimmerax in its own full-screen window both ways (window surface, GL texture), and
+# for the settings dialog's preview pane (the dialog and the saver it runs).
 #   bench/x11_cpu.sh [--seconds S] [--sizes "1920x1080 3840x2160"] [--only NAME] [--out FILE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,10 +46,20 @@ free_display() {
   return 1
 }
 
-# measure NAME SIZE COMMAND...: prints "NAME SIZE program server total" (cores).
+# A process with its living children, and the children it has reaped, in ticks.
+tree_ticks() {
+  local total c
+  total=$(cpu_ticks "$1")
+  for c in $(pgrep -P "$1"); do total=$((total + $(cpu_ticks "$c"))); done
+  echo "$total"
+}
+
+# measure NAME SIZE COMMAND...: prints "NAME SIZE program server total" (cores); the
+# program's share includes the processes it starts. With warm=S in the environment the
+# count begins S seconds after the program started instead of at once.
 measure() {
   local name="$1" size="$2"; shift 2
-  local n xpid pid x0 x1 p1
+  local n xpid pid x0 x1 p0=0 p1
   n=$(free_display)
   Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
   xpid=$!
@@ -57,14 +68,19 @@ measure() {
   mkdir -p "$work/home"
   GLIMMERAX_HOME="$work/home" DISPLAY=":$n" "$@" >"$work/$name.log" 2>&1 &
   pid=$!
+  if [ "${warm:-0}" != 0 ]; then
+    sleep "$warm"
+    p0=$(tree_ticks "$pid")
+    x0=$(cpu_ticks "$xpid")
+  fi
   sleep "$seconds"
-  p1=$(cpu_ticks "$pid")
+  p1=$(tree_ticks "$pid")
   x1=$(cpu_ticks "$xpid")
   kill -TERM "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   kill -TERM "$xpid" 2>/dev/null || true
   wait "$xpid" 2>/dev/null || true
-  awk -v n="$name" -v s="$size" -v p="$p1" -v x="$((x1 - x0))" -v t="$tick" -v d="$seconds" \
+  awk -v n="$name" -v s="$size" -v p="$((p1 - p0))" -v x="$((x1 - x0))" -v t="$tick" -v d="$seconds" \
     'BEGIN { printf "%-14s %-10s %8.3f %8.3f %8.3f\n", n, s, p / t / d, x / t / d, (p + x) / t / d }'
 }
 
@@ -77,7 +93,7 @@ report() {
   echo "# CPU per second of saver time on Xvfb (cores), ${seconds} s each, $(date -u +%Y-%m-%d)"
   echo "# name           size         program   server    total"
   for size in $sizes; do
-    for name in glimmerax glimmerax-shm glimmerax-gl rotzoomer zoom; do
+    for name in glimmerax glimmerax-shm glimmerax-gl preview rotzoomer zoom; do
       [ -n "$only" ] && [ "$only" != "$name" ] && continue
       case "$name" in
         glimmerax) measure "$name" "$size" "$program" -root ;;
@@ -85,6 +101,10 @@ report() {
         # texture path (on Xvfb Mesa's software GL, as on any display without a card).
         glimmerax-shm) GLIMMERAX_PRESENT=surface measure "$name" "$size" "$program" /s ;;
         glimmerax-gl) GLIMMERAX_PRESENT=texture measure "$name" "$size" "$program" /s ;;
+        # The settings dialog and the saver it runs in its pane (about 320 pixels wide
+        # whatever the screen's size), once GTK and the saver have started.
+        preview) warm=5 GDK_BACKEND=x11 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory \
+          measure "$name" "$size" "$program" /c ;;
         *)
           if [ -x "$hacks/$name" ]; then measure "$name" "$size" "$hacks/$name" -root
           else printf '%-14s %-10s (not installed: xscreensaver-data-extra)\n' "$name" "$size"; fi ;;

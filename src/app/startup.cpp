@@ -1,8 +1,11 @@
 #include "app/startup.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -25,6 +28,7 @@
 #include "render/sprites.h"
 #include "ui/config_dialog.h"
 #include "ui/config_dialog_model.h"
+#include "ui/progress_window.h"
 #include "universe/world.h"
 #include "ui/error_report.h"
 #include "render/collision_surfaces.h"
@@ -74,6 +78,34 @@ bool parseWindowId(const std::string& s, unsigned long* out) {
     return true;
 }
 
+// The preview's frames take standard output for themselves: anything else printed
+// there goes to standard error, where the dialog reads it as text. No window or box
+// of ours may appear, progress included, and a closed pipe ends the run quietly.
+bool startPreviewOutput() {
+    if (runOptions().previewPath.size() >= sizeof settings.ImagePath) {
+        std::fprintf(stderr, "glimmerax: --preview takes a path of at most %zu bytes\n",
+                     sizeof settings.ImagePath - 1);
+        return false;
+    }
+    if (isatty(STDOUT_FILENO)) {
+        std::fputs("glimmerax: --preview writes frames to standard output; run it with the output "
+                   "going to a pipe or a file\n",
+                   stderr);
+        return false;
+    }
+    std::fflush(stdout);
+    const int frames = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (frames < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::perror("glimmerax: --preview");
+        return false;
+    }
+    runOptions().previewOutput = frames;
+    std::signal(SIGPIPE, SIG_IGN);
+    setenv("GLIMMERAX_NO_DIALOGS", "1", 1);
+    setProgressDisplay(ProgressDisplay::Text);
+    return true;
+}
+
 }  // namespace
 
 int32_t parseCommandLine(const std::vector<std::string>& args) {
@@ -106,6 +138,8 @@ std::string usageText() {
            "  --dump-state N FILE write the population after simulation frame N as JSON lines\n"
            "  -window-id ID       draw into a screensaver host's window (hex 0x... or decimal)\n"
            "  -root               draw into the root window\n"
+           "  --preview PATH      the settings dialog's preview: run headless at --size in real\n"
+           "                      time on the pictures of PATH, frames to standard output\n"
            "  --help, --version   print this text or the version and exit\n"
            "Environment: GLIMMERAX_HOME (settings folder), XSCREENSAVER_WINDOW (host window),\n"
            "  GLIMMERAX_FAULTS (fault injection for testing).\n";
@@ -180,6 +214,13 @@ ParsedArgs parseArguments(const std::vector<std::string>& args) {
         } else if (a == "-root" || a == "--root") {
             o.root = true;
             runOption = true;
+        } else if (a == "--preview") {
+            // An empty PATH previews what an empty ImagePath shows.
+            if (!value(&v)) return fail("--preview takes a picture file or folder");
+            o.preview = true;
+            o.previewPath = v;
+            o.headless = true;
+            runOption = true;
         } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
             return fail("unknown option " + a);
         } else {
@@ -227,6 +268,8 @@ bool startRun() {
     request.pp.backBufferWidth = settings.ScreenWidth > 2 ? uint32_t(settings.ScreenWidth - 2) : 0;
     request.pp.backBufferHeight = settings.ScreenHeight > 2 ? uint32_t(settings.ScreenHeight - 2) : 0;
     request.pp.windowed = false;
+    // The preview shows the saver at the pane's size, whatever the settings ask for.
+    if (runOptions().preview) request.pp.backBufferWidth = request.pp.backBufferHeight = 0;
     CreatingDevice = true;
     createDeviceFromSettings(request, false, true);
     CreatingDevice = false;
@@ -301,6 +344,8 @@ int runEntry(int argc, char** argv) {
         }
     }
 
+    if (RunMode >= 2 && runOptions().preview && !startPreviewOutput()) return 2;
+
     // Without a display the saver would run unseen and take the offscreen size for the
     // user's: refuse before anything is read or written.
     std::string noDisplay;
@@ -318,7 +363,13 @@ int runEntry(int argc, char** argv) {
 
     if (RunMode == 1) return getExitCode();
 
+    if (RunMode >= 2 && runOptions().preview) keepSettingsInMemory();
     loadSettings();
+    if (RunMode >= 2 && runOptions().preview) {
+        const std::string& path = runOptions().previewPath;
+        std::memset(settings.ImagePath, 0, sizeof settings.ImagePath);
+        std::memcpy(settings.ImagePath, path.data(), path.size());
+    }
     if (!RenderSuppressed) loadLabels();
     setSpeed(float(settings.GameSpeed) / 10.0f);
 

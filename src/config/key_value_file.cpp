@@ -150,6 +150,23 @@ bool KeyValueFile::load() {
     }
 }
 
+bool KeyValueFile::loadText(const std::string& bytes) {
+    try {
+        release();
+        const size_t usable = std::min(bytes.size(), kMaxFileBytes);
+        parse(bytes, usable);
+        content_ = bytes.substr(0, usable);
+        loaded_ = true;
+        savingRefused_ = true;
+        problem_ = "the values were not read from it";
+        return true;
+    } catch (const std::bad_alloc&) {
+        release();
+        reportOutOfMemory();
+        return false;
+    }
+}
+
 void KeyValueFile::parse(const std::string& bytes, size_t usable) {
     entries_.reserve(kMaxEntries);
     const char* data = bytes.data();

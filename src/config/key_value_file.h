@@ -57,6 +57,9 @@ public:
     // Reads the file into the entries. False when the file cannot be read (missing,
     // not a regular file) or memory runs out.
     bool load();
+    // Reads `bytes` as if the file held them, without touching the file; such a reader
+    // never saves.
+    bool loadText(const std::string& bytes);
 
     // A match is the first entry, in file order, with that hash.
     bool getString(uint32_t keyHash, char* destination, const char* defaultValue,

@@ -90,6 +90,8 @@ struct SettingsModule {
     std::string templateProblem;
     // A failed save is told once per run.
     bool saveFailureTold = false;
+    // Read only: see keepSettingsInMemory.
+    bool inMemory = false;
 };
 SettingsModule state;
 
@@ -188,11 +190,21 @@ const std::string& settingsTemplate() {
 
 void loadSettings() { loadSettingsFrom(homeFolder()); }
 
+void keepSettingsInMemory() { state.inMemory = true; }
+
 void loadSettingsFrom(const std::string& folder) {
     releaseSettings();
     state.templateProblem.clear();
     try {
         state.path = inFolder(folder, kSettingsName, std::strlen(kSettingsName));
+        if (state.inMemory) {
+            // What a normal run would read once it had put the template in place.
+            state.reader = newReader(state.path);
+            if (!state.reader->load() || !allKeysPresent(*state.reader))
+                state.reader->loadText(settingsTemplate());
+            apply(*state.reader);
+            return;
+        }
         bool templateWritten = false;
         // The user's file, then the template, then one retry of the template.
         for (int attempt = 0;; ++attempt) {
@@ -218,7 +230,7 @@ void loadSettingsFrom(const std::string& folder) {
 SettingsSaveResult saveSettings() {
     SettingsSaveResult result;
     KeyValueFile* reader = state.reader.get();
-    if (reader == nullptr) return result;
+    if (reader == nullptr || state.inMemory) return result;
     for (const SettingInfo& s : kSettings) {
         if (reader->isRefused(s.hash) && unchangedSinceLoad(s)) continue;
         bool stored = true;
@@ -306,6 +318,7 @@ void resetSettings() {
     state.path.clear();
     state.templateProblem.clear();
     state.saveFailureTold = false;
+    state.inMemory = false;
     state.applied = Settings{};
     settings = Settings{};
     labels = Labels{};

@@ -45,6 +45,10 @@ struct Labels {
 extern Labels labels;
 
 void loadSettings();
+// From now on the settings are read but the file is never written: no template in
+// place of a missing or incomplete file (its values are used in memory instead) and
+// no saves. For the settings dialog's preview, which must leave the user's file alone.
+void keepSettingsInMemory();
 
 // What a save did. `saved` is false when the file could not be written (it stays as it
 // was); `notStored` names the settings whose changed values the file cannot hold

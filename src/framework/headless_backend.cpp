@@ -1,5 +1,6 @@
 // The offscreen display: a virtual desktop of a given size, a virtual clock, input
-// from a script, and optional PNG dumps of the presented frames.
+// from a script, and optional PNG dumps of the presented frames. The settings dialog's
+// preview runs it on the real clock and streams the presented frames.
 #include <stb_image_write.h>
 
 #include <algorithm>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "framework/backend.h"
+#include "framework/framework.h"
 #include "framework/headless_script.h"
+#include "framework/preview_frames.h"
 #include "framework/run_options.h"
 
 namespace gx {
@@ -79,10 +82,14 @@ public:
             last_ = device.frontBuffer().data();
             lastW_ = device.presentParameters().backBufferWidth;
             lastH_ = device.presentParameters().backBufferHeight;
+            const int preview = runOptions().previewOutput;
+            // Nobody left to show the frames to: the preview is over.
+            if (preview >= 0 && !writePreviewFrame(preview, last_, lastW_, lastH_)) shutdown(0);
         }
         return r;
     }
-    bool virtualClock() const override { return true; }
+    // The preview is watched: it keeps the saver's own pace in real time.
+    bool virtualClock() const override { return !runOptions().preview; }
     void cursorPos(int* x, int* y) override {
         *x = cursorX_;
         *y = cursorY_;

@@ -30,6 +30,7 @@ void resolveRunOptionPaths(RunOptions& o) {
     o.framesOut = fromStartingFolder(o.framesOut);
     o.tracePath = fromStartingFolder(o.tracePath);
     o.dumpStatePath = fromStartingFolder(o.dumpStatePath);
+    o.previewPath = fromStartingFolder(o.previewPath);
 }
 
 bool prepareFramesFolder(const std::string& folder, std::string* error) {

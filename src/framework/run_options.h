@@ -20,12 +20,18 @@ struct RunOptions {
     std::string dumpStatePath;
     unsigned long hostWindow = 0;  // a screensaver host's window
     bool root = false;
+    // The settings dialog's preview: headless on the real clock, every presented frame
+    // written to previewOutput (see preview_frames.h), previewPath as ImagePath.
+    bool preview = false;
+    std::string previewPath;
+    int previewOutput = -1;
 };
 
 RunOptions& runOptions();
 
-// Makes --frames-out, --trace and --dump-state absolute, taken from the folder the
-// program was started from (start-up calls it before the home folder becomes current).
+// Makes --frames-out, --trace, --dump-state and --preview absolute, taken from the
+// folder the program was started from (start-up calls it before the home folder
+// becomes current).
 void resolveRunOptionPaths(RunOptions& options);
 // Makes the --frames-out folder with its parents and checks that a file can be
 // written in it; false with the reason in *error when it cannot.

@@ -1,16 +1,20 @@
 // GTK view of the settings dialog; every decision is the model's.
 #include "ui/config_dialog.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "config/settings.h"
 #include "platform/os/paths.h"
 #include "ui/config_dialog_model.h"
+#include "ui/preview_pane.h"
 
 namespace gx {
 
@@ -23,6 +27,12 @@ struct ConfigDialogView {
     GtkWidget* resolutionLabel = nullptr;
     GtkWidget* pathField = nullptr;
     GtkWidget* note = nullptr;
+    std::unique_ptr<PreviewPane> preview;
+    // A dialog running over ours (the folder chooser, a message), which an ending by
+    // signal has to close first.
+    GtkWidget* nested = nullptr;
+    // SIGTERM, SIGINT or SIGHUP came: close as Cancel does.
+    bool terminated = false;
 };
 
 // Lives as long as the dialog.
@@ -44,12 +54,14 @@ void showPath() {
 
 // The model's message in a box over the dialog; the dialog stays open behind it.
 void showMessage() {
-    if (view.model.message.empty()) return;
+    if (view.model.message.empty() || view.terminated) return;
     GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(view.window), GTK_DIALOG_MODAL,
                                             GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
                                             view.model.message.c_str());
     gtk_window_set_title(GTK_WINDOW(box), "Glimmerax Setup - not saved");
+    view.nested = box;
     gtk_dialog_run(GTK_DIALOG(box));
+    view.nested = nullptr;
     gtk_widget_destroy(box);
 }
 
@@ -75,7 +87,10 @@ void onBrowse(GtkButton*, gpointer) {
         gtk_file_chooser_set_current_folder(files, view.model.chooserFolder.c_str());
     bool picked = false;
     std::string folder;
-    if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+    view.nested = chooser;
+    const gint response = gtk_dialog_run(GTK_DIALOG(chooser));
+    view.nested = nullptr;
+    if (response == GTK_RESPONSE_ACCEPT && !view.terminated) {
         // Only a real folder on disk counts; anything else leaves the settings alone.
         if (gchar* name = gtk_file_chooser_get_filename(files)) {
             folder = name;
@@ -85,8 +100,20 @@ void onBrowse(GtkButton*, gpointer) {
     }
     gtk_widget_destroy(chooser);
     if (!picked) return;
-    if (pickImageFolder(view.model, settings, folder)) showPath();
-    else showMessage();
+    const std::string previewed = view.model.previewPath;
+    if (!pickImageFolder(view.model, settings, folder)) {
+        showMessage();
+        return;
+    }
+    showPath();
+    if (view.model.previewPath != previewed) view.preview->start(view.model.previewPath);
+}
+
+gboolean onTerminate(gpointer) {
+    view.terminated = true;
+    if (view.nested) gtk_dialog_response(GTK_DIALOG(view.nested), GTK_RESPONSE_CANCEL);
+    if (view.window) gtk_dialog_response(GTK_DIALOG(view.window), GTK_RESPONSE_CANCEL);
+    return G_SOURCE_CONTINUE;
 }
 
 void onButton(GtkButton*, gpointer response) {
@@ -164,8 +191,10 @@ void buildDialog() {
     gtk_widget_set_no_show_all(view.note, TRUE);
     gtk_grid_attach(GTK_GRID(grid), view.note, 0, 4, 3, 1);
 
-    // Row 5-7: key help, Browse and the contact line.
-    gtk_grid_attach(GTK_GRID(grid), buildKeysGroup(), 0, 5, 2, 2);
+    // Row 5-8: the preview, key help, Browse and the contact line.
+    view.preview = std::make_unique<PreviewPane>();
+    gtk_grid_attach(GTK_GRID(grid), view.preview->widget(), 0, 5, 2, 1);
+    gtk_grid_attach(GTK_GRID(grid), buildKeysGroup(), 0, 6, 2, 2);
     // Alt+B reaches it from the keyboard; the caption still reads "Browse...".
     GtkWidget* browse = gtk_button_new_with_mnemonic("_Browse...");
     gtk_widget_set_valign(browse, GTK_ALIGN_START);
@@ -175,7 +204,7 @@ void buildDialog() {
     gtk_label_set_justify(GTK_LABEL(contact), GTK_JUSTIFY_CENTER);
     gtk_label_set_selectable(GTK_LABEL(contact), TRUE);
     gtk_widget_set_can_focus(contact, FALSE);
-    gtk_grid_attach(GTK_GRID(grid), contact, 0, 7, 3, 1);
+    gtk_grid_attach(GTK_GRID(grid), contact, 0, 8, 3, 1);
 
     g_signal_connect(view.slider, "change-value", G_CALLBACK(onSliderChange), nullptr);
     g_signal_connect(browse, "clicked", G_CALLBACK(onBrowse), nullptr);
@@ -189,6 +218,7 @@ void buildDialog() {
     showPath();
     // The slider starts with the focus so arrow keys move it at once.
     gtk_widget_grab_focus(view.slider);
+    view.preview->start(view.model.previewPath);
 }
 
 }  // namespace
@@ -201,11 +231,16 @@ void showConfigDialog() {
         return;
     }
     view = ConfigDialogView{};
+    // Ended from outside, the dialog still closes as Cancel: the preview goes with it.
+    const guint signalSources[] = {g_unix_signal_add(SIGTERM, onTerminate, nullptr),
+                                   g_unix_signal_add(SIGINT, onTerminate, nullptr),
+                                   g_unix_signal_add(SIGHUP, onTerminate, nullptr)};
     openConfigDialog(view.model, settings, findDefaultPictures());
     buildDialog();
 
-    for (;;) {
+    while (!view.terminated) {
         const gint response = gtk_dialog_run(GTK_DIALOG(view.window));
+        if (view.terminated) break;
         // Escape and the close box arrive as a deleted dialog: both cancel.
         const DialogButton button =
             response == GTK_RESPONSE_OK ? DialogButton::ok : DialogButton::cancel;
@@ -214,6 +249,8 @@ void showConfigDialog() {
         showMessage();
     }
 
+    view.preview->stop();
+    for (const guint source : signalSources) g_source_remove(source);
     gtk_widget_destroy(view.window);
     while (gtk_events_pending()) gtk_main_iteration();
     view = ConfigDialogView{};

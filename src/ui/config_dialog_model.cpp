@@ -103,6 +103,7 @@ void openConfigDialog(ConfigDialogModel& model, const Settings& current,
                      " does not exist and no sample pictures were found: a snapshot of the desktop is shown.";
     }
     model.chooserFolder = chooserStartFolder(imagePath, defaults);
+    model.previewPath = imagePath;
     model.initialPosition = resolutionPosition(current.ScreenWidth, current.ScreenHeight);
     model.sliderPosition = std::clamp(model.initialPosition, 1, kResolutionPresetCount);
     // Until the slider moves, the label shows the configured size, preset or not.
@@ -144,6 +145,7 @@ bool pickImageFolder(ConfigDialogModel& model, Settings& current, const std::str
     model.path = folder;
     model.note.clear();
     model.chooserFolder = folder;
+    model.previewPath = folder;
     model.message.clear();
     return true;
 }

@@ -50,6 +50,9 @@ struct ConfigDialogModel {
     std::string note;
     // The folder the folder chooser opens at.
     std::string chooserFolder;
+    // What the preview pane runs the saver on: ImagePath as it stands in memory (empty
+    // for the defaults, as the saver reads it), not the field's text.
+    std::string previewPath;
     // What the dialog has to tell the user (a folder that cannot be stored, settings
     // that could not be saved); empty when there is nothing.
     std::string message;
@@ -77,8 +80,8 @@ void moveResolutionSlider(ConfigDialogModel& model, int position);
 
 // The folder browser returned `folder` (an empty string means it was cancelled or gave
 // no file-system path, which changes nothing). A path of up to kImagePathLimit bytes
-// becomes both ImagePath and the field's text; a longer one cannot be stored: nothing
-// changes, `message` says so and the result is false.
+// becomes ImagePath, the field's text and the preview's path; a longer one cannot be
+// stored: nothing changes, `message` says so and the result is false.
 bool pickImageFolder(ConfigDialogModel& model, Settings& current, const std::string& folder);
 
 enum class DialogButton { ok, cancel };

@@ -50,6 +50,16 @@ TEST_F(CommandLine, RunOptionsMeanRunUnlessASwitchDecides) {
     EXPECT_EQ(runOptions().headlessWidth, 640u);
     EXPECT_EQ(runOptions().headlessHeight, 480u);
     EXPECT_DOUBLE_EQ(runOptions().seconds, 3.0);
+    SetUp();
+    // The preview runs headless; its path is the option's value, also an empty one
+    // (the defaults) or one that looks like a switch.
+    EXPECT_EQ(parseArguments({"--preview", "", "--size", "320x240"}).mode, 2);
+    EXPECT_TRUE(runOptions().preview);
+    EXPECT_TRUE(runOptions().headless);
+    EXPECT_EQ(runOptions().previewPath, "");
+    SetUp();
+    EXPECT_EQ(parseArguments({"--preview", "/c"}).mode, 2);
+    EXPECT_EQ(runOptions().previewPath, "/c");
 }
 
 TEST_F(CommandLine, HostWindowForms) {
@@ -71,7 +81,7 @@ TEST_F(CommandLine, HostWindowForms) {
 TEST_F(CommandLine, BadOptionsAreUsageErrors) {
     for (auto args : std::vector<std::vector<std::string>>{
              {"--bogus"}, {"--size", "0x0"}, {"--size"}, {"--seconds", "-1"}, {"--every", "0"},
-             {"--dump-state", "x", "f"}, {"--script", "1:jump"}}) {
+             {"--dump-state", "x", "f"}, {"--script", "1:jump"}, {"--preview"}}) {
         SetUp();
         ParsedArgs p = parseArguments(args);
         EXPECT_TRUE(p.exitNow) << args[0];

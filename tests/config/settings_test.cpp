@@ -279,6 +279,40 @@ TEST_F(SettingsTest, UnwritableHomeUsesTheValuesAndWritesNothing) {
     EXPECT_EQ(readBytes(ini()), incomplete);
 }
 
+TEST_F(SettingsTest, KeptInMemoryTheFileIsNeverWritten) {
+    // No file: the template's values, and still no file.
+    keepSettingsInMemory();
+    loadSettingsFrom(dir.path());
+    EXPECT_FALSE(exists(ini()));
+    EXPECT_EQ(settings.ScreenWidth, 1600);
+    EXPECT_EQ(settings.Duration, 130);
+    EXPECT_STREQ(settings.ResourcePath, "Default");
+    EXPECT_TRUE(saveSettings().ok());
+    EXPECT_FALSE(exists(ini()));
+
+    // An incomplete file: what a normal run would read after replacing it, and the
+    // file as it was, without a copy beside it.
+    const std::string incomplete = "GameSpeed = 4\r\nImagePath = \"/p\"\r\n";
+    writeBytes(ini(), incomplete);
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(readBytes(ini()), incomplete);
+    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(settings.GameSpeed, 10);
+    EXPECT_STREQ(settings.ImagePath, "");
+    EXPECT_EQ(settings.Duration, 130);
+
+    // A complete file: its values, and changes stay in memory.
+    const std::string complete = fileWith("GameSpeed = 4", "Fullscreen = true");
+    writeBytes(ini(), complete);
+    loadSettingsFrom(dir.path());
+    EXPECT_EQ(settings.GameSpeed, 4);
+    EXPECT_EQ(settings.Duration, 60);
+    settings.GameSpeed = 5;
+    settings.ScreenWidth = 322;
+    EXPECT_TRUE(saveSettings().ok());
+    EXPECT_EQ(readBytes(ini()), complete);
+}
+
 TEST_F(SettingsTest, AFolderInPlaceOfTheFileIsLeftAlone) {
     ASSERT_TRUE(std::filesystem::create_directory(ini()));
     loadSettingsFrom(dir.path());

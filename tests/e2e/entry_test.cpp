@@ -1,8 +1,12 @@
 // The real program, started as a user or a screensaver host would start it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "support/run.h"
@@ -83,6 +87,66 @@ TEST_F(Entry, SpeedKeysRewriteGameSpeedInPlace) {
 TEST_F(Entry, EscapeInAScriptedRunEndsWithZero) {
     Result r = go({"/s", "--headless", "--size", "320x240", "--seconds", "60", "--script", "1:key:27"});
     EXPECT_EQ(r.code, 0) << r.err;
+}
+
+// The settings dialog's preview, as the dialog runs it: frames on a pipe in real time,
+// the settings file never written, and the end as soon as the pipe closes.
+TEST_F(Entry, PreviewStreamsFramesInRealTimeAndLeavesTheSettingsAlone) {
+    // Incomplete: a normal run would put the template in its place.
+    const std::string ini = home_ + "/Glimmerax.ini";
+    const std::string incomplete = "ImagePath = \"/elsewhere\"\r\nGameSpeed = 5\r\n";
+    { std::ofstream(ini, std::ios::binary) << incomplete; }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Child c;
+    c.errPath = home_ + "/preview-stderr";
+    c.pid = fork();
+    if (c.pid == 0) {
+        dup2(fds[1], 1);
+        const int err = open(c.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        close(fds[0]);
+        close(fds[1]);
+        setenv("DISPLAY", "", 1);
+        setenv("WAYLAND_DISPLAY", "", 1);
+        setenv("GLIMMERAX_HOME", home_.c_str(), 1);
+        // The speed keys, which a normal run saves.
+        execl(binary().c_str(), binary().c_str(), "--preview", (sourceDir() + "/data/samples").c_str(), "--size",
+              "64x48", "--script", "0.1:key:107,0.2:key:109", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    auto readAll = [&](void* to, size_t size) {
+        for (size_t got = 0; got < size;) {
+            const ssize_t n = read(fds[0], static_cast<char*>(to) + got, size - got);
+            if (n <= 0) return false;
+            got += size_t(n);
+        }
+        return true;
+    };
+    std::vector<uint32_t> pixels(64 * 48);
+    std::chrono::steady_clock::time_point firstFrame;
+    constexpr int kFrames = 25;
+    for (int i = 0; i < kFrames; ++i) {
+        char header[12];
+        ASSERT_TRUE(readAll(header, sizeof header)) << "frame " << i << ": " << readFile(c.errPath);
+        ASSERT_EQ(std::string(header, 4), "GXPF");
+        uint32_t size[2];
+        std::memcpy(size, header + 4, sizeof size);
+        ASSERT_EQ(size[0], 64u);
+        ASSERT_EQ(size[1], 48u);
+        ASSERT_TRUE(readAll(pixels.data(), pixels.size() * 4));
+        if (i == 0) firstFrame = std::chrono::steady_clock::now();
+    }
+    // Paced as on a display, at most 30 frames a second while the picture comes in (the
+    // virtual clock would send them as fast as they are made), and the picture is there.
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count();
+    EXPECT_GE(seconds, (kFrames - 1) / 30.0 * 0.9);
+    EXPECT_TRUE(std::any_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) != 0; }));
+    close(fds[0]);
+    EXPECT_EQ(waitFor(c, 10), 0) << readFile(c.errPath);
+    EXPECT_EQ(readFile(ini), incomplete);
+    EXPECT_FALSE(fileExists(ini + ".bak"));
 }
 
 TEST_F(Entry, WithoutADisplayEveryRunModeRefusesAndTouchesNothing) {

@@ -1,5 +1,6 @@
 // The real program's settings dialog on a private X server: it opens with its
-// controls, keys drive it, OK writes the preset's size and Escape writes nothing.
+// controls, keys drive it, OK writes the preset's size and Escape writes nothing; its
+// preview pane runs the saver on the chosen folder and ends with it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +23,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/run.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -166,6 +170,8 @@ protected:
                 testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(home);
         fs::create_directories(home);
+        // The preview would otherwise make the data file first, in every test.
+        fs::copy_file(gxtest::sharedDataFile(), home / "Glimmerax.dat");
         artifacts = fs::path(GLIMMERAX_BUILD_DIR) / "test-artifacts" / "ui";
         fs::create_directories(artifacts);
     }
@@ -339,6 +345,84 @@ int darkBands(const Image& image, const Geometry& g, int x0, int x1) {
     return bands;
 }
 
+// A solid picture for the saver to show (PPM).
+void writePicture(const fs::path& file, uint32_t rgb) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out << "P6\n96 72\n255\n";
+    const char pixel[3] = {char(rgb >> 16), char(rgb >> 8), char(rgb)};
+    for (int i = 0; i < 96 * 72; ++i) out.write(pixel, 3);
+}
+
+// The saver's black inside the dialog: the preview pane, whatever it shows in the
+// middle. (Text may be black too, but never in 120 pixels of a row or a column.)
+Geometry blackArea(const Image& image, const Geometry& dialog) {
+    std::vector<int> rows(size_t(dialog.height)), columns(size_t(dialog.width));
+    for (int y = 0; y < dialog.height; ++y)
+        for (int x = 0; x < dialog.width; ++x)
+            if (image.at(dialog.x + x, dialog.y + y) == 0) {
+                ++rows[size_t(y)];
+                ++columns[size_t(x)];
+            }
+    const auto span = [](const std::vector<int>& counts, int* first, int* length) {
+        int last = -1;
+        *first = -1;
+        for (int i = 0; i < int(counts.size()); ++i)
+            if (counts[size_t(i)] >= 120) {
+                if (*first < 0) *first = i;
+                last = i;
+            }
+        *length = last - *first + 1;
+    };
+    Geometry pane;
+    span(columns, &pane.x, &pane.width);
+    span(rows, &pane.y, &pane.height);
+    if (pane.x < 0 || pane.y < 0) return Geometry{};
+    pane.x += dialog.x;
+    pane.y += dialog.y;
+    return pane;
+}
+
+// Pixels of the pane whose hue is that of `rgb` (one saturated channel, one at about
+// half, one near zero), at any brightness: faded in, shaded or not.
+int pixelsOfHue(const Image& image, const Geometry& pane, uint32_t rgb) {
+    const auto channels = [](uint32_t v) { return std::array<int, 3>{int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF)}; };
+    const std::array<int, 3> want = channels(rgb);
+    const int top = int(std::max_element(want.begin(), want.end()) - want.begin());
+    int count = 0;
+    for (int y = pane.y; y < pane.y + pane.height; ++y)
+        for (int x = pane.x; x < pane.x + pane.width; ++x) {
+            const std::array<int, 3> c = channels(image.at(x, y));
+            if (c[top] < 60) continue;
+            bool same = true;
+            for (int i = 0; i < 3 && same; ++i)
+                same = std::abs(c[i] * 255 - want[i] * c[top]) <= 40 * c[top];
+            count += same;
+        }
+    return count;
+}
+
+// The preview processes running on something under `folder` (their command line
+// names it): the saver the dialog started, and any it left behind.
+std::vector<pid_t> previewsUnder(const fs::path& folder) {
+    std::vector<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string line = readFile(entry.path() / "cmdline");
+        std::vector<std::string> args;
+        for (size_t at = 0; at < line.size();) {
+            const size_t end = line.find('\0', at);
+            args.push_back(line.substr(at, end - at));
+            at = end == std::string::npos ? line.size() : end + 1;
+        }
+        for (size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "--preview" && args[i + 1].rfind(folder.string(), 0) == 0)
+                found.push_back(pid_t(std::stoi(name)));
+    }
+    return found;
+}
+
 int differingPixels(const Image& a, const Image& b, const Geometry& g) {
     int count = 0;
     for (int y = g.y; y < g.y + g.height; ++y)
@@ -476,6 +560,120 @@ TEST_F(ConfigDialogOnDisplay, FolderChooserOpensAtTheCurrentImagePath) {
     EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
     const std::string saved = readFile(ini);
     EXPECT_NE(saved.find("ImagePath = \"" + pictures.string() + "\"\r\n"), std::string::npos) << saved;
+}
+
+constexpr uint32_t kOrange = 0xFF8C00;
+constexpr uint32_t kAzure = 0x008CFF;
+
+class PreviewOnDisplay : public ConfigDialogOnDisplay {
+protected:
+    // The dialog over settings that name `pictures`; their bytes go to *original.
+    std::string openOn(const fs::path& pictures, std::string* original, Geometry* dialog) {
+        const std::string window = openDialogOver(settingsFile(1600, 1200, pictures.string()));
+        *original = readFile(home / "Glimmerax.ini");
+        if (!window.empty()) *dialog = geometryOf(window);
+        return window;
+    }
+
+    // Screenshots until the pane shows the colour (30 s at most); the last one in *shot.
+    Geometry waitForPaneShowing(const Geometry& dialog, uint32_t colour, Image* shot) {
+        Geometry pane;
+        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(200ms)) {
+            *shot = screenshot();
+            pane = blackArea(*shot, dialog);
+            if (pane.width > 0 && pixelsOfHue(*shot, pane, colour) > 500) break;
+        }
+        return pane;
+    }
+};
+
+TEST_F(PreviewOnDisplay, RunsTheFolderAndEndsWithTheDialog) {
+    const fs::path pictures = home / "orange";
+    writePicture(pictures / "orange.ppm", kOrange);
+    std::string original;
+    Geometry dialog;
+    const std::string window = openOn(pictures, &original, &dialog);
+    ASSERT_FALSE(window.empty());
+
+    // The saver on the folder, in a pane of the screen's aspect (1024 x 768).
+    Image shot;
+    const Geometry pane = waitForPaneShowing(dialog, kOrange, &shot);
+    writePpm(artifacts / "preview.ppm", shot, dialog.x, dialog.y, dialog.width, dialog.height);
+    ASSERT_GT(pixelsOfHue(shot, pane, kOrange), 500) << "no orange in the preview; see " << (artifacts / "preview.ppm")
+                                                     << "\n" << readFile(home / "output.log");
+    EXPECT_NEAR(pane.width, 320, 2);
+    EXPECT_NEAR(pane.height, 240, 2);
+    const std::vector<pid_t> savers = previewsUnder(home);
+    ASSERT_EQ(savers.size(), 1u);
+
+    // It moves: two screenshots a second apart differ (the picture holds still for a
+    // moment after it has faded in, so a few tries).
+    bool moved = false;
+    for (int attempt = 0; attempt < 10 && !moved; ++attempt) {
+        const Image before = screenshot();
+        std::this_thread::sleep_for(1s);
+        shot = screenshot();
+        moved = differingPixels(before, shot, pane) > 100 && pixelsOfHue(shot, pane, kOrange) > 0;
+    }
+    EXPECT_TRUE(moved) << "the preview stands still";
+
+    key(window, "Escape");
+    EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(savers[0]))) << "the saver was left behind";
+    EXPECT_TRUE(previewsUnder(home).empty());
+    EXPECT_EQ(readFile(home / "Glimmerax.ini"), original);
+}
+
+TEST_F(PreviewOnDisplay, AnotherFolderRestartsItOnThatFolder) {
+    const fs::path orange = home / "orange", azure = home / "azure";
+    writePicture(orange / "orange.ppm", kOrange);
+    writePicture(azure / "azure.ppm", kAzure);
+    std::string original;
+    Geometry dialog;
+    const std::string window = openOn(orange, &original, &dialog);
+    ASSERT_FALSE(window.empty());
+    Image shot;
+    const Geometry pane = waitForPaneShowing(dialog, kOrange, &shot);
+    ASSERT_GT(pixelsOfHue(shot, pane, kOrange), 500) << readFile(home / "output.log");
+    const std::vector<pid_t> first = previewsUnder(orange);
+    ASSERT_EQ(first.size(), 1u);
+
+    // The other folder, typed into the folder chooser.
+    key(window, "alt+b");
+    const std::string chooser = waitForWindow("Select Images Folder");
+    ASSERT_FALSE(chooser.empty()) << readFile(home / "output.log");
+    std::this_thread::sleep_for(1s);
+    key(chooser, "ctrl+l");
+    run("xdotool type --delay 30 '" + azure.string() + "/'");
+    key(chooser, "Return");
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < deadline && windowShown("Select Images Folder");)
+        std::this_thread::sleep_for(100ms);
+
+    int azurePixels = 0, orangePixels = 0;
+    for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(200ms)) {
+        shot = screenshot();
+        azurePixels = pixelsOfHue(shot, pane, kAzure);
+        orangePixels = pixelsOfHue(shot, pane, kOrange);
+        if (azurePixels > 500 && orangePixels == 0) break;
+    }
+    writePpm(artifacts / "preview_other_folder.ppm", shot, dialog.x, dialog.y, dialog.width, dialog.height);
+    EXPECT_GT(azurePixels, 500) << "see " << (artifacts / "preview_other_folder.ppm");
+    EXPECT_EQ(orangePixels, 0);
+    // The first saver is gone while the dialog still runs: ended and reaped, not a zombie.
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(first[0])));
+    EXPECT_TRUE(previewsUnder(orange).empty());
+    const std::vector<pid_t> second = previewsUnder(azure);
+    ASSERT_EQ(second.size(), 1u);
+
+    // Ended from outside, the dialog closes as Cancel does: nothing saved, nothing left.
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(second[0])));
+    EXPECT_TRUE(previewsUnder(home).empty());
+    EXPECT_EQ(readFile(home / "Glimmerax.ini"), original);
 }
 
 }  // namespace

@@ -4,17 +4,22 @@
 
 #include <stdlib.h>
 #include <unistd.h>
+#include <fcntl.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "config/settings.h"
 #include "ui/config_dialog.h"
 #include "ui/config_dialog_model.h"
 #include "ui/contact.h"
+#include "ui/preview_stream.h"
 
 namespace {
 
@@ -136,12 +141,16 @@ TEST(ConfigDialogModel, EmptyImagePathShowsPicturesFolderWithoutStoringIt) {
     gx::openConfigDialog(model, s, kPictures);
     EXPECT_EQ(model.path, kPicturesFolder);
     EXPECT_EQ(model.note, "");
+    // The preview reads an empty ImagePath as the saver does: the pictures folder and
+    // then the samples, not the shown folder alone.
+    EXPECT_EQ(model.previewPath, "");
     gx::closeConfigDialog(model, gx::DialogButton::ok, s, savedOk);
     EXPECT_STREQ(s.ImagePath, "");
 
     gx::Settings set = settingsOf(1600, 1200, "/srv/photos");
     gx::openConfigDialog(model, set, kPictures);
     EXPECT_EQ(model.path, "/srv/photos");
+    EXPECT_EQ(model.previewPath, "/srv/photos");
 }
 
 TEST(ConfigDialogModel, MissingPicturesFolderSaysTheSamplesAreShown) {
@@ -225,6 +234,7 @@ TEST(ConfigDialogModel, PickedFolderIsStoredWhole) {
     EXPECT_TRUE(gx::pickImageFolder(model, s, longest));
     EXPECT_EQ(std::string(s.ImagePath), longest);
     EXPECT_EQ(model.path, longest);
+    EXPECT_EQ(model.previewPath, longest);
     EXPECT_EQ(model.message, "");
 
     // One byte more cannot be stored: nothing changes and the dialog says why.
@@ -232,6 +242,7 @@ TEST(ConfigDialogModel, PickedFolderIsStoredWhole) {
     EXPECT_FALSE(gx::pickImageFolder(model, s, tooLong));
     EXPECT_EQ(std::string(s.ImagePath), longest);
     EXPECT_EQ(model.path, longest);
+    EXPECT_EQ(model.previewPath, longest);
     EXPECT_EQ(model.message, "This folder cannot be stored in the settings: its path is 4096 bytes long, more "
                              "than the 4095 a path may have. Image Path is unchanged.");
 
@@ -317,6 +328,100 @@ TEST(ConfigDialogWithoutDisplay, PrintsSettingsAndWhereTheyLive) {
     if (!wayland.empty()) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
     EXPECT_NE(printed.find("/srv/photos"), std::string::npos);
     EXPECT_NE(printed.find("needs a display"), std::string::npos);
+}
+
+// The preview's frames go through a pipe whole, however the pipe splits them, and
+// the reader puts them together from pieces of any size.
+TEST(PreviewStream, FramesArriveWholeFromPiecesOfAnySize) {
+    std::signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    // Larger than the pipe holds: the writer is left with part of a frame to write.
+    const uint32_t w = 300, h = 200;
+    std::vector<uint32_t> first(size_t(w) * h), second(size_t(w) * h);
+    for (size_t i = 0; i < first.size(); ++i) {
+        first[i] = uint32_t(i * 2654435761u) | 0xFF000000u;
+        second[i] = ~first[i];
+    }
+    bool written = false;
+    std::thread writer([&] {
+        written = gx::writePreviewFrame(fds[1], first.data(), w, h) &&
+                  gx::writePreviewFrame(fds[1], second.data(), w, h) &&
+                  gx::writePreviewFrame(fds[1], first.data(), 2, 1);
+        close(fds[1]);
+    });
+    std::vector<uint8_t> stream;
+    uint8_t buffer[7000];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) stream.insert(stream.end(), buffer, buffer + n);
+    writer.join();
+    close(fds[0]);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(stream.size(), 3 * 12 + (first.size() * 2 + 2) * 4);
+
+    gx::PreviewFrameReader reader;
+    size_t at = 0;
+    for (size_t piece = 1; at < stream.size(); piece = piece * 3 % 9973 + 1) {
+        const size_t n = std::min(piece, stream.size() - at);
+        ASSERT_TRUE(reader.take(stream.data() + at, n));
+        at += n;
+        if (reader.frames() == 1) {
+            ASSERT_EQ(reader.width(), w);
+            ASSERT_EQ(reader.height(), h);
+            ASSERT_EQ(reader.frame(), first);
+        }
+        if (reader.frames() == 2) {
+            ASSERT_EQ(reader.frame(), second);
+        }
+    }
+    EXPECT_EQ(reader.frames(), 3u);
+    EXPECT_EQ(reader.width(), 2u);
+    EXPECT_EQ(reader.height(), 1u);
+    EXPECT_EQ(reader.frame(), std::vector<uint32_t>(first.begin(), first.begin() + 2));
+
+    // A reader gone: the writer says so instead of blocking or dying of SIGPIPE.
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    EXPECT_FALSE(gx::writePreviewFrame(fds[1], first.data(), 2, 1));
+    close(fds[1]);
+}
+
+TEST(PreviewStream, AnythingButFramesStopsTheReader) {
+    const auto header = [](const char* magic, uint32_t w, uint32_t h) {
+        std::vector<uint8_t> bytes(12);
+        std::memcpy(bytes.data(), magic, 4);
+        std::memcpy(bytes.data() + 4, &w, 4);
+        std::memcpy(bytes.data() + 8, &h, 4);
+        return bytes;
+    };
+    for (const auto& bad : {header("GXPX", 4, 4), header("GXPF", 0, 4), header("GXPF", 4, 16385)}) {
+        gx::PreviewFrameReader reader;
+        EXPECT_FALSE(reader.take(bad.data(), bad.size()));
+        EXPECT_TRUE(reader.broken());
+        const std::vector<uint8_t> good = header("GXPF", 1, 1);
+        EXPECT_FALSE(reader.take(good.data(), good.size())) << "nothing is taken once broken";
+        EXPECT_EQ(reader.frames(), 0u);
+    }
+}
+
+TEST(PreviewStream, TheLastLineOfTextIsWhatThePaneShows) {
+    gx::PreviewTextLine text;
+    const std::string out =
+        "Glimmerax: Please wait - This will only happen first time.\nGenerating data file: 0%\n"
+        "Generating data file: 10%\n\n";
+    for (char c : out) text.take(&c, 1);
+    EXPECT_EQ(text.line(), "Generating data file: 10%");
+    EXPECT_EQ(text.lines(), 3u);
+    // A line is shown only once it is whole, or once the output has ended.
+    text.take("Glimmerax: Could not load /srv/ph", 33);
+    EXPECT_EQ(text.line(), "Generating data file: 10%");
+    text.take("otos  ", 6);
+    text.finish();
+    EXPECT_EQ(text.line(), "Could not load /srv/photos");
+    // A line with no end does not grow without bound.
+    const std::string endless(100000, 'x');
+    text.take(endless.data(), endless.size());
+    text.finish();
+    EXPECT_EQ(text.line(), endless.substr(0, 1024));
 }
 
 }  // namespace
