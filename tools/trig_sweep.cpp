@@ -11,61 +11,24 @@
 #include <emmintrin.h>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "universe/trig.h"
+#include "universe/trig_check.h"
 
 namespace {
 
-uint32_t bitsOf(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
+using gx::trig::Tally;
 
-float fromBits(uint32_t b) {
-    float f;
-    std::memcpy(&f, &b, sizeof f);
-    return f;
-}
-
-int64_t ulps(float got, float want) {
-    if (std::isnan(want)) return std::isnan(got) ? 0 : INT64_MAX;
-    auto key = [](float f) {
-        const uint32_t u = bitsOf(f);
-        return (u >> 31) ? -int64_t(u & 0x7FFFFFFFu) : int64_t(u);
-    };
-    const int64_t d = key(got) - key(want);
-    return d < 0 ? -d : d;
-}
-
-struct Tally {
-    int64_t worst = 0, inexact = 0, differ = 0;
-    uint32_t worstInput = 0;
-    void add(float got, float want, uint32_t input) {
-        const int64_t d = ulps(got, want);
-        if (d > worst) {
-            worst = d;
-            worstInput = input;
-        }
-        if (d != 0) ++inexact;
-    }
-    void merge(const Tally& o) {
-        if (o.worst > worst) {
-            worst = o.worst;
-            worstInput = o.worstInput;
-        }
-        inexact += o.inexact;
-        differ += o.differ;
-    }
-};
+uint32_t bitsOf(float f) { return std::bit_cast<uint32_t>(f); }
+float fromBits(uint32_t b) { return std::bit_cast<float>(b); }
 
 bool report(const char* what, const Tally& t) {
     std::printf("%-12s worst %lld ulp (at 0x%08X), %lld of 4294967296 not correctly rounded, %lld forms differ\n",

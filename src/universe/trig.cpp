@@ -9,9 +9,9 @@
 // slightly widened, computed for this project; their errors are far below a float ulp.
 #include "universe/trig.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 namespace gx::trig {
 
@@ -44,29 +44,7 @@ constexpr float kReducedRange = 0x1p20f;
 
 constexpr uint32_t kNaNBits = 0x7FC00000u;
 
-float nanFloat() {
-    float f;
-    std::memcpy(&f, &kNaNBits, sizeof f);
-    return f;
-}
-
-uint32_t bitsOf(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
-
-uint64_t bitsOf(double d) {
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-double fromBits(uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
+float nanFloat() { return std::bit_cast<float>(kNaNBits); }
 
 double atanPoly(double u) {
     const double s = u * u;
@@ -106,7 +84,7 @@ constexpr uint32_t kTwoOverPiBits[10] = {0,          0xA2F9836E, 0x4E441529, 0xF
 // 96 of them give the quadrant and a fraction good to about 2^-70.
 double reduceLarge(float a, uint32_t* quadrant) {
     using U128 = unsigned __int128;
-    const uint32_t bits = bitsOf(a);
+    const uint32_t bits = std::bit_cast<uint32_t>(a);
     const int e = int((bits >> 23) & 0xFFu) - 127;
     const uint64_t m = (bits & 0x7FFFFFu) | 0x800000u;
     const int off = e - 23 - 2 + 32;  // where the window starts in kTwoOverPiBits
@@ -149,7 +127,8 @@ SinCos sinCosReduced(double r, uint64_t q) {
     const double cv = swap ? sr : cr;
     const uint64_t sinSign = (q & 2u) << 62;
     const uint64_t cosSign = ((q + 1u) & 2u) << 62;
-    return {float(fromBits(bitsOf(sv) ^ sinSign)), float(fromBits(bitsOf(cv) ^ cosSign))};
+    return {float(std::bit_cast<double>(std::bit_cast<uint64_t>(sv) ^ sinSign)),
+            float(std::bit_cast<double>(std::bit_cast<uint64_t>(cv) ^ cosSign))};
 }
 
 }  // namespace
@@ -172,7 +151,7 @@ SinCos sinCos(float a) {
     const double sum = x * kTwoOverPi + kShifter;
     const double k = sum - kShifter;
     const double r = ((x - k * kPio2a) - k * kPio2b) - k * kPio2c;
-    return sinCosReduced(r, bitsOf(sum));
+    return sinCosReduced(r, std::bit_cast<uint64_t>(sum));
 }
 
 }  // namespace plain

@@ -4,62 +4,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "universe/trig.h"
+#include "universe/trig_check.h"
 
 namespace {
 
 using gx::trig::atan2;
 using gx::trig::sinCos;
 
-uint32_t bitsOf(float f) {
-    uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
+using gx::trig::Tally;
 
-float fromBits(uint32_t b) {
-    float f;
-    std::memcpy(&f, &b, sizeof f);
-    return f;
-}
-
-// Distance in representable floats (+0 and -0 are the same place).
-int64_t ulps(float a, float b) {
-    auto key = [](float f) {
-        const uint32_t u = bitsOf(f);
-        return (u >> 31) ? -int64_t(u & 0x7FFFFFFFu) : int64_t(u);
-    };
-    const int64_t d = key(a) - key(b);
-    return d < 0 ? -d : d;
-}
+uint32_t bitsOf(float f) { return std::bit_cast<uint32_t>(f); }
+float fromBits(uint32_t b) { return std::bit_cast<float>(b); }
 
 // The correctly rounded result, from the C library's double precision.
 float sinRef(float x) { return float(std::sin(double(x))); }
 float cosRef(float x) { return float(std::cos(double(x))); }
 float atan2Ref(float y, float x) { return float(std::atan2(double(y), double(x))); }
-
-struct Tally {
-    int64_t worst = 0;
-    int64_t inexact = 0;  // not the correctly rounded result
-    int64_t count = 0;
-    void add(float got, float want) {
-        ++count;
-        if (std::isnan(want)) {
-            if (!std::isnan(got)) worst = 1000000;
-            return;
-        }
-        const int64_t d = ulps(got, want);
-        if (d > worst) worst = d;
-        if (d != 0) ++inexact;
-    }
-};
 
 // splitmix64: a fixed sample on every machine.
 struct Random {
