@@ -6,7 +6,7 @@
 // of the four-wide form gives the scalar form's bits.
 //
 // Polynomial coefficients: near-minimax fits (Chebyshev) over the reduced intervals,
-// slightly widened, computed for this project; their errors are far below a float ulp.
+// slightly widened, computed for this project.
 #include "universe/trig.h"
 
 #include <bit>
@@ -23,15 +23,16 @@ constexpr double kSixthPi = 0x1.0c152382d7366p-1;
 constexpr double kSqrt3 = 0x1.bb67ae8584caap+0;
 constexpr double kTanTwelfthPi = 0x1.126145e9ecd56p-2;  // 2 - sqrt(3)
 
-// atan(u) = u + u^3 A(u^2) for |u| <= tan(pi/12).
-constexpr double kAtan[8] = {-0x1.5555555555543p-2, 0x1.9999999989cdcp-3,  -0x1.24924912d5221p-3,
-                             0x1.c71c629003f89p-4,  -0x1.7459e01b6b57dp-4, 0x1.3ab4b0fa1a374p-4,
-                             -0x1.0aed2bc901467p-4, 0x1.753d014578430p-5};
-// sin(r) = r + r^3 S(r^2) and cos(r) = 1 + r^2 C(r^2) for |r| <= pi/4.
-constexpr double kSin[6] = {-0x1.5555555555555p-3, 0x1.1111111110b23p-7,  -0x1.a01a019e620eep-13,
-                            0x1.71de376b644ccp-19, -0x1.ae5fde7f12068p-26, 0x1.5dfb39c3139b6p-33};
-constexpr double kCos[6] = {-0x1.ffffffffffffap-2, 0x1.5555555553f1dp-5,  -0x1.6c16c168de981p-10,
-                            0x1.a019fc2a7c26cp-16, -0x1.27e0cbc95a1d0p-22, 0x1.1bf76a2ceb094p-29};
+// atan(u) = u + u^3 A(u^2) for |u| <= tan(pi/12), relative error below 2^-35.
+constexpr double kAtan[5] = {-0x1.55555550ac85ap-2, 0x1.999980b7af883p-3, -0x1.24879928972b9p-3,
+                             0x1.c3df37f6a42b3p-4, -0x1.4024f2e27ad29p-4};
+// sin(r) = r + r^3 S(r^2) and cos(r) = 1 + r^2 C(r^2) for |r| <= pi/4, relative errors
+// below 2^-35 and 2^-31: a float ulp is 2^-24 or more of the value, so the result is
+// within an ulp of the correctly rounded one (and is that one but for a few in 10^4).
+constexpr double kSin[4] = {-0x1.5555555449984p-3, 0x1.11110dbdfb290p-7, -0x1.a01365cb7d412p-13,
+                            0x1.6da8eb8e30cdfp-19};
+constexpr double kCos[4] = {-0x1.fffffffa41990p-2, 0x1.55554c3439fe3p-5, -0x1.6c0dae39709bep-10,
+                            0x1.9a52331e9a9f3p-16};
 
 // Reduction by pi/2 = kPio2a + kPio2b + kPio2c; the first two have 33 significant bits, so
 // their products with a quadrant count below 2^20 are exact.
@@ -46,10 +47,12 @@ constexpr uint32_t kNaNBits = 0x7FC00000u;
 
 float nanFloat() { return std::bit_cast<float>(kNaNBits); }
 
+// The polynomials go by pairs of terms (Estrin), which halves the chain of dependent
+// operations; both forms group them the same way.
 double atanPoly(double u) {
     const double s = u * u;
-    double p = kAtan[7];
-    for (int i = 6; i >= 0; --i) p = p * s + kAtan[i];
+    const double s2 = s * s;
+    const double p = (kAtan[0] + kAtan[1] * s) + s2 * ((kAtan[2] + kAtan[3] * s) + s2 * kAtan[4]);
     const double t = u * s;
     return u + t * p;
 }
@@ -105,23 +108,22 @@ double reduceLarge(float a, uint32_t* quadrant) {
     return r;
 }
 
-double sinPoly(double r, double s) {
-    double p = kSin[5];
-    for (int i = 4; i >= 0; --i) p = p * s + kSin[i];
+double sinPoly(double r, double s, double s2) {
+    const double p = (kSin[0] + kSin[1] * s) + s2 * (kSin[2] + kSin[3] * s);
     const double t = r * s;
     return r == 0.0 ? r : r + t * p;  // keeps the sign of a zero
 }
 
-double cosPoly(double s) {
-    double p = kCos[5];
-    for (int i = 4; i >= 0; --i) p = p * s + kCos[i];
+double cosPoly(double s, double s2) {
+    const double p = (kCos[0] + kCos[1] * s) + s2 * (kCos[2] + kCos[3] * s);
     return 1.0 + s * p;
 }
 
 SinCos sinCosReduced(double r, uint64_t q) {
     const double s = r * r;
-    const double sr = sinPoly(r, s);
-    const double cr = cosPoly(s);
+    const double s2 = s * s;
+    const double sr = sinPoly(r, s, s2);
+    const double cr = cosPoly(s, s2);
     const bool swap = (q & 1u) != 0;
     const double sv = swap ? cr : sr;
     const double cv = swap ? sr : cr;
@@ -164,10 +166,16 @@ inline __m128d select(__m128d mask, __m128d yes, __m128d no) {
     return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
 }
 
+// a + b s, the pair of terms the polynomials are made of.
+inline __m128d terms(double a, double b, __m128d s) {
+    return _mm_add_pd(_mm_set1_pd(a), _mm_mul_pd(_mm_set1_pd(b), s));
+}
+
 inline __m128d atanPoly2(__m128d u) {
     const __m128d s = _mm_mul_pd(u, u);
-    __m128d p = _mm_set1_pd(kAtan[7]);
-    for (int i = 6; i >= 0; --i) p = _mm_add_pd(_mm_mul_pd(p, s), _mm_set1_pd(kAtan[i]));
+    const __m128d s2 = _mm_mul_pd(s, s);
+    const __m128d high = _mm_add_pd(terms(kAtan[2], kAtan[3], s), _mm_mul_pd(s2, _mm_set1_pd(kAtan[4])));
+    const __m128d p = _mm_add_pd(terms(kAtan[0], kAtan[1], s), _mm_mul_pd(s2, high));
     const __m128d t = _mm_mul_pd(u, s);
     return _mm_add_pd(u, _mm_mul_pd(t, p));
 }
@@ -199,16 +207,14 @@ inline __m128d atan2Pair(__m128d y, __m128d x) {
     return _mm_xor_pd(a, _mm_and_pd(sign, y));
 }
 
-inline __m128d sinPoly2(__m128d r, __m128d s) {
-    __m128d p = _mm_set1_pd(kSin[5]);
-    for (int i = 4; i >= 0; --i) p = _mm_add_pd(_mm_mul_pd(p, s), _mm_set1_pd(kSin[i]));
+inline __m128d sinPoly2(__m128d r, __m128d s, __m128d s2) {
+    const __m128d p = _mm_add_pd(terms(kSin[0], kSin[1], s), _mm_mul_pd(s2, terms(kSin[2], kSin[3], s)));
     const __m128d t = _mm_mul_pd(r, s);
     return select(_mm_cmpeq_pd(r, _mm_setzero_pd()), r, _mm_add_pd(r, _mm_mul_pd(t, p)));
 }
 
-inline __m128d cosPoly2(__m128d s) {
-    __m128d p = _mm_set1_pd(kCos[5]);
-    for (int i = 4; i >= 0; --i) p = _mm_add_pd(_mm_mul_pd(p, s), _mm_set1_pd(kCos[i]));
+inline __m128d cosPoly2(__m128d s, __m128d s2) {
+    const __m128d p = _mm_add_pd(terms(kCos[0], kCos[1], s), _mm_mul_pd(s2, terms(kCos[2], kCos[3], s)));
     return _mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(s, p));
 }
 
@@ -221,8 +227,9 @@ inline void sinCosPair(__m128d x, __m128d* sinOut, __m128d* cosOut) {
                                             _mm_mul_pd(k, _mm_set1_pd(kPio2b))),
                                  _mm_mul_pd(k, _mm_set1_pd(kPio2c)));
     const __m128d s = _mm_mul_pd(r, r);
-    const __m128d sr = sinPoly2(r, s);
-    const __m128d cr = cosPoly2(s);
+    const __m128d s2 = _mm_mul_pd(s, s);
+    const __m128d sr = sinPoly2(r, s, s2);
+    const __m128d cr = cosPoly2(s, s2);
     const __m128i q = _mm_castpd_si128(sum);
     const __m128i one = _mm_set1_epi64x(1), two = _mm_set1_epi64x(2);
     const __m128d swap = _mm_castsi128_pd(_mm_sub_epi64(_mm_setzero_si128(), _mm_and_si128(q, one)));

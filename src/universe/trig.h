@@ -7,8 +7,8 @@
 // type: both work in double precision with the same operations in the same order (no
 // fused multiply-add), and round once to float at the end.
 //
-// Accuracy: at most 1 ulp from the correctly rounded result (in practice almost always
-// the correctly rounded one) over the whole float range for atan2, and for sin/cos over
+// Accuracy: at most 1 ulp from the correctly rounded result (and that result itself for
+// all but a few inputs in 10^4) over the whole float range for atan2, and for sin/cos over
 // |a| <= 2^20 by a three-part reduction by pi/2; beyond 2^20 both forms fall back to an
 // exact reduction in integer arithmetic (slower, same accuracy). tests/universe/trig_test
 // checks a fixed sample and the edges; tools/trig_sweep checks every float by hand.
