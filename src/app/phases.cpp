@@ -18,6 +18,7 @@
 #include "ui/error_report.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
+#include "universe/trig.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -153,8 +154,9 @@ void WindUpState::update(float dt) {
         float rho = 7.5f * A;
         for (int i = 0; i < 4; ++i) {
             float theta = float(i) * 1.5707964f + phi;
-            px[i] += rho * std::sin(theta);
-            py[i] += rho * std::cos(theta);
+            const trig::SinCos sc = trig::sinCos(theta);
+            px[i] += rho * sc.sin;
+            py[i] += rho * sc.cos;
         }
     }
     const int order[6] = {0, 1, 2, 0, 3, 1};

@@ -1,7 +1,6 @@
 #include "app/run_observers.h"
 
 #include <fcntl.h>
-#include <stb_image_write.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include "bodies/bodies.h"
 #include "framework/framework.h"
 #include "framework/run_options.h"
+#include "platform/image/image_write.h"
 #include "render/resources.h"
 #include "universe/world.h"
 
@@ -63,19 +63,10 @@ bool writeCapturePng(const std::string& path) {
     ScreenCaptureSurface->getDesc(&d);
     gfx::LockedRect lr;
     if (gfx::failed(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly))) return false;
-    std::vector<uint32_t> px(size_t(d.width) * d.height);
-    for (uint32_t y = 0; y < d.height; ++y)
-        std::memcpy(&px[size_t(y) * d.width], static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch,
-                    size_t(d.width) * 4);
+    const bool written = image::writeFramePng(path, static_cast<const uint32_t*>(lr.bits), d.width, d.height,
+                                              size_t(lr.pitch) / 4);
     ScreenCaptureSurface->unlockRect();
-    std::vector<uint8_t> rgb(px.size() * 3);
-    for (size_t i = 0; i < px.size(); ++i) {
-        rgb[i * 3] = uint8_t(px[i] >> 16);
-        rgb[i * 3 + 1] = uint8_t(px[i] >> 8);
-        rgb[i * 3 + 2] = uint8_t(px[i]);
-    }
-    return stbi_write_png(path.c_str(), int(d.width), int(d.height), 3, rgb.data(),
-                          int(d.width) * 3) != 0;
+    return written;
 }
 
 }  // namespace

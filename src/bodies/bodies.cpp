@@ -50,10 +50,11 @@ void takeOutMember(Particle* link, Body* body, Particle* previous) {
     link->holdOff = 0;
 }
 
-// Places a bound member on its circle around the (new) centroid.
-void placeBound(Particle* link, Body* body, float& largest, int32_t radiusInt) {
-    link->x = body->centroid.x + std::sin(link->polarAngle) * link->polarRadius;
-    link->y = body->centroid.y + std::cos(link->polarAngle) * link->polarRadius;
+// Places a bound member on its circle around the (new) centroid; d is the direction of
+// its polar angle.
+void placeBound(Particle* link, Body* body, Vec2 d, float& largest, int32_t radiusInt) {
+    link->x = body->centroid.x + d.x * link->polarRadius;
+    link->y = body->centroid.y + d.y * link->polarRadius;
     if (link->polarRadius > largest) largest = link->polarRadius;
     if (truncToInt(link->polarRadius) >= radiusInt) body->looseCount += 1;
     refileInGrid(link);
@@ -81,6 +82,56 @@ void pullMember(Particle* link, const Body* body) {
         return;
     }
 }
+
+// The polar places the body walk gives its members: distance and turned angle from the
+// old centroid, and the direction of that angle. A member's position changes only at its
+// own turn of the walk, so the places of the next four are worked out together (angles
+// and directions four-wide, the same bits as one by one).
+class PolarPlaces {
+public:
+    PolarPlaces(float ox, float oy, float turn) : ox_(ox), oy_(oy), turn_(turn) {}
+
+    void of(Particle* link, float* radius, float* angle, Vec2* direction) {
+#if defined(__SSE2__)
+        if (next_ == count_ || links_[next_] != link) fill(link);
+        *radius = radius_[next_];
+        *angle = angle_[next_];
+        *direction = {sin_[next_], cos_[next_]};
+        ++next_;
+#else
+        const float dx = shortestDx(link->x - ox_);
+        const float dy = shortestDy(link->y - oy_);
+        *radius = std::sqrt(dx * dx + dy * dy);
+        *angle = correctAngle(angleOf(dx, dy) + turn_);
+        *direction = directionOf(*angle);
+#endif
+    }
+
+private:
+#if defined(__SSE2__)
+    void fill(Particle* link) {
+        alignas(16) float dx[4] = {}, dy[4] = {}, a[4];
+        count_ = next_ = 0;
+        for (Particle* m = link; m != nullptr && count_ < 4; m = m->memberNext, ++count_) {
+            links_[count_] = m;
+            dx[count_] = shortestDx(m->x - ox_);
+            dy[count_] = shortestDy(m->y - oy_);
+            radius_[count_] = std::sqrt(dx[count_] * dx[count_] + dy[count_] * dy[count_]);
+        }
+        _mm_store_ps(a, angleOf4(_mm_load_ps(dx), _mm_load_ps(dy)));
+        for (int k = 0; k < 4; ++k) angle_[k] = correctAngle(a[k] + turn_);
+        __m128 s, c;
+        trig::sinCos4(_mm_load_ps(angle_), &s, &c);
+        _mm_store_ps(sin_, s);
+        _mm_store_ps(cos_, c);
+    }
+
+    int count_ = 0, next_ = 0;
+    Particle* links_[4] = {};
+    alignas(16) float radius_[4] = {}, angle_[4] = {}, sin_[4] = {}, cos_[4] = {};
+#endif
+    float ox_, oy_, turn_;
+};
 
 }  // namespace
 
@@ -238,13 +289,12 @@ void advanceBodies() {
             Particle* previous = nullptr;
             Particle* link = body->head;
             MemberWalk walk(body);
+            PolarPlaces places(ox, oy, turn);
             while (link) {
                 walk.step(link);
                 Particle* nextLink = link->memberNext;
-                const float dx = shortestDx(link->x - ox);
-                const float dy = shortestDy(link->y - oy);
-                link->polarRadius = std::sqrt(dx * dx + dy * dy);
-                link->polarAngle = correctAngle(angleOf(dx, dy) + turn);
+                Vec2 direction;
+                places.of(link, &link->polarRadius, &link->polarAngle, &direction);
                 if (link->holdOff == -1) {
                     if (link->polarRadius > body->radius) {
                         if (!removeMember(link, node, previous)) {
@@ -260,7 +310,7 @@ void advanceBodies() {
                     Particle* there = inRange(nx, ny) ? grid[cellIndexOf(nx, ny)] : nullptr;
                     if (there && there != link && there->holdOff != -1 && there->body == link->body) {
                         link->holdOff = 0;
-                        placeBound(link, body, largest, radiusInt);
+                        placeBound(link, body, direction, largest, radiusInt);
                     } else {
                         link->vx += link->ax;
                         link->vy += link->ay;
@@ -271,7 +321,7 @@ void advanceBodies() {
                         refileInGrid(link);
                     }
                 } else {
-                    placeBound(link, body, largest, radiusInt);
+                    placeBound(link, body, direction, largest, radiusInt);
                 }
                 previous = link;
                 link = nextLink;
@@ -324,8 +374,9 @@ BodyNode* dissolveBody(BodyNode* node, int32_t newHoldOff) {
         link->vx = body->velocity.x;
         link->vy = body->velocity.y;
         const float a = correctAngle(link->polarAngle + body->angularVelocity);
-        const float tx = body->centroid.x + std::sin(a) * link->polarRadius;
-        const float ty = body->centroid.y + std::cos(a) * link->polarRadius;
+        const Vec2 d = directionOf(a);
+        const float tx = body->centroid.x + d.x * link->polarRadius;
+        const float ty = body->centroid.y + d.y * link->polarRadius;
         link->vx += shortestDx(tx - link->x);
         link->vy += shortestDy(ty - link->y);
         body->head = link->memberNext;

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/os/message_box.h"
+#include "universe/trig.h"
 
 namespace gx {
 
@@ -86,8 +87,8 @@ int signOf(float v) { return v >= 0.0f ? 1 : -1; }
 // how far the point can move and step the angle (exactly as the plain loop would) past
 // every angle that provably lands on the same pixel, or stays outside the square.
 //
-// Rounding: cosf and sinf are within kTrigError of the true value (they promise an
-// ulp, 2^-24 or less here); c * r then adds at most r * 2^-24 and the + 800 (result
+// Rounding: our cos and sin (universe/trig.h) are within kTrigError of the true value
+// (they promise an ulp, 2^-24 or less here); c * r then adds at most r * 2^-24 and the + 800 (result
 // below 2400) at most 2^-13. So a computed coordinate is within pointError(r) of the
 // exact r cos a + 800 (or r sin a + 800); its last term is spare room for the double
 // arithmetic below and for keeping strictly inside a cell.
@@ -151,8 +152,9 @@ int sweepRing(int r, uint8_t* visited, RingPoint* points, int count) {
   const double lastAngle = std::nextafter(kPi, 0.0f);  // the last float below pi
   float a = -kPi;
   while (a < kPi) {
-    const float c = std::cos(a);
-    const float s = std::sin(a);
+    const trig::SinCos sc = trig::sinCos(a);
+    const float c = sc.cos;
+    const float s = sc.sin;
     const float fx = c * radius + float(kRingCentre);
     const float fy = s * radius + float(kRingCentre);
     const int px = int(fx);
@@ -198,12 +200,13 @@ uint8_t codeForPoint(int px, int py, int k) {
     nx = vx / length;
     ny = vy / length;
   }
-  float theta = std::atan2(nx, ny);
+  float theta = trig::atan2(nx, ny);
   theta = (k % 2 == 0) ? theta + kPiOver16 : theta - kPiOver16;
 
   // The twisted direction to two decimals, truncated.
-  const float s = float(int(100.0f * std::sin(theta))) * kHundredth;
-  const float c = float(int(100.0f * std::cos(theta))) * kHundredth;
+  const trig::SinCos sc = trig::sinCos(theta);
+  const float s = float(int(100.0f * sc.sin)) * kHundredth;
+  const float c = float(int(100.0f * sc.cos)) * kHundredth;
   const float ox = float(k) * s;
   const float oy = float(k) * c;
   int dx = int(ox) - int(ox - s);

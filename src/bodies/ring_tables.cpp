@@ -59,6 +59,32 @@ bool ringTablesValid(const RingTables& t) {
   return badCode == 0;
 }
 
+uint64_t ringTablesHash(const RingTables& t) {
+  if (!t.ringStart || !t.ringPoints || !t.directionCodes) return 0;
+  // Four independent lanes of xor-and-multiply over 64-bit words: each step is a
+  // bijection of its lane, so any one changed word changes the result.
+  uint64_t lane[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                      0x27D4EB2F165667C5ull};
+  auto mix = [&](const void* data, size_t bytes) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    size_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+      for (int k = 0; k < 4; ++k) {
+        uint64_t w;
+        std::memcpy(&w, p + i + 8 * size_t(k), 8);
+        lane[k] = (lane[k] ^ w) * 0x100000001B3ull;
+      }
+    }
+    for (; i < bytes; ++i) lane[0] = (lane[0] ^ p[i]) * 0x100000001B3ull;
+  };
+  mix(t.ringStart, kRingStartBytes);
+  mix(t.ringPoints, kRingPointsBytes);
+  mix(t.directionCodes, kDirectionCodesBytes);
+  uint64_t h = 0;
+  for (uint64_t v : lane) h = (h ^ v ^ (v >> 29)) * 0xBF58476D1CE4E5B9ull;
+  return h;
+}
+
 namespace {
 
 bool allocationFailsForTesting = false;
@@ -139,7 +165,8 @@ bool loadRingTablesFrom(const std::string& path) {
   if (size > off_t(UINT32_MAX) || size < off_t(kRingFileSize)) return false;
   FileCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return false;
-  if (!readTables(file.fd, ringTables) || !ringTablesValid(ringTables)) {
+  if (!readTables(file.fd, ringTables) || !ringTablesValid(ringTables) ||
+      ringTablesHash(ringTables) != kRingTablesHash) {
     freeRingTables();
     return false;
   }

@@ -78,6 +78,13 @@ void freeRingTables();
 // starts in order and in range, points inside the square, only codes 0 and 2..9.
 bool ringTablesValid(const RingTables& tables);
 
+// A hash of the geometry the sprites walk (ring starts, points, direction codes). The
+// generator's tables are the same on every machine (it uses our own angle functions),
+// and the loader takes only a file that holds exactly them: a file made by an earlier
+// version (with the C library's sin and cos) or by anything else is made again.
+uint64_t ringTablesHash(const RingTables& tables);
+constexpr uint64_t kRingTablesHash = 0xE24C3B9F3886922Bull;
+
 // Writes the tables in file order through a temporary file "<path>.part.<pid>" renamed
 // into place, so a half-written file never carries the final name. False when nothing
 // was written, with the reason (an errno value) in *error.

@@ -1,7 +1,6 @@
 // The offscreen display: a virtual desktop of a given size, a virtual clock, input
 // from a script, and optional PNG dumps of the presented frames. The settings dialog's
 // preview runs it on the real clock and streams the presented frames.
-#include <stb_image_write.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "framework/headless_script.h"
 #include "framework/preview_frames.h"
 #include "framework/run_options.h"
+#include "platform/image/image_write.h"
 
 namespace gx {
 namespace {
@@ -106,16 +106,7 @@ public:
         if (write) {
             char name[64];
             std::snprintf(name, sizeof name, "/frame-%06llu.png", (unsigned long long)frame);
-            // Back buffer is X8R8G8B8 in memory order B, G, R, X; PNG wants R, G, B.
-            rgb_.resize(size_t(lastW_) * lastH_ * 3);
-            for (size_t i = 0; i < size_t(lastW_) * lastH_; ++i) {
-                uint32_t p = last_[i];
-                rgb_[i * 3 + 0] = uint8_t(p >> 16);
-                rgb_[i * 3 + 1] = uint8_t(p >> 8);
-                rgb_[i * 3 + 2] = uint8_t(p);
-            }
-            write = stbi_write_png((o.framesOut + name).c_str(), int(lastW_), int(lastH_), 3,
-                                   rgb_.data(), int(lastW_) * 3) != 0;
+            write = image::writeFramePng(o.framesOut + name, last_, lastW_, lastH_, lastW_);
         }
         if (csv_) {
             std::fprintf(csv_, "%llu,%.6f,%s,%d\n", (unsigned long long)frame, time,
@@ -133,7 +124,6 @@ private:
     int cursorX_ = 0, cursorY_ = 0;
     const uint32_t* last_ = nullptr;
     uint32_t lastW_ = 0, lastH_ = 0;
-    std::vector<uint8_t> rgb_;
     std::FILE* csv_ = nullptr;
 };
 

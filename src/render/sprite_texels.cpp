@@ -106,8 +106,9 @@ bool mapToTexel(const BodySprite* s, float x, float y, int32_t* tx, int32_t* ty,
     const Vec2 v = shortestDiff({x - b->centroid.x, y - b->centroid.y});
     const float dist = length(v);
     const float phi = correctHalfOpen(angleOf(v.x, v.y) - s->angle);
-    *tx = toTexel(std::sin(phi) * dist + s->centreX, s->width);
-    *ty = toTexel(std::cos(phi) * dist + s->centreY, s->height);
+    const Vec2 u = directionOf(phi);
+    *tx = toTexel(u.x * dist + s->centreX, s->width);
+    *ty = toTexel(u.y * dist + s->centreY, s->height);
     if (d) *d = dist;
     return texelInside(s, *tx, *ty);
 }
@@ -374,8 +375,9 @@ bool recentreSprite(BodySprite* s) {
 
     // The body moves against the shift, so the picture on the screen stays put.
     const float psi = correctHalfOpen(angleOf(off.x, off.y) + s->angle);
-    b->centroid.x -= std::sin(psi) * len;
-    b->centroid.y -= std::cos(psi) * len;
+    const Vec2 u = directionOf(psi);
+    b->centroid.x -= u.x * len;
+    b->centroid.y -= u.y * len;
 
     const bool built = buildSpriteQuads(s);
     s->settledRadius = 0;
@@ -416,8 +418,9 @@ void dissolveSprite(BodySprite* s) {
         const float rx = float(tx - s->width / 2), ry = float(ty - s->height / 2);
         p->polarRadius = std::sqrt(rx * rx + ry * ry);
         p->polarAngle = correctHalfOpen(angleOf(rx, ry) + s->angle);
-        p->x = b->centroid.x + std::sin(p->polarAngle) * p->polarRadius;
-        p->y = b->centroid.y + std::cos(p->polarAngle) * p->polarRadius;
+        const Vec2 u = directionOf(p->polarAngle);
+        p->x = b->centroid.x + u.x * p->polarRadius;
+        p->y = b->centroid.y + u.y * p->polarRadius;
         p->colour = (texel & kColourBits) | kMarkerBits;
         p->mass = massOfColour(p->colour);
         wrapPoint(p->x, p->y);

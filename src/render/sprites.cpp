@@ -354,9 +354,9 @@ bool buildSpriteQuads(BodySprite* s) {
     Body* b = s->body;
     ScreenVertex v[kVerticesPerSlot];
     for (int k = 0; k < 6; ++k) {
-        const float phi = correctHalfOpen(s->angle + kCorners[k].offset);
-        v[k] = {std::sin(phi) * s->halfDiagonal + b->centroid.x,
-                std::cos(phi) * s->halfDiagonal + b->centroid.y,
+        const Vec2 u = directionOf(correctHalfOpen(s->angle + kCorners[k].offset));
+        v[k] = {u.x * s->halfDiagonal + b->centroid.x,
+                u.y * s->halfDiagonal + b->centroid.y,
                 0.0f,
                 1.0f,
                 0xFFFFFFFFu,

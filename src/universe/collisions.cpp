@@ -34,14 +34,32 @@ int32_t effectiveCount(const Body* body) {
 void bounceParticles(Particle* p, Particle* q) {
     const float mx = p->mass * p->vx + q->mass * q->vx;
     const float my = p->mass * p->vy + q->mass * q->vy;
+    const float s = (speedOf({p->vx, p->vy}) + speedOf({q->vx, q->vy})) * 0.5f;
+#if defined(__SSE2__)
+    // The three angles at once, then both directions at once: the same bits as one by one.
+    alignas(16) float angle[4], sine[4], cosine[4];
+    _mm_store_ps(angle, angleOf4(_mm_setr_ps(mx, p->vx, q->vx, 0.0f), _mm_setr_ps(my, p->vy, q->vy, 0.0f)));
+    const float phi = angle[0];
+    const float thetaP = 2.0f * phi - angle[1];
+    const float thetaQ = 2.0f * phi - angle[2];
+    __m128 sv, cv;
+    trig::sinCos4(_mm_setr_ps(thetaP, thetaQ, 0.0f, 0.0f), &sv, &cv);
+    _mm_store_ps(sine, sv);
+    _mm_store_ps(cosine, cv);
+    p->vx = s * sine[0];
+    p->vy = s * cosine[0];
+    q->vx = s * sine[1];
+    q->vy = s * cosine[1];
+#else
     const float phi = angleOf(mx, my);
     const float thetaP = 2.0f * phi - angleOf(p->vx, p->vy);
     const float thetaQ = 2.0f * phi - angleOf(q->vx, q->vy);
-    const float s = (speedOf({p->vx, p->vy}) + speedOf({q->vx, q->vy})) * 0.5f;
-    p->vx = s * std::sin(thetaP);
-    p->vy = s * std::cos(thetaP);
-    q->vx = s * std::sin(thetaQ);
-    q->vy = s * std::cos(thetaQ);
+    const Vec2 dp = directionOf(thetaP), dq = directionOf(thetaQ);
+    p->vx = s * dp.x;
+    p->vy = s * dp.y;
+    q->vx = s * dq.x;
+    q->vy = s * dq.y;
+#endif
 }
 
 bool spriteHitTest(Particle* p, float tx, float ty) {

@@ -106,7 +106,7 @@ TEST(Observe, PinnedTraceOfTheFirstSample) {
     ASSERT_EQ(r.code, 0) << r.err;
     auto ls = lines(gxtest::readFile(home + "/trace.txt"));
     ASSERT_FALSE(ls.empty());
-    EXPECT_EQ(ls.back(), "1 141 3c6a3f77afd94ea4");
+    EXPECT_EQ(ls.back(), "1 141 e5f6a3d006790eee");
     gxtest::removeTree(home);
 }
 

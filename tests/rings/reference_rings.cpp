@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "universe/trig.h"
+
 namespace reference {
 
 namespace {
@@ -42,8 +44,10 @@ Tables build() {
     step = step / twoPi;
     float a = -pi;
     while (a < pi) {
-      float fx = cosf(a) * rr + 800.0f;
-      float fy = sinf(a) * rr + 800.0f;
+      // The rules' cos and sin are the program's own (universe/trig.h).
+      const gx::trig::SinCos sc = gx::trig::sinCos(a);
+      float fx = sc.cos * rr + 800.0f;
+      float fy = sc.sin * rr + 800.0f;
       int px = (int)fx;
       int py = (int)fy;
       if (px >= 0 && px <= 1599 && py >= 0 && py <= 1599) {
@@ -75,14 +79,14 @@ Tables build() {
       nx = x / len;
       ny = y / len;
     }
-    float theta = atan2f(nx, ny);
+    float theta = gx::trig::atan2(nx, ny);
     if (k % 2 == 0) {
       theta = theta + 0.19634955f;
     } else {
       theta = theta - 0.19634955f;
     }
-    float s = (float)(int)(100.0f * sinf(theta)) * 0.01f;
-    float c = (float)(int)(100.0f * cosf(theta)) * 0.01f;
+    float s = (float)(int)(100.0f * gx::trig::sinCos(theta).sin) * 0.01f;
+    float c = (float)(int)(100.0f * gx::trig::sinCos(theta).cos) * 0.01f;
     float ox = (float)k * s;
     float oy = (float)k * c;
     int dx = (int)ox - (int)(ox - s);

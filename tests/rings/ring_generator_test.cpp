@@ -14,6 +14,7 @@
 #include "platform/os/message_box.h"
 #include "rings/rings_test_support.h"
 #include "ui/progress_window.h"
+#include "universe/trig.h"
 
 namespace fs = std::filesystem;
 using namespace gx;
@@ -173,8 +174,9 @@ TEST(RingSweep, EveryRingListsWhatEveryAngleReaches) {
     const float radius = float(r);
     const float step = 1.0f / radius / 6.2831855f;
     for (float a = -3.1415927f; a < 3.1415927f; a += step) {
-      const int px = int(std::cos(a) * radius + 800.0f);
-      const int py = int(std::sin(a) * radius + 800.0f);
+      const trig::SinCos sc = trig::sinCos(a);
+      const int px = int(sc.cos * radius + 800.0f);
+      const int py = int(sc.sin * radius + 800.0f);
       if (px < 0 || px > 1599 || py < 0 || py > 1599) continue;
       if (plainSeen[py * 1600 + px]++ == 0) plain.push_back({px, py});
     }

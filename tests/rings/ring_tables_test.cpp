@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -169,6 +170,20 @@ TEST_F(GeneratedRings, LoaderAcceptsOnlyWholeUnspoiledFiles) {
     bytes[kCodesOffset + 123456] = code;
     EXPECT_FALSE(loadsBytes(bytes)) << int(code);
   }
+  // Two points of a ring swapped keep every rule, but the file no longer holds the
+  // tables every machine makes (as a file of an earlier version may not): made again.
+  std::vector<char> swapped = *file_;
+  std::swap_ranges(swapped.begin() + long(kPointsOffset + 8 * 1000), swapped.begin() + long(kPointsOffset + 8 * 1001),
+                   swapped.begin() + long(kPointsOffset + 8 * 1001));
+  EXPECT_FALSE(loadsBytes(swapped));
+}
+
+// The tables are the same on every machine and C library (our own angle functions):
+// this is their hash, pinned.
+TEST_F(GeneratedRings, TablesAreTheSameOnEveryMachine) {
+  ASSERT_TRUE(loadRingTablesFrom(folder_->file(kRingFileName)));
+  EXPECT_EQ(ringTablesHash(ringTables), 0xE24C3B9F3886922Bull);
+  EXPECT_EQ(ringTablesHash(ringTables), kRingTablesHash);
 }
 
 TEST_F(GeneratedRings, RejectedFileIsRegeneratedWithRisingProgress) {

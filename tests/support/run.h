@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "bodies/ring_tables.h"
+
 namespace gxtest {
 
 inline std::string makeTempDir(const std::string& tag = "gx") {
@@ -123,7 +125,10 @@ inline std::string sharedDataFile() {
     if (!path.empty()) return path;
     std::string dir = std::string(GLIMMERAX_BUILD_DIR) + "/test-data";
     mkdir(dir.c_str(), 0755);
-    path = dir + "/Glimmerax.dat";
+    // Named after the tables' hash, so a file an earlier build made is not taken.
+    char name[64];
+    std::snprintf(name, sizeof name, "/Glimmerax-%016llx.dat", (unsigned long long)gx::kRingTablesHash);
+    path = dir + name;
     if (!fileExists(path)) {
         std::string tmp = makeTempDir("gxdat");
         Result r = run({binary(), "/s", "--headless", "--size", "64x48", "--seconds", "0.1"},

@@ -3,6 +3,7 @@
 
 #include <squish.h>
 #include <stb_image_write.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,57 @@ bool writePng(const std::string& path, const Bitmap& b) {
     if (!valid(b)) return false;
     auto bytes = toBytes(b, 4);
     return stbi_write_png(path.c_str(), int(b.width), int(b.height), 4, bytes.data(), int(b.width) * 4) != 0;
+}
+
+bool writeFramePng(const std::string& path, const uint32_t* pixels, uint32_t width, uint32_t height,
+                   size_t pitch) {
+    if (!pixels || width == 0 || height == 0 || pitch < width || width > 0x7FFFFFFFu / 3 ||
+        height > 0x7FFFFFFFu)
+        return false;
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto putBig32 = [&](uint32_t x) {
+        for (int i = 3; i >= 0; --i) file.push_back(uint8_t(x >> (8 * i)));
+    };
+    auto chunk = [&](const char* type, const uint8_t* data, size_t size) {
+        putBig32(uint32_t(size));
+        const size_t start = file.size();
+        file.insert(file.end(), type, type + 4);
+        file.insert(file.end(), data, data + size);
+        putBig32(uint32_t(crc32(0L, file.data() + start, uInt(file.size() - start))));
+    };
+    // Width, height, 8 bits, colour type 2 (RGB), deflate, adaptive filters, no interlace.
+    uint8_t header[13] = {uint8_t(width >> 24), uint8_t(width >> 16), uint8_t(width >> 8), uint8_t(width),
+                          uint8_t(height >> 24), uint8_t(height >> 16), uint8_t(height >> 8), uint8_t(height),
+                          8, 2, 0, 0, 0};
+    chunk("IHDR", header, sizeof header);
+
+    z_stream z{};
+    if (deflateInit(&z, Z_BEST_SPEED) != Z_OK) return false;
+    std::vector<uint8_t> row(size_t(width) * 3 + 1);  // filter 0 (none), then R, G, B
+    std::vector<uint8_t> out(deflateBound(&z, uLong(row.size()) * height));
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    bool ok = true;
+    for (uint32_t y = 0; y < height && ok; ++y) {
+        const uint32_t* p = pixels + size_t(y) * pitch;
+        uint8_t* o = row.data() + 1;
+        for (uint32_t x = 0; x < width; ++x, o += 3) {
+            o[0] = uint8_t(p[x] >> 16);
+            o[1] = uint8_t(p[x] >> 8);
+            o[2] = uint8_t(p[x]);
+        }
+        z.next_in = row.data();
+        z.avail_in = uInt(row.size());
+        const bool last = y + 1 == height;
+        const int r = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+        ok = (last ? r == Z_STREAM_END : r == Z_OK) && z.avail_in == 0;
+    }
+    const size_t packed = out.size() - z.avail_out;
+    deflateEnd(&z);
+    if (!ok) return false;
+    chunk("IDAT", out.data(), packed);
+    chunk("IEND", nullptr, 0);
+    return writeFile(path, file);
 }
 
 bool writeBmp(const std::string& path, const Bitmap& b, bool withAlpha) {

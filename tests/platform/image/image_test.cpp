@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "platform/gfx/gfx.h"
 #include "platform/image/image.h"
@@ -134,6 +135,26 @@ TEST(ImageDecoding, EveryTypeFromOneSourcePicture) {
         EXPECT_LE(d.max, c.max) << c.name;
         for (uint32_t p : b.pixels) ASSERT_EQ(p >> 24, 0xFFu) << c.name;
     }
+}
+
+// Frame dumps: rows of a wider buffer, the X byte ignored, every colour kept exactly.
+TEST(ImageDecoding, FrameDumpsKeepEveryPixel) {
+    TempFolder dir;
+    const Bitmap source = sourcePicture(37, 23);
+    const uint32_t pitch = 41;
+    std::vector<uint32_t> frame(size_t(pitch) * source.height, 0x12345678u);
+    for (uint32_t y = 0; y < source.height; ++y)
+        for (uint32_t x = 0; x < source.width; ++x)
+            frame[size_t(y) * pitch + x] = (source.at(x, y) & 0xFFFFFFu) | (x % 2 ? 0x00000000u : 0x5A000000u);
+    ASSERT_TRUE(writeFramePng(dir / "frame.png", frame.data(), source.width, source.height, pitch));
+    const Bitmap back = decoded(dir / "frame.png");
+    ASSERT_EQ(back.width, source.width);
+    ASSERT_EQ(back.height, source.height);
+    for (uint32_t y = 0; y < source.height; ++y)
+        for (uint32_t x = 0; x < source.width; ++x)
+            ASSERT_EQ(back.at(x, y) & 0xFFFFFFu, source.at(x, y) & 0xFFFFFFu) << x << ", " << y;
+    EXPECT_FALSE(writeFramePng(dir / "none.png", frame.data(), 0, 5, pitch));
+    EXPECT_FALSE(writeFramePng(dir / "narrow.png", frame.data(), 37, 5, 36));
 }
 
 TEST(ImageDecoding, AlphaSurvivesTheTypesThatCarryIt) {
