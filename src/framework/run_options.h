@@ -25,6 +25,9 @@ struct RunOptions {
     bool preview = false;
     std::string previewPath;
     int previewOutput = -1;
+    // Headless: keep each presented frame as the device's front buffer even when no
+    // frame is written anywhere (tests that look at what was shown).
+    bool keepFrames = false;
 };
 
 RunOptions& runOptions();

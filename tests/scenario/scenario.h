@@ -79,6 +79,7 @@ public:
         gx::runOptions().headlessWidth = o.width;
         gx::runOptions().headlessHeight = o.height;
         gx::runOptions().script = o.script;
+        gx::runOptions().keepFrames = true;  // tests look at what was shown
         if (chdir(home.c_str()) != 0) return;
         gx::RunMode = 2;
         gx::loadSettings();
