@@ -4,10 +4,12 @@
 # glimmerax in its own full-screen window both ways (window surface, GL texture), and
 # for the settings dialog's preview pane (the dialog and the saver it runs).
 #   bench/x11_cpu.sh [--seconds S] [--sizes "1920x1080 3840x2160"] [--only NAME] [--out FILE]
+#                    [--program PATH]   (another glimmerax binary, to compare two builds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=30
+program=""
 sizes="1920x1080 3840x2160"
 only=""
 out=""
@@ -17,12 +19,13 @@ while [ $# -gt 0 ]; do
     --sizes) sizes="$2"; shift 2 ;;
     --only) only="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
+    --program) program="$2"; shift 2 ;;
     *) echo "x11_cpu: unknown argument $1" >&2; exit 2 ;;
   esac
 done
 
 build_dir="${GLIMMERAX_BUILD_DIR:-build}"
-program="$PWD/$build_dir/glimmerax"
+program="${program:-$PWD/$build_dir/glimmerax}"
 [ -x "$program" ] || { echo "x11_cpu: build $program first (scripts/setup)" >&2; exit 1; }
 hacks=/usr/libexec/xscreensaver
 tick=$(getconf CLK_TCK)

@@ -1,6 +1,7 @@
 // A screensaver host's window (-window-id, XSCREENSAVER_WINDOW) or the root window
-// (-root), drawn through plain Xlib: the device writes each frame once into an X
-// shared-memory image of the window's size. The window's size is followed through
+// (-root), drawn through plain Xlib: the device renders each frame straight into an X
+// shared-memory image of the window's size (or writes it there once, scaled, while the
+// sizes differ). The window's size is followed through
 // its own events, input is the host's business, and a window that goes away ends the
 // saver quietly.
 #include <X11/Xlib.h>
@@ -104,8 +105,13 @@ public:
     }
 
     gfx::Result present(gfx::Device& device) override {
-        if (gone_ || !display_ || !makeImage()) return device.present();
+        if (gone_ || !display_ || !makeImage(device)) return device.present();
         const gfx::PresentParameters& pp = device.presentParameters();
+        // Frame for frame, the device renders straight into the image we hand the server.
+        auto* shown = reinterpret_cast<uint32_t*>(image_->data);
+        if (pp.backBufferWidth == uint32_t(image_->width) && pp.backBufferHeight == uint32_t(image_->height) &&
+            image_->bytes_per_line == image_->width * 4 && device.backBufferPixels() != shown)
+            device.shareBackBuffer(shown);
         gfx::PresentTarget target;
         target.pixels = reinterpret_cast<uint32_t*>(image_->data);
         target.pitch = size_t(image_->bytes_per_line) / 4;
@@ -147,8 +153,12 @@ private:
             gone_ = true;
     }
 
-    bool makeImage() {
+    bool makeImage(gfx::Device& device) {
         if (image_ && uint32_t(image_->width) == width_ && uint32_t(image_->height) == height_) return true;
+        // The device may still be drawing into the old image: it takes its pixels back first.
+        if (image_ && device.backBufferPixels() == reinterpret_cast<uint32_t*>(image_->data) &&
+            gfx::failed(device.shareBackBuffer(nullptr)))
+            return false;
         freeImage();
         if (shm_ && makeSharedImage()) return true;
         char* data = static_cast<char*>(std::calloc(size_t(width_) * height_, 4));

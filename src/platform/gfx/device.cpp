@@ -99,6 +99,10 @@ public:
     Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) override;
     Result getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest) override;
     Result present(const PresentTarget* target) override;
+    Result shareBackBuffer(uint32_t* memory) override;
+    const uint32_t* backBufferPixels() const override {
+        return backBuffer_ ? backBuffer_->storage().pixels.data() : nullptr;
+    }
     Result testCooperativeLevel() override;
     Result reset(const PresentParameters& params) override;
     const std::vector<uint32_t>& frontBuffer() const override { return front_; }
@@ -399,12 +403,39 @@ Result DeviceImpl::present(const PresentTarget* target) {
     }
     Storage& b = backBuffer_->storage();
     if (target) {
-        copyToTarget(b, *target, kAlphaBits);
+        const bool inPlace = target->pixels == b.pixels.data() && target->pitch == b.width() &&
+                             target->width == b.width() && target->height == b.height() &&
+                             target->frame.left == 0 && target->frame.top == 0 &&
+                             uint32_t(target->frame.right) == b.width() && uint32_t(target->frame.bottom) == b.height();
+        // Rendered where the window shows it: only a clear still pending is written.
+        if (inPlace) materialise(b);
+        else copyToTarget(b, *target, kAlphaBits);
         return kOk;
     }
     size_t n = size_t(b.width()) * b.height();
     front_.resize(n);
     copyPixels(b, front_.data(), b.width(), kAlphaBits);
+    return kOk;
+}
+
+Result DeviceImpl::shareBackBuffer(uint32_t* memory) {
+    if (!backBuffer_) return kInvalidCall;
+    Storage& b = backBuffer_->storage();
+    if (b.locked) return kInvalidCall;
+    const size_t bytes = size_t(b.width()) * b.height() * 4;
+    uint32_t* old = b.pixels.data();
+    if (memory == old) return kOk;
+    if (memory) {
+        std::memcpy(memory, old, bytes);
+        b.pixels.share(memory);
+        return kOk;
+    }
+    // The shared memory is still there: the caller gives it up only after this.
+    if (!b.pixels.allocate(b.width(), b.height())) {
+        b.pixels.share(old);
+        return kOutOfVideoMemory;
+    }
+    std::memcpy(b.pixels.data(), old, bytes);
     return kOk;
 }
 

@@ -239,6 +239,13 @@ public:
     virtual Result testCooperativeLevel() = 0;
     virtual Result reset(const PresentParameters& params) = 0;
 
+    // Moves the back buffer into memory the window shows (packed rows of the back
+    // buffer's size, kept alive by the caller until the next reset or a call with
+    // null), carrying the pixels over: a present into a target at that memory, frame
+    // for frame, then copies nothing. Null gives the back buffer memory of its own again.
+    virtual Result shareBackBuffer(uint32_t* memory) = 0;
+    virtual const uint32_t* backBufferPixels() const = 0;
+
     // The pixels of the last frame presented without a target (back-buffer size, packed
     // rows). Empty before the first such present.
     virtual const std::vector<uint32_t>& frontBuffer() const = 0;

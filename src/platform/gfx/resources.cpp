@@ -15,11 +15,20 @@
 
 namespace gx::gfx {
 
-PixelBuffer::~PixelBuffer() { std::free(data_); }
+PixelBuffer::~PixelBuffer() {
+    if (!shared_) std::free(data_);
+}
+
+void PixelBuffer::share(uint32_t* memory) {
+    if (!shared_) std::free(data_);
+    data_ = memory;
+    shared_ = true;
+}
 
 bool PixelBuffer::allocate(uint32_t width, uint32_t height) {
-    std::free(data_);
+    if (!shared_) std::free(data_);
     data_ = nullptr;
+    shared_ = false;
     size_t bytes = size_t(width) * height * 4;
     // Large buffers start on a 2 MB boundary, so the kernel may back them with large
     // pages when it has them free. Asking for them outright (MADV_HUGEPAGE) made the

@@ -25,9 +25,13 @@ public:
     // False when the memory cannot be had.
     bool allocate(uint32_t width, uint32_t height);
     uint32_t* data() const { return data_; }
+    // Uses memory someone else owns (and frees) from now on.
+    void share(uint32_t* memory);
+    bool shared() const { return shared_; }
 
 private:
     uint32_t* data_ = nullptr;
+    bool shared_ = false;
 };
 
 struct Bounds {

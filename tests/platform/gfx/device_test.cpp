@@ -305,6 +305,39 @@ TEST(GfxPresent, ATargetGetsTheFrameOnceFramedAndPointSampled) {
     EXPECT_EQ(shown[3 * 8 + 3], frame[3]);
 }
 
+TEST(GfxPresent, ABackBufferInTheWindowsMemoryIsShownWithoutACopy) {
+    auto d = makeDevice(4, 2);
+    setDefaultStates(*d);
+    std::vector<uint32_t> shown(8, 0x5A5A5A5Au);
+    ASSERT_EQ(d->clear(kClearTarget, 0x00123456u, 1, 0), kOk);
+    auto tex = makeTexture(*d, 1, 1, {0xFF00FF00u});
+    ASSERT_EQ(draw(*d, tex, rectQuad(0, 0, 1, 1, 0xFFFFFFFFu)), kOk);
+    // Handed over mid-frame: what was drawn comes along.
+    ASSERT_EQ(d->shareBackBuffer(shown.data()), kOk);
+    EXPECT_EQ(d->backBufferPixels(), shown.data());
+    ASSERT_EQ(draw(*d, tex, rectQuad(3, 1, 4, 2, 0xFFFFFFFFu)), kOk);
+    PresentTarget t;
+    t.pixels = shown.data();
+    t.pitch = 4;
+    t.width = 4;
+    t.height = 2;
+    t.frame = Rect{0, 0, 4, 2};
+    ASSERT_EQ(d->present(&t), kOk);
+    // The pending clear is written where nothing was drawn; the draws are where they were.
+    EXPECT_EQ(shown[0], 0xFF00FF00u);
+    EXPECT_EQ(shown[7], 0xFF00FF00u);
+    for (int i : {1, 2, 3, 4, 5, 6}) EXPECT_EQ(shown[size_t(i)] & 0xFFFFFFu, 0x123456u) << i;
+    // Given back, the device keeps the frame in memory of its own.
+    ASSERT_EQ(d->shareBackBuffer(nullptr), kOk);
+    EXPECT_NE(d->backBufferPixels(), shown.data());
+    std::fill(shown.begin(), shown.end(), 0u);
+    EXPECT_EQ(readBackBuffer(*d)[7], 0xFF00FF00u);
+    // A reset also leaves the window's memory alone.
+    ASSERT_EQ(d->shareBackBuffer(shown.data()), kOk);
+    ASSERT_EQ(d->reset(d->presentParameters()), kOk);
+    EXPECT_NE(d->backBufferPixels(), shown.data());
+}
+
 TEST(GfxClear, ClearingOnlyWhatWasDrawnLeavesAWholeClear) {
     auto d = makeDevice(50, 40);
     setDefaultStates(*d);
