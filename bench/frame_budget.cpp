@@ -26,9 +26,9 @@
 #include "bodies/bodies.h"
 #include "framework/frame_timer.h"
 #include "platform/image/image.h"
-#include "platform/os/stage_marks.h"
+#include "core/stage_marks.h"
 #include "render/frame.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "scenario/scenario.h"
 #include "support/scenes.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/gfx/gfx.h"
-#include "platform/os/background_task.h"
+#include "core/background_task.h"
 
 namespace {
 

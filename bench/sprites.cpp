@@ -12,8 +12,9 @@
 #include "support/rings.h"
 #include "platform/gfx/gfx.h"
 #include "render/resources.h"
-#include "render/sprite_texels.h"
-#include "render/sprites.h"
+#include "render/sprite_quads.h"
+#include "bodies/sprite_texels.h"
+#include "bodies/sprites.h"
 #include "universe/world.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include "platform/os/paths.h"
 #include "platform/os/x11_errors.h"
 #include "render/resources.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "ui/config_dialog.h"
 #include "ui/config_dialog_model.h"
 #include "ui/progress_window.h"
@@ -250,6 +250,7 @@ bool startRun() {
     if (!loadRingTables() && (RenderSuppressed || !generateRingTables())) return false;
     if (RenderSuppressed) return false;
 
+    connectErrorReport();
     registerCallbacks();
     connectPhases();
     connectPictureSource();

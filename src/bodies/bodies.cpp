@@ -6,7 +6,7 @@
 
 #include "bodies/body_state.h"
 #include "bodies/member_trail.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "universe/membership.h"
 
 namespace gx {

@@ -8,7 +8,7 @@
 #include "bodies/bodies.h"
 #include "bodies/member_trail.h"
 #include "bodies/body_state.h"
-#include "platform/os/message_box.h"
+#include "framework/failures.h"
 
 namespace gx {
 

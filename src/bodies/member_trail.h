@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "bodies/bodies.h"
-#include "platform/os/prefetch.h"
+#include "core/prefetch.h"
 #include "universe/world.h"
 
 namespace gx {

@@ -10,7 +10,7 @@
 #include <new>
 #include <system_error>
 
-#include "platform/os/message_box.h"
+#include "framework/failures.h"
 #include "universe/trig.h"
 
 namespace gx {

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/os/message_box.h"
+#include "framework/failures.h"
 #include "platform/os/paths.h"
 
 namespace gx {

@@ -1,5 +1,6 @@
 #include "config/key_value_file.h"
 
+#include "framework/failures.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <new>
 
-#include "platform/os/message_box.h"
 
 namespace gx {
 

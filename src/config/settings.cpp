@@ -8,7 +8,7 @@
 #include <new>
 
 #include "config/key_value_file.h"
-#include "platform/os/message_box.h"
+#include "framework/failures.h"
 #include "platform/os/paths.h"
 
 namespace gx {

@@ -7,8 +7,8 @@
 #include <new>
 
 #include "config/settings.h"
+#include "framework/failures.h"
 #include "platform/os/folder_scan.h"
-#include "platform/os/message_box.h"
 #include "platform/os/paths.h"
 
 namespace gx {

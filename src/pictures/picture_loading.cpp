@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "pictures/picture_list.h"
 #include "pictures/smoothing.h"

@@ -4,14 +4,14 @@
 #include <new>
 #include <vector>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
-#include "platform/os/background_task.h"
-#include "platform/os/prefetch.h"
-#include "platform/os/stage_marks.h"
+#include "core/background_task.h"
+#include "core/prefetch.h"
+#include "core/stage_marks.h"
 #include "render/collision_surfaces.h"
 #include "render/resources.h"
-#include "render/sprites.h"
-#include "ui/error_report.h"
+#include "bodies/sprites.h"
 #include "universe/picture_to_particles.h"
 #include "universe/world.h"
 

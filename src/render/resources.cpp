@@ -4,10 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "render/collision_surfaces.h"
-#include "ui/error_report.h"
+#include "render/sprite_quads.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -182,6 +183,8 @@ bool checkDeviceCaps(const gfx::Caps& caps) {
 void onDeviceCreated(gfx::Device* device) {
     screenLayout.device = device;
     screenQuad.device = device;
+    // From now on the sprites have textures and quads, and the particle pass a read-back.
+    connectSpriteSurfaces();
 }
 
 gfx::Result onDeviceReset(gfx::Device* device) {

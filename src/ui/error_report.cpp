@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "platform/os/paths.h"
@@ -177,7 +178,7 @@ std::string errorReportBoxText(bool reportWritten, int error, const std::string&
     return cutAtCharacter(box, 511);
 }
 
-gfx::Result internalError(const char* message) {
+gfx::Result reportInternalError(const char* message) {
     // The first cause wins: whatever fails while the run winds down stays silent.
     if (reportMade) return shutdown(1);
     reportMade = true;
@@ -193,6 +194,8 @@ gfx::Result internalError(const char* message) {
     showMessageBox(box, "Glimmerax");
     return shutdown(1);
 }
+
+void connectErrorReport() { setInternalErrorReporter(reportInternalError); }
 
 void resetErrorReport() { reportMade = false; }
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "universe/membership.h"
 
 namespace gx {

@@ -9,11 +9,11 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/os/prefetch.h"
-#include "platform/os/stage_marks.h"
-#include "render/collision_surfaces.h"
-#include "render/sprites.h"
-#include "ui/error_report.h"
+#include "bodies/collision_view.h"
+#include "bodies/sprites.h"
+#include "core/prefetch.h"
+#include "core/stage_marks.h"
+#include "framework/failures.h"
 #include "universe/collisions.h"
 #include "universe/membership.h"
 
@@ -425,7 +425,7 @@ public:
 bool pullByBlocks = true;
 
 void particlePass() {
-    if (!lockCollisionReadback()) {
+    if (!lockCollisionView()) {
         internalError("Internal error - Failed to process collision.");
         return;
     }
@@ -447,7 +447,7 @@ void particlePass() {
         }
     }
     processedCount = processed;
-    unlockCollisionReadback();
+    unlockCollisionView();
 }
 
 void simulateFrame() {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "platform/os/message_box.h"
-#include "render/sprites.h"
+#include "framework/failures.h"
+#include "bodies/sprites.h"
 #include "universe/membership.h"
 
 namespace gx {

@@ -7,9 +7,9 @@
 
 #include "bodies/bodies.h"
 #include "bodies/member_trail.h"
-#include "platform/os/large_memory.h"
-#include "platform/os/message_box.h"
-#include "platform/os/prefetch.h"
+#include "core/large_memory.h"
+#include "core/prefetch.h"
+#include "framework/failures.h"
 
 namespace gx {
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/backend.h"
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "framework/headless_script.h"
 #include "framework/run_options.h"
@@ -138,6 +139,30 @@ TEST_F(Framework, FirstFailureDecidesTheExitCode) {
     EXPECT_EQ(exitCodeForResult(kErrResettingDevice), 7);
     EXPECT_EQ(exitCodeForResult(kErrDeviceRemoved), 11);
     EXPECT_EQ(exitCodeForResult(gfx::kFail), 1);
+}
+
+// Below the user interface a failure reaches whatever reporter start-up connected; with
+// none the run still ends, with the message in a box.
+TEST_F(Framework, InternalErrorsReachTheReporterOrEndTheRunAlone) {
+    static std::vector<std::string> reported;
+    reported.clear();
+    std::vector<std::string> shown;
+    setMessageBoxSink([&shown](const std::string& text, const std::string&) { shown.push_back(text); });
+    setInternalErrorReporter([](const char* message) {
+        reported.push_back(message);
+        return gfx::kOk;
+    });
+    EXPECT_EQ(internalError("Internal error - Failed to render1."), gfx::kOk);
+    EXPECT_EQ(reported, std::vector<std::string>{"Internal error - Failed to render1."});
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(RenderSuppressed);
+
+    setInternalErrorReporter(nullptr);
+    internalError("Internal error - Failed to render2.");
+    EXPECT_EQ(shown, std::vector<std::string>{"Internal error - Failed to render2."});
+    EXPECT_TRUE(RenderSuppressed);
+    EXPECT_EQ(getExitCode(), 1);
+    EXPECT_EQ(reported.size(), 1u);
 }
 
 TEST_F(Framework, LostDeviceIsResetOnlyWhenAllowed) {

@@ -19,13 +19,15 @@
 #include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "support/rings.h"
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "platform/gfx/gfx.h"
 #include "platform/os/message_box.h"
 #include "render/collision_surfaces.h"
 #include "render/resources.h"
-#include "render/sprite_texels.h"
-#include "render/sprites.h"
+#include "render/sprite_quads.h"
+#include "bodies/sprite_texels.h"
+#include "bodies/sprites.h"
 #include "ui/error_report.h"
 #include "universe/world.h"
 
@@ -47,6 +49,7 @@ protected:
         setenv("GLIMMERAX_HOME", home.c_str(), 1);
         frameworkResetForTests();
         resetErrorReport();
+        connectErrorReport();
         boxes.clear();
         setMessageBoxSink([this](const std::string& t, const std::string& c) { boxes.push_back({t, c}); });
         renderHooks() = RenderHooks{};
@@ -75,6 +78,7 @@ protected:
         renderHooks() = RenderHooks{};
         errorReportSources() = ErrorReportSources{};
         resetErrorReport();
+        setInternalErrorReporter(nullptr);
         frameworkResetForTests();
         std::error_code ec;
         std::filesystem::remove_all(home, ec);

@@ -209,11 +209,11 @@ TEST_F(SpritesTest, PoolsHandOutSlotsInVertexOrder) {
     EXPECT_EQ(first->vertexBuffer->size(), 0xFFF00u);
     // The first pool block took 13,107 slots: the ninth sprite block is current.
     int blocks = 0;
-    for (SpriteBlock* b = spriteState.blocks; b; b = b->next) ++blocks;
+    for (SpriteBlock* b = currentSpriteBlock(); b; b = b->next) ++blocks;
     EXPECT_EQ(blocks, 9);
-    EXPECT_EQ(spriteState.blocks->usedSlots, 13107u - 8u * 1560u + 2u);
+    EXPECT_EQ(currentSpriteBlock()->usedSlots, 13107u - 8u * 1560u + 2u);
     freeSprites();
-    EXPECT_EQ(spriteState.blocks, nullptr);
+    EXPECT_EQ(currentSpriteBlock(), nullptr);
     EXPECT_EQ(spriteState.pool, nullptr);
     EXPECT_EQ(spriteState.list.head, nullptr);
 }

@@ -82,12 +82,12 @@ TEST_F(LargeScreen, ScaleFactorsMapTheScreenCentreToPixel64) {
     px[127 * stride + 127] = 0xFF654321u;
     CollisionReadback->unlockRect();
 
-    ASSERT_TRUE(lockCollisionReadback());
+    ASSERT_TRUE(lockCollisionView());
     EXPECT_EQ(collisionSample(800.0f, 600.0f), 0xFF123456u);
     // A position just inside the far edge stays inside the buffer.
     EXPECT_EQ(collisionSample(1599.9999f, 1198.9999f), 0xFF654321u);
     EXPECT_EQ(collisionSample(std::nanf(""), 600.0f), px[64 * stride] | 0u);
-    unlockCollisionReadback();
+    unlockCollisionView();
     EXPECT_EQ(collisionView.bits, nullptr);
     EXPECT_EQ(collisionSample(800.0f, 600.0f), 0u) << "outside a pass nothing is read";
 }

@@ -23,7 +23,8 @@
 #include "render/collision_surfaces.h"
 #include "render/frame.h"
 #include "render/resources.h"
-#include "render/sprites.h"
+#include "render/sprite_quads.h"
+#include "bodies/sprites.h"
 #include "ui/error_report.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
@@ -73,6 +74,7 @@ public:
             messages.push_back(text);
         });
         frameworkResetForTests();
+        connectErrorReport();
         runOptions() = RunOptions{};
         runOptions().headless = true;
         runOptions().headlessWidth = w;

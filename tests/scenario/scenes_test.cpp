@@ -4,7 +4,7 @@
 
 #include "app/run_observers.h"
 #include "render/collision_surfaces.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "scenario/scenario.h"
 #include "support/scenes.h"
 #include "universe/world.h"

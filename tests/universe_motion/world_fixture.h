@@ -8,7 +8,7 @@
 
 #include "bodies/bodies.h"
 #include "render/collision_surfaces.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
 #include "universe/world.h"

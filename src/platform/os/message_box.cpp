@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/framework.h"
-
 namespace gx {
 namespace {
 
@@ -39,11 +37,6 @@ void showMessageBox(const std::string& text, const std::string& caption) {
     if ((quiet && *quiet) || !haveDisplay()) return;
     if (beforeShowHook) beforeShowHook();
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), parentWindow);
-}
-
-void reportOutOfMemory() {
-    showMessageBox("ERROR: Out of memory.", "Glimmerax");
-    shutdown(1);
 }
 
 }  // namespace gx

@@ -1,4 +1,4 @@
-#include "platform/os/stage_marks.h"
+#include "core/stage_marks.h"
 
 namespace gx {
 

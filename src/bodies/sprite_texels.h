@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 
 namespace gx {
 

@@ -1,4 +1,5 @@
-#include "render/sprites.h"
+// The sprites' slots, textures and quads.
+#include "render/sprite_quads.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,21 +8,21 @@
 
 #include "bodies/bodies.h"
 #include "bodies/ring_tables.h"
-#include "platform/os/message_box.h"
+#include "bodies/sprite_surfaces.h"
+#include "bodies/sprite_texels.h"
+#include "framework/failures.h"
+#include "render/collision_surfaces.h"
 #include "render/resources.h"
-#include "render/sprite_texels.h"
-#include "ui/error_report.h"
 #include "universe/world.h"
 
 namespace gx {
 
-SpriteState spriteState;
-
 namespace {
+
+SpriteBlock* spriteBlocks = nullptr;  // current block at the head
 
 constexpr int kVerticesPerSlot = 24;
 constexpr uint32_t kSlotBytes = kVerticesPerSlot * sizeof(ScreenVertex);  // 672
-constexpr float kMaxSpriteRadius = 797.0f;
 
 // Corner offsets of the quad's six vertices from the sprite angle, with their u, v.
 struct Corner {
@@ -51,42 +52,6 @@ SpriteBlock* newSpriteBlock() {
     return block;
 }
 
-SpritePoolBlock* newPoolBlock() {
-    SpritePoolBlock* block = new (std::nothrow) SpritePoolBlock();
-    if (!block) return nullptr;
-    for (BodySprite& s : block->records) {
-        s.listNode.owner = &s;
-        s.slot = nextSlot();
-        if (!s.slot) {
-            delete block;
-            return nullptr;
-        }
-    }
-    return block;
-}
-
-void unlinkNode(SpriteListNode* n) {
-    if (n->prev) n->prev->next = n->next;
-    else spriteState.list.head = n->next;
-    if (n->next) n->next->prev = n->prev;
-    n->prev = n->next = nullptr;
-}
-
-void insertBefore(SpriteListNode* n, SpriteListNode* before) {
-    n->next = before;
-    n->prev = before->prev;
-    if (before->prev) before->prev->next = n;
-    else spriteState.list.head = n;
-    before->prev = n;
-}
-
-void insertAfter(SpriteListNode* n, SpriteListNode* after) {
-    n->prev = after;
-    n->next = after->next;
-    if (after->next) after->next->prev = n;
-    after->next = n;
-}
-
 bool writeSlot(BodySprite* s, const ScreenVertex* vertices, uint32_t count, const char* failure) {
     void* data = nullptr;
     const gfx::VertexBufferPtr& vb = s->slot->vertexBuffer;
@@ -101,32 +66,43 @@ bool writeSlot(BodySprite* s, const ScreenVertex* vertices, uint32_t count, cons
     return true;
 }
 
-void startSprite(BodySprite* s, Body* b) {
-    s->angle = -(b->angularVelocity * speedFactor);
-    s->settledRadius = 1;
-    s->extraCount = 0;
-    s->extraHead = s->extraTail = nullptr;
-    s->halfDiagonal = 0;
-    s->reach = b->radius;
-    if (!createSpriteTexture(s, false)) return;
-    moveMembersToSpriteList(b);
-    initialStamp(s);
+// A fresh set of slots, the first block made at once.
+bool startSpriteSlots() {
+    freeSpriteSlots();
+    SpriteBlock* block = newSpriteBlock();
+    if (!block) {
+        reportOutOfMemory();
+        return false;
+    }
+    spriteBlocks = block;
+    return true;
 }
 
 }  // namespace
 
-// ---- Pools ----
+void connectSpriteSurfaces() {
+    SpriteSurfaces& s = spriteSurfaces();
+    s.startSlots = startSpriteSlots;
+    s.freeSlots = freeSpriteSlots;
+    s.nextSlot = nextSlot;
+    s.createTexture = createSpriteTexture;
+    s.buildQuads = buildSpriteQuads;
+    s.lockReadback = lockCollisionReadback;
+    s.unlockReadback = unlockCollisionReadback;
+}
+
+// ---- Slots ----
 
 SpriteSlot* nextSlot() {
-    SpriteBlock* block = spriteState.blocks;
+    SpriteBlock* block = spriteBlocks;
     if (!block || block->usedSlots >= SpriteBlock::kSlots) {
         block = newSpriteBlock();
         if (!block) {
             reportOutOfMemory();
             return nullptr;
         }
-        block->next = spriteState.blocks;
-        spriteState.blocks = block;
+        block->next = spriteBlocks;
+        spriteBlocks = block;
     }
     SpriteSlot* slot = &block->slots[block->usedSlots++];
     slot->firstVertex = block->nextFirstVertex;
@@ -135,128 +111,14 @@ SpriteSlot* nextSlot() {
     return slot;
 }
 
-BodySprite* nextSprite() {
-    SpritePoolBlock* block = spriteState.pool;
-    if (!block || block->usedRecords >= SpritePoolBlock::kRecords) {
-        block = newPoolBlock();
-        if (!block) {
-            reportOutOfMemory();
-            return nullptr;
-        }
-        block->next = spriteState.pool;
-        spriteState.pool = block;
-    }
-    return &block->records[block->usedRecords++];
-}
+SpriteBlock* currentSpriteBlock() { return spriteBlocks; }
 
-void freeSprites() {
-    for (SpriteListNode* n = spriteState.list.head; n; n = n->next)
-        if (n->owner->slot) n->owner->slot->texture.reset();
-    spriteState.list.head = nullptr;
-    while (SpritePoolBlock* p = spriteState.pool) {
-        spriteState.pool = p->next;
-        delete p;
-    }
-    while (SpriteBlock* b = spriteState.blocks) {
-        spriteState.blocks = b->next;
+void freeSpriteSlots() {
+    while (SpriteBlock* b = spriteBlocks) {
+        spriteBlocks = b->next;
         b->vertexBuffer.reset();
         delete b;
     }
-}
-
-void resetSprites() {
-    freeSprites();
-    spriteState.markerFlag = false;
-    SpriteBlock* block = newSpriteBlock();
-    if (!block) {
-        reportOutOfMemory();
-        return;
-    }
-    spriteState.blocks = block;
-    spriteState.pool = newPoolBlock();
-    if (!spriteState.pool) reportOutOfMemory();
-}
-
-BodySprite* firstAttachedSprite() {
-    SpriteListNode* n = spriteState.list.head;
-    return (n && n->owner->body) ? n->owner : nullptr;
-}
-
-BodySprite* nextAttachedSprite(BodySprite* s) {
-    SpriteListNode* n = s->listNode.next;
-    return (n && n->owner->body) ? n->owner : nullptr;
-}
-
-// ---- Attaching and detaching ----
-
-void attachSprite(BodyNode* node) {
-    if (!node || !node->body) return;
-    Body* b = node->body;
-
-    // A free sprite keeps its slot and texture for the next body; else a new record.
-    BodySprite* s = nullptr;
-    for (SpriteListNode* n = spriteState.list.head; n; n = n->next)
-        if (!n->owner->body) {
-            s = n->owner;
-            break;
-        }
-    bool fresh = !s;
-    if (fresh) {
-        s = nextSprite();
-        if (!s) return;
-    }
-
-    // Only members that lie inside the body's disc go into the texture.
-    const int radius = int(b->radius);
-    Particle* previous = nullptr;
-    for (Particle* link = b->head; link;) {
-        Particle* next = link->memberNext;
-        Vec2 d = shortestDiff({link->x - b->centroid.x, link->y - b->centroid.y});
-        if (link->holdOff == -1 || int(length(d)) >= radius) {
-            // A body that drops to one member is dissolved and unlinked: nothing to attach.
-            if (!removeMember(link, node, previous)) return;
-        } else {
-            previous = link;
-        }
-        link = next;
-    }
-
-    if (fresh) {
-        // Attached sprites lead the list.
-        SpriteListNode* head = spriteState.list.head;
-        if (head) insertBefore(&s->listNode, head);
-        else spriteState.list.head = &s->listNode;
-    }
-
-    b->radius += 30.0f;
-    if (b->radius >= kMaxSpriteRadius) b->radius = kMaxSpriteRadius;
-    s->body = b;
-    startSprite(s, b);
-    b->group = s;
-}
-
-void detachSprite(BodySprite* s) {
-    if (!s || !s->body) return;
-    Body* b = s->body;
-    dissolveSprite(s);
-    s->body = nullptr;
-
-    // Keep free sprites behind every attached one.
-    SpriteListNode* n = &s->listNode;
-    SpriteListNode* firstFree = n->next;
-    while (firstFree && firstFree->owner->body) firstFree = firstFree->next;
-    if (n->next && firstFree != n->next) {
-        if (firstFree) {
-            unlinkNode(n);
-            insertBefore(n, firstFree);
-        } else {
-            SpriteListNode* last = n->next;
-            while (last->next) last = last->next;
-            unlinkNode(n);
-            insertAfter(n, last);
-        }
-    }
-    b->group = nullptr;
 }
 
 // ---- Texture and quads ----

@@ -1,4 +1,4 @@
-#include "platform/os/background_task.h"
+#include "core/background_task.h"
 
 #include <system_error>
 

@@ -1,7 +1,7 @@
 // A sprite's texels are its particles: stamping them in, letting them flow inward,
 // re-centring the texture on its mass, the exact collision tests, and turning the
 // texels back into particles.
-#include "render/sprite_texels.h"
+#include "bodies/sprite_texels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,8 @@
 
 #include "bodies/bodies.h"
 #include "bodies/ring_tables.h"
-#include "ui/error_report.h"
+#include "bodies/sprite_surfaces.h"
+#include "framework/failures.h"
 #include "universe/membership.h"
 #include "universe/picture_to_particles.h"
 #include "universe/world.h"
@@ -223,7 +224,7 @@ void updateAllSprites() {
         if (s->reach != b->radius) {
             const float larger = std::max(s->reach, b->radius);
             s->reach = b->radius = larger;
-            if (b->radius > 0.9f * s->halfSide && !createSpriteTexture(s, true)) return;
+            if (b->radius > 0.9f * s->halfSide && !makeSpriteTexture(s, true)) return;
             if (s->settleCountdown == 0) {
                 if (!recentreSprite(s)) return;
                 s->settleCountdown = 5;
@@ -233,7 +234,7 @@ void updateAllSprites() {
         }
         s->angle = correctHalfOpen(s->angle + b->angularVelocity * speedFactor);
         if (!settleSprite(s)) return;
-        if (!buildSpriteQuads(s)) return;
+        if (!placeSpriteQuads(s)) return;
     }
 }
 
@@ -365,7 +366,7 @@ bool recentreSprite(BodySprite* s) {
     b->radius = std::min(b->radius + len + 1.0f, 797.0f);
     if (0.9f * s->halfSide < b->radius) {
         unlock();
-        if (!createSpriteTexture(s, true)) return false;
+        if (!makeSpriteTexture(s, true)) return false;
         bits = lockSpriteTexture(s->slot->texture, 0, &s->lockedStride);
         if (!bits) {
             internalError("Internal error - Failed to lock texture2.");
@@ -379,7 +380,7 @@ bool recentreSprite(BodySprite* s) {
     b->centroid.x -= u.x * len;
     b->centroid.y -= u.y * len;
 
-    const bool built = buildSpriteQuads(s);
+    const bool built = placeSpriteQuads(s);
     s->settledRadius = 0;
     unlock();
     return built;

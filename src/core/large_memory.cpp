@@ -1,4 +1,4 @@
-#include "platform/os/large_memory.h"
+#include "core/large_memory.h"
 
 #include <sys/mman.h>
 

@@ -1,6 +1,7 @@
-// Body sprites: a large body kept and drawn as one rotating texture whose texels are
-// its particles. The records come from bump pools; each owns a slot of a shared
-// vertex buffer (four quads: the body and up to three wrap copies) and a texture.
+// Body sprites: a large body kept as one rotating texture whose texels are its
+// particles. The records come from bump pools and sit on one list, attached sprites
+// first; each owns a slot the renderer gives it (a texture and room for its quads). The
+// rules here keep the texels; drawing them is the renderer's (render/sprite_quads.h).
 #pragma once
 
 #include <cstdint>
@@ -14,21 +15,11 @@ struct BodyNode;
 struct Particle;
 struct BodySprite;
 
+// A sprite's place in the renderer: its texture (the texels) and its quads.
 struct SpriteSlot {
     int32_t firstVertex = 0;
     gfx::VertexBufferPtr vertexBuffer;  // the block's buffer
     gfx::TexturePtr texture;
-};
-
-struct SpriteBlock {
-    static constexpr uint32_t kSlots = 1560;
-    static constexpr uint32_t kBufferBytes = 0xFFF00;  // 1560 slots * 24 vertices * 28 bytes
-
-    uint32_t usedSlots = 0;
-    int32_t nextFirstVertex = 0;
-    SpriteBlock* next = nullptr;
-    gfx::VertexBufferPtr vertexBuffer;
-    SpriteSlot slots[kSlots];
 };
 
 struct SpriteListNode {
@@ -73,30 +64,27 @@ struct SpriteList {
 // Module state of the sprites.
 struct SpriteState {
     SpriteList list;
-    SpriteBlock* blocks = nullptr;       // current block at the head
-    SpritePoolBlock* pool = nullptr;     // current pool block at the head
-    bool markerFlag = false;             // which alpha marker may move this pass
+    SpritePoolBlock* pool = nullptr;  // current pool block at the head
+    bool markerFlag = false;          // which alpha marker may move this pass
 };
 extern SpriteState spriteState;
 
 constexpr uint32_t kSpriteMarker[2] = {0xFF000000u, 0xFE000000u};
 
-// Pools and list (render/sprites.cpp).
+// Pools and list (bodies/sprites.cpp).
+// Frees every sprite and slot, then makes the first pool block (with its slots).
 void resetSprites();
 void freeSprites();
-SpriteSlot* nextSlot();
 BodySprite* nextSprite();
 // Gives the node's body a sprite; does nothing when none can be had.
 void attachSprite(BodyNode* node);
 // Turns the sprite back into particles and frees it for a later body.
 void detachSprite(BodySprite* sprite);
-bool createSpriteTexture(BodySprite* sprite, bool copy);
-bool buildSpriteQuads(BodySprite* sprite);
 // The first attached sprite, or none; the next attached one after s, or none.
 BodySprite* firstAttachedSprite();
 BodySprite* nextAttachedSprite(BodySprite* s);
 
-// Texels (render/sprite_texels.cpp).
+// Texels (bodies/sprite_texels.cpp).
 bool lockAllSprites();
 void unlockAllSprites();
 bool initialStamp(BodySprite* sprite);
