@@ -15,17 +15,11 @@ extern BodyNode* bodySnapshot;
 void simulateFrame();
 // Mutual pull of the bodies; also sets sparseFlag and bodyLimit from the last pass.
 void attractBodies();
-// Off: the pairs go one at a time through the links (the fast path's reference in tests).
-extern bool attractionByColumns;
-// The pull of the largest bodyLimit bodies on a loose particle, into its ax, ay.
-void gatherAcceleration(Particle* p);
 // Moves a free particle: into an empty cell, within its own cell, or against another
 // particle (joining its body or bouncing off it).
 void moveParticle(Particle* p);
 // Every free particle and free member once, with the collision read-back locked.
 void particlePass();
-// Off: every pull goes through gatherAcceleration (the block rule's reference in tests).
-extern bool pullByBlocks;
 
 // Tests: forget the snapshot.
 void resetMotion();

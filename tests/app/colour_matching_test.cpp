@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "app/phases.h"
+#include "universe/colour_matching.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -16,7 +16,7 @@ class ColourMatching : public ::testing::Test {
 protected:
     void TearDown() override {
         releaseParticlesAtExit();
-        releasePhases();
+        releaseColourBuckets();
     }
     void make(const std::vector<Colours>& pairs) {
         ASSERT_TRUE(allocateParticles(uint32_t(pairs.size())));

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "universe/collisions.h"
+#include "universe/pull.h"
+#include "universe/pull_columns.h"
 #include "world_fixture.h"
 
 namespace gx::testing {
@@ -167,10 +169,6 @@ namespace {
 class AttractionPaths : public WorldTest {
 protected:
     void SetUp() override { startWorld(1280, 720); }
-    void TearDown() override {
-        attractionByColumns = true;
-        WorldTest::TearDown();
-    }
 };
 
 TEST_F(AttractionPaths, ColumnsMatchTheLinksBitForBit) {
@@ -197,16 +195,14 @@ TEST_F(AttractionPaths, ColumnsMatchTheLinksBitForBit) {
 
         std::vector<Vec2> before;
         for (BodyNode* m = bodyList(); m; m = m->next) before.push_back(m->body->velocity);
-        attractionByColumns = false;
-        attractBodies();
+        attractPairsByLinks(gravityStrength);
         std::vector<Vec2> byLinks;
         size_t k = 0;
         for (BodyNode* m = bodyList(); m; m = m->next, ++k) {
             byLinks.push_back(m->body->velocity);
             m->body->velocity = before[k];
         }
-        attractionByColumns = true;
-        attractBodies();
+        ASSERT_TRUE(attractPairsByColumns(gravityStrength));
         k = 0;
         for (BodyNode* m = bodyList(); m; m = m->next, ++k) {
             const Vec2 v = m->body->velocity;
