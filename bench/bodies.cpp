@@ -16,13 +16,12 @@ constexpr int kMembers = kBodies * kMembersPerBody;
 void noHandOver(gx::BodyNode*) {}
 
 void buildScene() {
-    gx::resetBodyModule();
-    gx::resetWorldModule();
+    gx::resetSimulation();
     gx::resetBodies();
     gx::setSpriteAttachHook(noHandOver);
     gx::initWorldSized(1920, 1081);
     gx::allocateParticles(kMembers);
-    gx::particleCount = kMembers;
+    gx::sim.particleCount = kMembers;
     int k = 0;
     for (int b = 0; b < kBodies; ++b) {
         gx::Body* body = gx::newBody();
@@ -34,7 +33,7 @@ void buildScene() {
         body->radius = 2.0f;
         gx::Particle* prev = nullptr;
         for (int m = 0; m < kMembersPerBody; ++m, ++k) {
-            gx::Particle* p = &gx::particles[k];
+            gx::Particle* p = &gx::sim.particles[k];
             // A filled disc, member by member on a spiral of whole cells.
             const float r = std::sqrt(float(m)) * 0.6f;
             const float a = float(m) * 2.3999632f;

@@ -173,7 +173,7 @@ void runScene(const gxtest::Scene& scene, const std::string& dataFile, std::FILE
         if (!point.empty()) {
             std::fprintf(out, "sample %s", point.c_str());
             for (double ms : frameClock.ms) std::fprintf(out, " %.4f", ms);
-            std::fprintf(out, " %u %d %d\n", gx::particleCount, countBodies(), countSprites());
+            std::fprintf(out, " %u %d %d\n", gx::sim.particleCount, countBodies(), countSprites());
         }
         if (windDownFrames >= kWindDownFrame + kWindow) break;
     }

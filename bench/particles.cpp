@@ -44,26 +44,25 @@ void CreateParticles(benchmark::State& state) {
     capture.rows = int32_t(screen[1]);
     capture.backBufferWidth = int32_t(screen[0]);
     capture.backBufferHeight = int32_t(screen[1]);
-    gx::resetWorldModule();
+    gx::resetSimulation();
     gx::resetBodies();
     for (auto _ : state) {
         state.PauseTiming();
         gx::releaseParticles();
         gx::resetBodies();
         gx::initWorldSized(int32_t(screen[0]), int32_t(screen[1]));
-        gx::pictureLeft = float((screen[0] - region[0]) / 2);
-        gx::pictureTop = float((screen[1] - region[1]) / 2);
-        gx::pictureRight = gx::pictureLeft + float(region[0]);
-        gx::pictureBottom = gx::pictureTop + float(region[1]);
+        gx::sim.pictureLeft = float((screen[0] - region[0]) / 2);
+        gx::sim.pictureTop = float((screen[1] - region[1]) / 2);
+        gx::sim.pictureRight = gx::sim.pictureLeft + float(region[0]);
+        gx::sim.pictureBottom = gx::sim.pictureTop + float(region[1]);
         state.ResumeTiming();
         gx::countBrightPixels(capture);
     }
     state.SetLabel(std::to_string(region[0]) + "x" + std::to_string(region[1]) + " on " +
                    std::to_string(screen[0]) + "x" + std::to_string(screen[1]));
-    state.counters["particles"] = double(gx::particleCount);
+    state.counters["particles"] = double(gx::sim.particleCount);
     state.counters["bodies"] = double(gx::bodyCount());
-    gx::resetBodies();
-    gx::resetWorldModule();
+    gx::resetSimulation();
 }
 
 }  // namespace

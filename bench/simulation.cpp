@@ -64,7 +64,7 @@ void SimulationFrame(benchmark::State& state) {
                    std::to_string(size[0]) + "x" + std::to_string(size[1]));
     state.counters["simulate_ms"] = simulateMs / double(frames);
     state.counters["render_ms"] = renderMs / double(frames);
-    state.counters["particles"] = double(gx::particleCount);
+    state.counters["particles"] = double(gx::sim.particleCount);
     state.counters["bodies"] = double(gx::bodyCount());
     state.counters["sprites"] = double(gx::scene::spriteCount());
 }

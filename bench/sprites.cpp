@@ -50,7 +50,7 @@ Scene& scene() {
         sc.sprite = nextSprite();
         sc.sprite->body = sc.body;
         sc.body->group = sc.sprite;
-        spriteState.list.head = &sc.sprite->listNode;
+        sim.spriteState.list.head = &sc.sprite->listNode;
         createSpriteTexture(sc.sprite, false);
         int32_t stride = 0;
         uint32_t* bits = lockSpriteTexture(sc.sprite->slot->texture, 0, &stride);
@@ -80,7 +80,7 @@ void BM_SettleSprite(benchmark::State& state) {
     Scene& sc = scene();
     for (auto _ : state) {
         sc.sprite->settledRadius = 1;
-        spriteState.markerFlag = !spriteState.markerFlag;
+        sim.spriteState.markerFlag = !sim.spriteState.markerFlag;
         settleSprite(sc.sprite);
     }
 }

@@ -174,10 +174,10 @@ void WindUpState::update(float dt) {
         switchState(&simulationState);
         if (RenderSuppressed) return;
         // The cracks are cut inside the picture as it now stands.
-        pictureLeft = StartX2;
-        pictureTop = StartY2;
-        pictureRight = EndX2;
-        pictureBottom = EndY2;
+        sim.pictureLeft = StartX2;
+        sim.pictureTop = StartY2;
+        sim.pictureRight = EndX2;
+        sim.pictureBottom = EndY2;
         if (gfx::succeeded(capturePicture())) {
             setCallbackFrameRender(renderFrame);
             onPopulationCreated();
@@ -189,8 +189,8 @@ void WindUpState::update(float dt) {
 }
 
 void WindUpState::leave() {
-    CreationWidth = worldWidth;
-    CreationHeight = wrapHeight;
+    CreationWidth = sim.worldWidth;
+    CreationHeight = sim.wrapHeight;
     MinimumFrameTime = kSimulationFrameTime;
 }
 
@@ -201,15 +201,15 @@ void SimulationState::enter() {
     elapsed = 0;
     releaseParticles();
     // The universe starts empty: no read-back, no bodies, no sprites.
-    collisionView.bits = nullptr;
-    processedCount = int32_t(particleCount);
+    sim.collisionView.bits = nullptr;
+    sim.processedCount = int32_t(sim.particleCount);
     resetBodies();
     resetSprites();
-    bodyLimit = 1;
-    bodySnapshot = nullptr;
+    sim.bodyLimit = 1;
+    sim.bodySnapshot = nullptr;
     setGravityForPopulation();
     PauseFlag = false;
-    sparseFlag = 0;
+    sim.sparseFlag = 0;
 }
 
 void SimulationState::update(float dt) {
@@ -218,8 +218,8 @@ void SimulationState::update(float dt) {
         return;
     }
     frames += 1;
-    elapsed += speedFactor * dt;
-    if (particles) {
+    elapsed += sim.speedFactor * dt;
+    if (sim.particles) {
         simulateFrame();
         if (RenderSuppressed) return;
         markStage("sprites");
@@ -247,16 +247,16 @@ void WindDownState::enter() {
 
 void WindDownState::update(float dt) {
     const float T = elapsed;
-    const int32_t W = worldWidth;
-    const int32_t Hb = wrapHeight;
+    const int32_t W = sim.worldWidth;
+    const int32_t Hb = sim.wrapHeight;
     const int32_t offX = (W - windUpState.CreationWidth) / 2;
     const int32_t offY = (Hb - windUpState.CreationHeight) / 2;
-    if (particles) {
+    if (sim.particles) {
         float a = 1.0f;
         if (T - kGlideSeconds >= kFadeOutDelay) a = 1.0f - ((T - kGlideSeconds) - kFadeOutDelay) / kFadeOutSeconds;
         if (a < 0.0f) a = 0.0f;
-        for (uint32_t i = particleCount; i-- > 0;) {
-            Particle* p = &particles[i];
+        for (uint32_t i = sim.particleCount; i-- > 0;) {
+            Particle* p = &sim.particles[i];
             const ParticleLinks& l = p->links();
             int32_t hx = l.homeX + offX;
             int32_t hy = l.homeY + offY;

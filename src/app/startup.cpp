@@ -309,10 +309,7 @@ void resetAllModulesForTests() {
     frameworkResetForTests();
     resetPhasesForTests();
     resetCallbacksForTests();
-    resetMotion();
-    resetPictureToParticles();
-    resetBodyModule();
-    resetWorldModule();
+    resetSimulation();
     resetCollisionSurfaces();
     resetRenderResources();
     resetErrorReport();

@@ -1,25 +1,24 @@
 #include "bodies/collision_view.h"
 
 #include "bodies/sprite_surfaces.h"
+#include "universe/simulation.h"
 
 namespace gx {
 
-CollisionView collisionView;
-
 bool lockCollisionView() {
-    collisionView = CollisionView{};
+    sim.collisionView = CollisionView{};
     const SpriteSurfaces& s = spriteSurfaces();
-    return s.lockReadback != nullptr && s.lockReadback(&collisionView);
+    return s.lockReadback != nullptr && s.lockReadback(&sim.collisionView);
 }
 
 void unlockCollisionView() {
     const SpriteSurfaces& s = spriteSurfaces();
-    if (collisionView.bits != nullptr && s.unlockReadback != nullptr) s.unlockReadback(&collisionView);
-    collisionView = CollisionView{};
+    if (sim.collisionView.bits != nullptr && s.unlockReadback != nullptr) s.unlockReadback(&sim.collisionView);
+    sim.collisionView = CollisionView{};
 }
 
 uint32_t collisionSample(float x, float y) {
-    const CollisionView& v = collisionView;
+    const CollisionView& v = sim.collisionView;
     if (v.bits == nullptr || v.width <= 0 || v.height <= 0) return 0;
     const float fx = x * v.scaleX;
     const float fy = y * v.scaleY;

@@ -17,10 +17,10 @@ struct CollisionView {
     float scaleX = 0.0f;
     float scaleY = 0.0f;
 };
-extern CollisionView collisionView;
+// (sim.collisionView, simulation.h)
 
 // Locks the read-back for the particle pass (through the renderer) and fills
-// collisionView; false when it is missing or the lock fails.
+// sim.collisionView; false when it is missing or the lock fails.
 bool lockCollisionView();
 void unlockCollisionView();
 

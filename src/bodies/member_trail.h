@@ -20,18 +20,6 @@ struct TrailStep {
     int32_t cell;
 };
 
-struct MemberTrailBuffers {
-    TrailStep* previous = nullptr;
-    TrailStep* current = nullptr;
-    uint32_t previousSize = 0;
-    uint32_t currentSize = 0;
-    uint32_t capacity = 0;
-    uint32_t pass = 1;
-    bool overflowed = false;
-};
-
-extern MemberTrailBuffers memberTrail;
-
 // Starts a new round of walks: the walks of the round just ended become the record.
 void beginTrailPass();
 // Frees both records (on a world reset and at exit).
@@ -40,7 +28,7 @@ void releaseMemberTrail();
 class MemberWalk {
 public:
     explicit MemberWalk(Body* body) : body_(body) {
-        MemberTrailBuffers& t = memberTrail;
+        MemberTrailBuffers& t = sim.memberTrail;
         if (body->trailPass + 1 == t.pass && body->trailStart + body->trailCount <= t.previousSize) {
             ahead_ = t.previous + body->trailStart;
             aheadCount_ = body->trailCount;
@@ -49,7 +37,7 @@ public:
     }
 
     ~MemberWalk() {
-        MemberTrailBuffers& t = memberTrail;
+        MemberTrailBuffers& t = sim.memberTrail;
         body_->trailPass = t.pass;
         body_->trailStart = start_;
         body_->trailCount = t.currentSize - start_;
@@ -67,10 +55,10 @@ public:
         const uint32_t near = seen_ + kCellAhead;
         if (near < aheadCount_) {
             const int32_t cell = ahead_[near].cell;
-            if (cell >= 0 && cell < cellCount) prefetchForRead(&grid[cell]);
+            if (cell >= 0 && cell < sim.cellCount) prefetchForRead(&sim.grid[cell]);
         }
         ++seen_;
-        MemberTrailBuffers& t = memberTrail;
+        MemberTrailBuffers& t = sim.memberTrail;
         if (t.currentSize < t.capacity) {
             t.current[t.currentSize++] = TrailStep{link, link->cell};
         } else {

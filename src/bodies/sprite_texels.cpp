@@ -218,7 +218,7 @@ bool bodyTouchesSprite(BodySprite* s, Body* other) {
 // ---- Per-frame update ----
 
 void updateAllSprites() {
-    spriteState.markerFlag = !spriteState.markerFlag;
+    sim.spriteState.markerFlag = !sim.spriteState.markerFlag;
     for (BodySprite* s = firstAttachedSprite(); s; s = nextAttachedSprite(s)) {
         Body* b = s->body;
         if (s->reach != b->radius) {
@@ -232,7 +232,7 @@ void updateAllSprites() {
                 s->settleCountdown -= 1;
             }
         }
-        s->angle = correctHalfOpen(s->angle + b->angularVelocity * speedFactor);
+        s->angle = correctHalfOpen(s->angle + b->angularVelocity * sim.speedFactor);
         if (!settleSprite(s)) return;
         if (!placeSpriteQuads(s)) return;
     }
@@ -251,8 +251,8 @@ bool settleSprite(BodySprite* s) {
         return false;
     }
     const float reachLimit = std::max(20.0f, b->radius);
-    const uint32_t m = kSpriteMarker[spriteState.markerFlag ? 1 : 0];
-    const uint32_t moved = kSpriteMarker[spriteState.markerFlag ? 0 : 1];
+    const uint32_t m = kSpriteMarker[sim.spriteState.markerFlag ? 1 : 0];
+    const uint32_t moved = kSpriteMarker[sim.spriteState.markerFlag ? 0 : 1];
     const int32_t* ringStart = ringTables.ringStart;
     const int32_t begin = ringStart ? spriteRingEnd(s, s->settledRadius) : 0;
     const int32_t end = ringStart ? spriteRingEnd(s, ringOf(reachLimit)) : 0;

@@ -11,8 +11,6 @@
 
 namespace gx {
 
-SpriteState spriteState;
-
 namespace {
 
 constexpr float kMaxSpriteRadius = 797.0f;
@@ -33,7 +31,7 @@ SpritePoolBlock* newPoolBlock() {
 
 void unlinkNode(SpriteListNode* n) {
     if (n->prev) n->prev->next = n->next;
-    else spriteState.list.head = n->next;
+    else sim.spriteState.list.head = n->next;
     if (n->next) n->next->prev = n->prev;
     n->prev = n->next = nullptr;
 }
@@ -42,7 +40,7 @@ void insertBefore(SpriteListNode* n, SpriteListNode* before) {
     n->next = before;
     n->prev = before->prev;
     if (before->prev) before->prev->next = n;
-    else spriteState.list.head = n;
+    else sim.spriteState.list.head = n;
     before->prev = n;
 }
 
@@ -54,7 +52,7 @@ void insertAfter(SpriteListNode* n, SpriteListNode* after) {
 }
 
 void startSprite(BodySprite* s, Body* b) {
-    s->angle = -(b->angularVelocity * speedFactor);
+    s->angle = -(b->angularVelocity * sim.speedFactor);
     s->settledRadius = 1;
     s->extraCount = 0;
     s->extraHead = s->extraTail = nullptr;
@@ -70,25 +68,25 @@ void startSprite(BodySprite* s, Body* b) {
 // ---- Pools ----
 
 BodySprite* nextSprite() {
-    SpritePoolBlock* block = spriteState.pool;
+    SpritePoolBlock* block = sim.spriteState.pool;
     if (!block || block->usedRecords >= SpritePoolBlock::kRecords) {
         block = newPoolBlock();
         if (!block) {
             reportOutOfMemory();
             return nullptr;
         }
-        block->next = spriteState.pool;
-        spriteState.pool = block;
+        block->next = sim.spriteState.pool;
+        sim.spriteState.pool = block;
     }
     return &block->records[block->usedRecords++];
 }
 
 void freeSprites() {
-    for (SpriteListNode* n = spriteState.list.head; n; n = n->next)
+    for (SpriteListNode* n = sim.spriteState.list.head; n; n = n->next)
         if (n->owner->slot) n->owner->slot->texture.reset();
-    spriteState.list.head = nullptr;
-    while (SpritePoolBlock* p = spriteState.pool) {
-        spriteState.pool = p->next;
+    sim.spriteState.list.head = nullptr;
+    while (SpritePoolBlock* p = sim.spriteState.pool) {
+        sim.spriteState.pool = p->next;
         delete p;
     }
     if (spriteSurfaces().freeSlots) spriteSurfaces().freeSlots();
@@ -96,14 +94,14 @@ void freeSprites() {
 
 void resetSprites() {
     freeSprites();
-    spriteState.markerFlag = false;
+    sim.spriteState.markerFlag = false;
     if (!spriteSurfaces().startSlots || !spriteSurfaces().startSlots()) return;
-    spriteState.pool = newPoolBlock();
-    if (!spriteState.pool) reportOutOfMemory();
+    sim.spriteState.pool = newPoolBlock();
+    if (!sim.spriteState.pool) reportOutOfMemory();
 }
 
 BodySprite* firstAttachedSprite() {
-    SpriteListNode* n = spriteState.list.head;
+    SpriteListNode* n = sim.spriteState.list.head;
     return (n && n->owner->body) ? n->owner : nullptr;
 }
 
@@ -120,7 +118,7 @@ void attachSprite(BodyNode* node) {
 
     // A free sprite keeps its slot and texture for the next body; else a new record.
     BodySprite* s = nullptr;
-    for (SpriteListNode* n = spriteState.list.head; n; n = n->next)
+    for (SpriteListNode* n = sim.spriteState.list.head; n; n = n->next)
         if (!n->owner->body) {
             s = n->owner;
             break;
@@ -148,9 +146,9 @@ void attachSprite(BodyNode* node) {
 
     if (fresh) {
         // Attached sprites lead the list.
-        SpriteListNode* head = spriteState.list.head;
+        SpriteListNode* head = sim.spriteState.list.head;
         if (head) insertBefore(&s->listNode, head);
-        else spriteState.list.head = &s->listNode;
+        else sim.spriteState.list.head = &s->listNode;
     }
 
     b->radius += 30.0f;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/gfx/gfx.h"
+#include "universe/simulation.h"
 
 namespace gx {
 
@@ -55,19 +56,6 @@ struct SpritePoolBlock {
     SpritePoolBlock* next = nullptr;
     BodySprite records[kRecords];
 };
-
-// Attached sprites first, free ones after them: walks stop at the first free sprite.
-struct SpriteList {
-    SpriteListNode* head = nullptr;
-};
-
-// Module state of the sprites.
-struct SpriteState {
-    SpriteList list;
-    SpritePoolBlock* pool = nullptr;  // current pool block at the head
-    bool markerFlag = false;          // which alpha marker may move this pass
-};
-extern SpriteState spriteState;
 
 constexpr uint32_t kSpriteMarker[2] = {0xFF000000u, 0xFE000000u};
 

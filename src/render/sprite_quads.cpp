@@ -228,7 +228,7 @@ bool buildSpriteQuads(BodySprite* s) {
     s->quadCount = 1;
 
     // Copies on the opposite edges: x wraps by the world width, y by its period.
-    const float w = float(worldWidth), h = float(wrapHeight);
+    const float w = float(sim.worldWidth), h = float(sim.wrapHeight);
     const float cx = b->centroid.x, cy = b->centroid.y, r = b->radius;
     const int shiftX = (w < cx + r) ? -1 : (cx - r < 0.0f) ? 1 : 0;
     const int shiftY = (h < cy + r) ? -1 : (cy - r < 0.0f) ? 1 : 0;

@@ -95,8 +95,8 @@ bool probeContact(const Body* small, const Body* large) {
     if (!inRange(rx, ry)) return false;
     const int32_t column = int32_t(rx) + sx;
     const int32_t row = int32_t(ry) + sy;
-    if (column < 0 || row < 0 || column >= worldWidth || row >= wrapHeight) return false;
-    const Particle* q = grid[row * worldWidth + column];
+    if (column < 0 || row < 0 || column >= sim.worldWidth || row >= sim.wrapHeight) return false;
+    const Particle* q = sim.grid[row * sim.worldWidth + column];
     return q != nullptr && q->body == large && q->holdOff != -1;
 }
 

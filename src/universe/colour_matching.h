@@ -7,14 +7,12 @@
 
 namespace gx {
 
-// One byte per 24-bit colour: the bucket of slots where that colour's chain starts.
-extern uint8_t* colourBucket;
-
 // The colour matching, on the current population (uses matchSlots when it is there).
 void matchColours();
 // Bucket size for n particles.
 int32_t bucketSize(uint32_t n);
-// Frees colourBucket.
+// Frees sim.colourBucket (one byte per 24-bit colour: the bucket of slots where that
+// colour's chain starts).
 void releaseColourBuckets();
 
 }  // namespace gx

@@ -15,8 +15,6 @@
 
 namespace gx {
 
-BodyNode* bodySnapshot = nullptr;
-
 namespace {
 
 constexpr int32_t kAttractionBudget = 8000;
@@ -55,50 +53,50 @@ void attractPairsByLinks(float g) {
 }
 
 void attractBodies() {
-    bodySnapshot = bodyList();
-    const float g = gravityStrength;
+    sim.bodySnapshot = bodyList();
+    const float g = sim.gravityStrength;
     if (!attractPairsByColumns(g)) attractPairsByLinks(g);
 
-    const float ratio = float(processedCount) / float(particleCount);
-    sparseFlag = ratio < 0.15f ? 1 : 0;
-    const int32_t limit = processedCount > 0 ? kAttractionBudget / processedCount : 0;
-    bodyLimit = limit < 1 ? 1 : limit;
+    const float ratio = float(sim.processedCount) / float(sim.particleCount);
+    sim.sparseFlag = ratio < 0.15f ? 1 : 0;
+    const int32_t limit = sim.processedCount > 0 ? kAttractionBudget / sim.processedCount : 0;
+    sim.bodyLimit = limit < 1 ? 1 : limit;
 }
 
 void gatherAcceleration(Particle* p) {
     p->ax = 0.0f;
     p->ay = 0.0f;
-    if (bodySnapshot == nullptr) return;
-    const float g = gravityStrength;
+    if (sim.bodySnapshot == nullptr) return;
+    const float g = sim.gravityStrength;
     int32_t n = 0;
-    for (BodyNode* node = bodySnapshot; node != nullptr; node = node->next) {
+    for (BodyNode* node = sim.bodySnapshot; node != nullptr; node = node->next) {
         const Body* b = node->body;
         const Vec2 d = shortestDiff({b->centroid.x - p->x, b->centroid.y - p->y});
         const Vec2 u = unit(d);
         const float dist = std::sqrt(d.x * d.x + d.y * d.y) + kSoftening;
-        const float f = g * (b->mass / (dist * dist * inverseSpeed));
+        const float f = g * (b->mass / (dist * dist * sim.inverseSpeed));
         p->ax += u.x * f;
         p->ay += u.y * f;
         ++n;
-        if (b->memberCount < kSmallBody || n == bodyLimit) break;
+        if (b->memberCount < kSmallBody || n == sim.bodyLimit) break;
     }
 }
 
 void moveParticle(Particle* p) {
     if (p->holdOff > 0) --p->holdOff;
 
-    const Vec2 step{p->vx * speedFactor + p->ax, p->vy * speedFactor + p->ay};
+    const Vec2 step{p->vx * sim.speedFactor + p->ax, p->vy * sim.speedFactor + p->ay};
     float tx = p->x + step.x;
     float ty = p->y + step.y;
     wrapTarget(p, tx, ty);
     const int32_t c = cellIndexOf(tx, ty);
-    Particle* q = grid[c];
+    Particle* q = sim.grid[c];
 
     if (q == nullptr) {
         if (caughtBySprite(p, tx, ty)) return;
-        if (p->cell >= 0) grid[p->cell] = nullptr;
+        if (p->cell >= 0) sim.grid[p->cell] = nullptr;
         p->cell = c;
-        grid[c] = p;
+        sim.grid[c] = p;
         p->vx += p->ax;
         p->vy += p->ay;
         p->x = tx;
@@ -124,9 +122,9 @@ void moveParticle(Particle* p) {
         if (inRange(p->x, p->y)) {
             const int32_t own = cellIndexOf(p->x, p->y);
             if (own != p->cell) {
-                if (p->cell >= 0 && grid[p->cell] == p) grid[p->cell] = nullptr;
+                if (p->cell >= 0 && sim.grid[p->cell] == p) sim.grid[p->cell] = nullptr;
                 p->cell = own;
-                grid[own] = p;
+                sim.grid[own] = p;
             }
         } else {
             takeOutOfGrid(p);
@@ -137,12 +135,12 @@ void moveParticle(Particle* p) {
 
     // Bounce, then take the step again with the new velocity.
     bounceParticles(p, q);
-    tx = p->x + p->vx * speedFactor + p->ax;
-    ty = p->y + p->vy * speedFactor + p->ay;
+    tx = p->x + p->vx * sim.speedFactor + p->ax;
+    ty = p->y + p->vy * sim.speedFactor + p->ay;
     wrapTarget(p, tx, ty);
-    if (p->cell >= 0 && grid[p->cell] == p) grid[p->cell] = nullptr;
+    if (p->cell >= 0 && sim.grid[p->cell] == p) sim.grid[p->cell] = nullptr;
     p->cell = cellIndexOf(tx, ty);
-    if (grid[p->cell] == nullptr) grid[p->cell] = p;
+    if (sim.grid[p->cell] == nullptr) sim.grid[p->cell] = p;
     p->x = tx;
     p->y = ty;
 }
@@ -165,7 +163,7 @@ void simulateFrame() {
     attractBodies();
     markStage("sim.clump");
     // 3. No regrouping while the opening burst lasts.
-    if (burstFrames != 0) --burstFrames;
+    if (sim.burstFrames != 0) --sim.burstFrames;
     else clumpScan(8, 20);
     markStage("sim.contacts");
     // 4. Body contacts.
@@ -189,7 +187,5 @@ void simulateFrame() {
     // 10. Cells emptied this frame get their particles back.
     refillGrid();
 }
-
-void resetMotion() { bodySnapshot = nullptr; }
 
 }  // namespace gx

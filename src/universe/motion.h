@@ -8,9 +8,6 @@
 
 namespace gx {
 
-// The body list as it stood when the frame's attraction pass began.
-extern BodyNode* bodySnapshot;
-
 // One simulation frame; reports and returns early on a failure.
 void simulateFrame();
 // Mutual pull of the bodies; also sets sparseFlag and bodyLimit from the last pass.
@@ -20,8 +17,5 @@ void attractBodies();
 void moveParticle(Particle* p);
 // Every free particle and free member once, with the collision read-back locked.
 void particlePass();
-
-// Tests: forget the snapshot.
-void resetMotion();
 
 }  // namespace gx

@@ -24,26 +24,26 @@ constexpr uint32_t kOccupantAhead = 8;
 
 inline const Particle* const* likelyTargetCell(const Particle* p) {
     if (p->body != nullptr) return nullptr;
-    const float tx = p->x + (p->vx * speedFactor + p->ax);
-    const float ty = p->y + (p->vy * speedFactor + p->ay);
+    const float tx = p->x + (p->vx * sim.speedFactor + p->ax);
+    const float ty = p->y + (p->vy * sim.speedFactor + p->ay);
     if (!inRange(tx, ty)) return nullptr;
-    return &grid[cellIndexOf(tx, ty)];
+    return &sim.grid[cellIndexOf(tx, ty)];
 }
 
 inline void fetchAhead(uint32_t i) {
-    if (i + kRecordAhead < particleCount) {
-        prefetchForRead(&particles[i + kRecordAhead]);
+    if (i + kRecordAhead < sim.particleCount) {
+        prefetchForRead(&sim.particles[i + kRecordAhead]);
     }
-    if (i + kGridAhead < particleCount) {
-        const Particle* p = &particles[i + kGridAhead];
+    if (i + kGridAhead < sim.particleCount) {
+        const Particle* p = &sim.particles[i + kGridAhead];
         if (const Particle* const* cell = likelyTargetCell(p)) {
             prefetchForRead(cell);
             // The cell it leaves, usually a row away from the target.
-            if (p->cell >= 0 && p->cell < cellCount) prefetchForRead(&grid[p->cell]);
+            if (p->cell >= 0 && p->cell < sim.cellCount) prefetchForRead(&sim.grid[p->cell]);
         }
     }
-    if (i + kOccupantAhead < particleCount) {
-        if (const Particle* const* cell = likelyTargetCell(&particles[i + kOccupantAhead]))
+    if (i + kOccupantAhead < sim.particleCount) {
+        if (const Particle* const* cell = likelyTargetCell(&sim.particles[i + kOccupantAhead]))
             if (const Particle* q = *cell) prefetchForRead(q);
     }
 }
@@ -59,12 +59,12 @@ void particlePassWith(Pull& pull) {
         return;
     }
     // The contact pass may have unlinked the body the snapshot starts at.
-    if (bodySnapshot != bodyList()) bodySnapshot = bodyList();
+    if (sim.bodySnapshot != bodyList()) sim.bodySnapshot = bodyList();
     pull.begin();
     int32_t processed = 0;
-    for (uint32_t i = 0; i < particleCount; ++i) {
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
         pass_detail::fetchAhead(i);
-        Particle* p = &particles[i];
+        Particle* p = &sim.particles[i];
         if (p->body == nullptr) {
             pull.accelerate(p, i);
             moveParticle(p);
@@ -74,7 +74,7 @@ void particlePassWith(Pull& pull) {
             ++processed;
         }
     }
-    processedCount = processed;
+    sim.processedCount = processed;
     unlockCollisionView();
 }
 

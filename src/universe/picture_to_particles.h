@@ -17,13 +17,9 @@ struct Element {
 constexpr int kElementCount = 37;
 extern const Element elementTable[kElementCount];
 
-// The screen rectangle the wind-up drew the picture into; the cracks stay inside it.
-// Written by the wind-up phase before the capture (and moved with the particles on a
-// screen-size change).
-extern float pictureLeft;
-extern float pictureTop;
-extern float pictureRight;
-extern float pictureBottom;
+// The screen rectangle the wind-up drew the picture into (sim.pictureLeft and the
+// others, simulation.h): the cracks stay inside it. Written by the wind-up phase before
+// the capture (and moved with the particles on a screen-size change).
 
 // The captured screen as the renderer hands it over.
 struct CapturedImage {
@@ -49,8 +45,5 @@ inline float massOfColour(uint32_t colour) { return elementTable[elementRowOf(co
 void countBrightPixels(const CapturedImage& image);
 // Builds the population for n counted bright pixels (only through countBrightPixels).
 void createParticles(const CapturedImage& image, uint32_t n);
-
-// Tests: picture rectangle back to zero.
-void resetPictureToParticles();
 
 }  // namespace gx

@@ -24,7 +24,7 @@ inline PairPull pairPull(Vec2 ca, float ma, Vec2 cb, float mb, float g) {
     const Vec2 d = shortestDiff({cb.x - ca.x, cb.y - ca.y});
     const Vec2 n = unit(d);
     const float dist = std::sqrt(d.x * d.x + d.y * d.y) + kSoftening;
-    const float denominator = dist * dist * inverseSpeed;
+    const float denominator = dist * dist * sim.inverseSpeed;
     const float fa = g * (mb / denominator);
     const float fb = g * (ma / denominator);
     return {n.x * fa, n.y * fa, n.x * fb, n.y * fb};

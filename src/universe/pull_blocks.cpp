@@ -12,21 +12,21 @@ void BlockPull::fill(uint32_t first, const BodyNode* node) {
     cy_ = bitsOf(body_->centroid.y);
     mass_ = bitsOf(body_->mass);
     first_ = first;
-    const uint32_t n = particleCount - first < kBlock ? particleCount - first : kBlock;
+    const uint32_t n = sim.particleCount - first < kBlock ? sim.particleCount - first : kBlock;
     end_ = first + n;
     for (uint32_t k = 0; k < kBlock; ++k) {
-        const Particle& p = particles[first + (k < n ? k : 0)];
+        const Particle& p = sim.particles[first + (k < n ? k : 0)];
         x_[k] = p.x;
         y_[k] = p.y;
     }
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 zero = _mm_setzero_ps();
-    const __m128 halfX = _mm_set1_ps(float(halfWidth)), halfY = _mm_set1_ps(float(halfHeight));
+    const __m128 halfX = _mm_set1_ps(float(sim.halfWidth)), halfY = _mm_set1_ps(float(sim.halfHeight));
     const __m128 cx = _mm_set1_ps(body_->centroid.x), cy = _mm_set1_ps(body_->centroid.y);
     const __m128 mass = _mm_set1_ps(body_->mass);
     const __m128 softening = _mm_set1_ps(kSoftening);
-    const __m128 speed = _mm_set1_ps(inverseSpeed);
-    const __m128 g = _mm_set1_ps(gravityStrength);
+    const __m128 speed = _mm_set1_ps(sim.inverseSpeed);
+    const __m128 g = _mm_set1_ps(sim.gravityStrength);
     uint32_t usable = 0;
     for (uint32_t k = 0; k < kBlock; k += 4) {
         const __m128 dx = _mm_sub_ps(cx, _mm_load_ps(&x_[k]));

@@ -23,12 +23,12 @@ class BlockPull {
 public:
     // Before each pass: the blocks apply only while one body pulls.
     void begin() {
-        active_ = bodySnapshot != nullptr && bodyLimit == 1;
+        active_ = sim.bodySnapshot != nullptr && sim.bodyLimit == 1;
         first_ = end_ = 0;
     }
 
     void accelerate(Particle* p, uint32_t i) {
-        const BodyNode* node = bodySnapshot;
+        const BodyNode* node = sim.bodySnapshot;
         if (active_ && node != nullptr) {
             if (i < first_ || i >= end_ || node != node_) fill(i, node);
             const uint32_t k = i - first_;

@@ -9,19 +9,9 @@
 namespace gx {
 
 #if defined(__SSE2__)
-namespace {
-
-// The bodies as columns, so one body's pairs with all later ones go four at a time.
-struct BodyColumns {
-    std::vector<Body*> body;
-    std::vector<float> cx, cy, mass, vx, vy, termX, termY;
-};
-BodyColumns columns;
-
-}  // namespace
-
 bool attractPairsByColumns(float g) {
-    BodyColumns& c = columns;
+    // The bodies as columns, so one body's pairs with all later ones go four at a time.
+    BodyColumns& c = sim.columns;
     size_t n = 0;
     try {
         c.body.clear();
@@ -39,11 +29,11 @@ bool attractPairsByColumns(float g) {
         c.vx[k] = b->velocity.x;
         c.vy[k] = b->velocity.y;
     }
-    const __m128 periodX = _mm_set1_ps(float(wrapWidth)), periodY = _mm_set1_ps(float(wrapHeight));
-    const __m128 halfX = _mm_set1_ps(float(halfWidth)), halfY = _mm_set1_ps(float(halfHeight));
+    const __m128 periodX = _mm_set1_ps(float(sim.wrapWidth)), periodY = _mm_set1_ps(float(sim.wrapHeight));
+    const __m128 halfX = _mm_set1_ps(float(sim.halfWidth)), halfY = _mm_set1_ps(float(sim.halfHeight));
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 softening = _mm_set1_ps(kSoftening);
-    const __m128 speed = _mm_set1_ps(inverseSpeed);
+    const __m128 speed = _mm_set1_ps(sim.inverseSpeed);
     const __m128 gv = _mm_set1_ps(g);
     auto select = [](__m128 mask, __m128 yes, __m128 no) {
         return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));

@@ -20,10 +20,10 @@ protected:
     }
     void make(const std::vector<Colours>& pairs) {
         ASSERT_TRUE(allocateParticles(uint32_t(pairs.size())));
-        particleCount = uint32_t(pairs.size());
+        sim.particleCount = uint32_t(pairs.size());
         ASSERT_TRUE(allocateMatchSlots());
         for (size_t i = 0; i < pairs.size(); ++i) {
-            Particle& p = particles[i];
+            Particle& p = sim.particles[i];
             p.links().pictureColour = pairs[i].picture;
             p.colour = pairs[i].now;
             p.links().originX = p.links().homeX = int32_t(i) * 10;
@@ -44,8 +44,8 @@ TEST_F(ColourMatching, UnchangedPopulationKeepsItsHomes) {
     make({{0xFFFF0000, 0xFFFF0000}, {0xFF00FF00, 0xFF00FF00}, {0xFF0000FF, 0xFF0000FF}});
     matchColours();
     for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(particles[i].links().homeX, int32_t(i) * 10);
-        EXPECT_EQ(particles[i].links().homeY, int32_t(i) * 10 + 1);
+        EXPECT_EQ(sim.particles[i].links().homeX, int32_t(i) * 10);
+        EXPECT_EQ(sim.particles[i].links().homeY, int32_t(i) * 10 + 1);
     }
 }
 
@@ -55,15 +55,15 @@ TEST_F(ColourMatching, TakersGetHomesOfTheirColourInReverseOrder) {
     make({{red, blue}, {red, blue}, {red, blue}, {blue, red}, {blue, red}, {blue, red}});
     matchColours();
     // The first particle now red takes the home of the last red of the picture.
-    EXPECT_EQ(particles[3].links().homeX, 20);
-    EXPECT_EQ(particles[4].links().homeX, 10);
-    EXPECT_EQ(particles[5].links().homeX, 0);
-    EXPECT_EQ(particles[0].links().homeX, 50);
-    EXPECT_EQ(particles[1].links().homeX, 40);
-    EXPECT_EQ(particles[2].links().homeX, 30);
+    EXPECT_EQ(sim.particles[3].links().homeX, 20);
+    EXPECT_EQ(sim.particles[4].links().homeX, 10);
+    EXPECT_EQ(sim.particles[5].links().homeX, 0);
+    EXPECT_EQ(sim.particles[0].links().homeX, 50);
+    EXPECT_EQ(sim.particles[1].links().homeX, 40);
+    EXPECT_EQ(sim.particles[2].links().homeX, 30);
     for (uint32_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(particles[i].colour, particles[i].links().pictureColour);
-        EXPECT_EQ(particles[i].memberNext, nullptr);
+        EXPECT_EQ(sim.particles[i].colour, sim.particles[i].links().pictureColour);
+        EXPECT_EQ(sim.particles[i].memberNext, nullptr);
     }
 }
 
@@ -74,10 +74,10 @@ TEST_F(ColourMatching, LeftoversTakeHomesNobodyTookSoNoHomeIsShared) {
     make({{red, green}, {red, green}, {blue, red}, {red, red}, {green, blue}, {blue, red}});
     matchColours();
     std::set<std::pair<int, int>> homes;
-    for (uint32_t i = 0; i < 6; ++i) homes.insert({particles[i].links().homeX, particles[i].links().homeY});
+    for (uint32_t i = 0; i < 6; ++i) homes.insert({sim.particles[i].links().homeX, sim.particles[i].links().homeY});
     EXPECT_EQ(homes.size(), 6u) << "two particles share a home";
-    EXPECT_EQ(particles[3].links().homeX, 30) << "an unchanged particle keeps its home";
-    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(particles[i].colour, particles[i].links().pictureColour);
+    EXPECT_EQ(sim.particles[3].links().homeX, 30) << "an unchanged particle keeps its home";
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(sim.particles[i].colour, sim.particles[i].links().pictureColour);
 }
 
 TEST_F(ColourMatching, ManyColoursAcrossBuckets) {
@@ -92,9 +92,9 @@ TEST_F(ColourMatching, ManyColoursAcrossBuckets) {
     matchColours();
     std::set<std::pair<int, int>> homes;
     for (uint32_t i = 0; i < 600; ++i) {
-        homes.insert({particles[i].links().homeX, particles[i].links().homeY});
+        homes.insert({sim.particles[i].links().homeX, sim.particles[i].links().homeY});
         // Its new home was the origin of a particle of its own colour.
-        uint32_t origin = uint32_t(particles[i].links().homeX / 10);
+        uint32_t origin = uint32_t(sim.particles[i].links().homeX / 10);
         EXPECT_EQ(pairs[origin].picture, pairs[i].now) << i;
     }
     EXPECT_EQ(homes.size(), 600u);

@@ -56,8 +56,7 @@ protected:
         errorReportSources() = ErrorReportSources{};
         resetRenderResources();
         resetCollisionSurfaces();
-        resetWorldModule();
-        resetBodies();
+        resetSimulation();
         ensureRingTables();
         makeDevice(screenW, screenH);
         onDeviceCreated(device.get());
@@ -71,8 +70,7 @@ protected:
         onDeviceDestroyed();
         resetRenderResources();
         resetCollisionSurfaces();
-        resetBodies();
-        resetWorldModule();
+        resetSimulation();
         device.reset();
         setMessageBoxSink({});
         renderHooks() = RenderHooks{};
@@ -103,9 +101,9 @@ protected:
     // n free particles, every one on the loose list and out of the grid.
     void makeParticles(uint32_t n) {
         ASSERT_TRUE(allocateParticles(n));
-        particleCount = n;
+        sim.particleCount = n;
         for (uint32_t i = 0; i < n; ++i) {
-            Particle* p = &particles[i];
+            Particle* p = &sim.particles[i];
             p->mass = 100.0f;
             p->cell = -1;
             p->links().listSelf = p;
@@ -121,7 +119,7 @@ protected:
         b->centroid = {cx, cy};
         b->radius = radius;
         for (uint32_t i = first; i < first + n; ++i) {
-            Particle* p = &particles[i];
+            Particle* p = &sim.particles[i];
             p->links().memberSelf = p;
             p->body = b;
             p->memberNext = nullptr;

@@ -60,8 +60,8 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     EXPECT_EQ(screenLayout.rowPitchBytes, int(screenW) * 4);
     EXPECT_EQ(screenLayout.height, int(screenH));
     EXPECT_EQ(screenLayout.imageBytes, int(screenW * screenH) * 4);
-    EXPECT_EQ(worldWidth, int(screenW));
-    EXPECT_EQ(wrapHeight, int(screenH) - 1);
+    EXPECT_EQ(sim.worldWidth, int(screenW));
+    EXPECT_EQ(sim.wrapHeight, int(screenH) - 1);
     ASSERT_NE(ScreenCaptureSurface, nullptr);
     ASSERT_NE(ParticleImageTexture, nullptr);
     gfx::SurfaceDesc d;
@@ -78,26 +78,26 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     renderHooks().setPictureDevice = [&](gfx::Device* d) { pictureDevice = d; };
 
     makeParticles(1);
-    particles[0].x = 50.0f;
-    particles[0].y = 40.0f;
-    refileInGrid(&particles[0]);
+    sim.particles[0].x = 50.0f;
+    sim.particles[0].y = 40.0f;
+    refileInGrid(&sim.particles[0]);
     resize(260, 190);  // grows by 60 x 40: everything moves by half of it
     EXPECT_EQ(moves, 1);
     EXPECT_EQ(mdx, 30);
     EXPECT_EQ(mdy, 20);
     EXPECT_EQ(pictureDevice, device.get());
-    EXPECT_FLOAT_EQ(particles[0].x, 80.0f);
-    EXPECT_FLOAT_EQ(particles[0].y, 60.0f);
-    EXPECT_EQ(worldWidth, 260);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 80.0f);
+    EXPECT_FLOAT_EQ(sim.particles[0].y, 60.0f);
+    EXPECT_EQ(sim.worldWidth, 260);
     EXPECT_EQ(screenLayout.rowPitchBytes, 260 * 4);
     EXPECT_EQ(screenLayout.height, 190);
-    EXPECT_EQ(grid[60 * 260 + 80], &particles[0]);
+    EXPECT_EQ(sim.grid[60 * 260 + 80], &sim.particles[0]);
 
     // A resize to the same size moves nothing.
     resize(260, 190);
     EXPECT_EQ(mdx, 0);
     EXPECT_EQ(mdy, 0);
-    EXPECT_FLOAT_EQ(particles[0].x, 80.0f);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 80.0f);
 
     // A reset from a zero layout (the first of a run) shifts by half the screen; the
     // world is empty then, so nothing moves.
@@ -108,21 +108,21 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     onDeviceReset(device.get());
     EXPECT_EQ(mdx, 130);
     EXPECT_EQ(mdy, 95);
-    EXPECT_EQ(particleCount, 0u);
+    EXPECT_EQ(sim.particleCount, 0u);
     EXPECT_EQ(report(), "");
 
     // measure() takes the same numbers from the capture surface.
     screenLayout.rowPitchBytes = 0;
     EXPECT_EQ(screenLayout.measure(), gfx::kOk);
     EXPECT_EQ(screenLayout.rowPitchBytes, 260 * 4);
-    EXPECT_EQ(worldWidth, 260);
+    EXPECT_EQ(sim.worldWidth, 260);
 }
 
 TEST_F(ResourcesTest, ManagedSpriteTexturesSurviveALostDevice) {
     makeParticles(3);
     for (uint32_t i = 0; i < 3; ++i) {
-        particles[i].x = 100.0f + float(i);
-        particles[i].y = 75.0f;
+        sim.particles[i].x = 100.0f + float(i);
+        sim.particles[i].y = 75.0f;
     }
     Body* b = makeBody(100.0f, 75.0f, 8.0f, 0, 3);
     attachSprite(nodeOfBody(b));

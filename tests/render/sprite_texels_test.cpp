@@ -13,10 +13,10 @@ protected:
     BodySprite* emptySprite(Body* b) {
         BodySprite* s = nextSprite();
         EXPECT_NE(s, nullptr);
-        SpriteListNode* head = spriteState.list.head;
+        SpriteListNode* head = sim.spriteState.list.head;
         s->listNode.next = head;
         if (head) head->prev = &s->listNode;
-        spriteState.list.head = &s->listNode;
+        sim.spriteState.list.head = &s->listNode;
         s->body = b;
         b->group = s;
         s->angle = 0.0f;
@@ -40,7 +40,7 @@ TEST_F(TexelsTest, SettlingMovesATexelInwardOncePerPassAndABlockedOneSettlesForG
     makeParticles(1);
     Body* b = makeBody(100.0f, 75.0f, 10.0f, 0, 0);
     BodySprite* s = emptySprite(b);
-    spriteState.markerFlag = false;
+    sim.spriteState.markerFlag = false;
     const uint32_t m = kSpriteMarker[0], moved = kSpriteMarker[1];
 
     // A free texel on ring 6 takes its inward step and the other marker.
@@ -64,7 +64,7 @@ TEST_F(TexelsTest, SettlingMovesATexelInwardOncePerPassAndABlockedOneSettlesForG
     EXPECT_EQ(texel(s, tx, ty), m | 0xABCDEFu);
     // Next frame the marker flips: even with its targets free it stays put.
     for (int k : {c, c - 1, c + 1}) setTexel(s, tx - kStep[k][0], ty - kStep[k][1], 0);
-    spriteState.markerFlag = true;
+    sim.spriteState.markerFlag = true;
     s->settledRadius = 1;
     ASSERT_TRUE(settleSprite(s));
     EXPECT_EQ(texel(s, tx, ty), m | 0xABCDEFu);
@@ -83,7 +83,7 @@ TEST_F(TexelsTest, SettlingTracksTheFullDiscAndTheOuterRing) {
     int32_t ox = 0, oy = 0;
     ringTexel(s, ringTables.ringStart[7], &ox, &oy);
     setTexel(s, ox, oy, kSpriteMarker[1] | 0x00FF00u);
-    spriteState.markerFlag = false;  // texels marked 0xFE do not move this pass
+    sim.spriteState.markerFlag = false;  // texels marked 0xFE do not move this pass
     b->radius = 12.0f;
     ASSERT_TRUE(settleSprite(s));
     EXPECT_EQ(s->settledRadius, 3);  // ringStart[3] lies below the first empty point
@@ -98,7 +98,7 @@ TEST_F(TexelsTest, HitTestStampsAtTheCurrentPosition) {
     setTexel(s, 30, 20, kSpriteMarker[0] | 0x777777u);  // world (110, 75)
     ASSERT_TRUE(lockAllSprites());
 
-    Particle* p = &particles[0];
+    Particle* p = &sim.particles[0];
     p->x = 108.5f;
     p->y = 75.5f;
     refileInGrid(p);
@@ -115,19 +115,19 @@ TEST_F(TexelsTest, HitTestStampsAtTheCurrentPosition) {
     EXPECT_EQ(b->memberCount, 1);
 
     // Ahead outside the texture counts as a hit when the particle itself is on it.
-    Particle* q = &particles[1];
+    Particle* q = &sim.particles[1];
     q->x = 100.5f;
     q->y = 94.5f;
     EXPECT_TRUE(particleHitsSprite(s, q, 100.5f, 140.0f));
     EXPECT_EQ(q->body, b);
     // Both outside: no hit, the particle goes on.
-    Particle* r = &particles[2];
+    Particle* r = &sim.particles[2];
     r->x = 160.0f;
     r->y = 75.0f;
     EXPECT_FALSE(particleHitsSprite(s, r, 161.0f, 75.0f));
     EXPECT_EQ(r->body, nullptr);
     // Standing on a taken texel: joins the extra list, not the member list.
-    Particle* t = &particles[3];
+    Particle* t = &sim.particles[3];
     t->x = 108.7f;
     t->y = 75.2f;
     EXPECT_TRUE(particleHitsSprite(s, t, 110.5f, 75.5f));
@@ -145,7 +145,7 @@ TEST_F(TexelsTest, StampingNearTheRimWidensTheReach) {
     Body* b = makeBody(100.0f, 75.0f, 10.0f, 0, 0);
     BodySprite* s = emptySprite(b);
     ASSERT_TRUE(lockAllSprites());
-    Particle* p = &particles[0];
+    Particle* p = &sim.particles[0];
     p->x = 100.0f;
     p->y = 88.0f;  // distance 13 from the centre
     EXPECT_TRUE(stampParticle(s, p));
@@ -231,43 +231,43 @@ TEST_F(TexelsTest, DissolvingPairsTexelsWithMembersAndPlacesTheRest) {
     setTexel(s, 20, 25, kSpriteMarker[0] | 0x00BB00u);
     // Two particles waiting on the extra list.
     for (int i : {4, 5}) {
-        particles[i].body = b;
-        particles[i].memberNext = s->extraHead;
-        s->extraHead = &particles[i];
-        if (!s->extraTail) s->extraTail = &particles[i];
+        sim.particles[i].body = b;
+        sim.particles[i].memberNext = s->extraHead;
+        s->extraHead = &sim.particles[i];
+        if (!s->extraTail) s->extraTail = &sim.particles[i];
         s->extraCount += 1;
     }
-    for (int i = 0; i < 6; ++i) moveToSpriteList(&particles[i]);
+    for (int i = 0; i < 6; ++i) moveToSpriteList(&sim.particles[i]);
 
     dissolveSprite(s);
     // First member: texel (21, 20), relative (1, 0), turned a quarter: (0, -1).
-    EXPECT_EQ(particles[0].colour, 0xFF0000AAu);
-    EXPECT_NEAR(particles[0].x, 100.0f, 1e-4);
-    EXPECT_NEAR(particles[0].y, 74.0f, 1e-4);
-    EXPECT_FLOAT_EQ(particles[0].polarRadius, 1.0f);
-    EXPECT_NEAR(particles[0].polarAngle, 3.1415927f, 1e-5);
-    EXPECT_EQ(particles[0].cell, 74 * worldWidth + 100);
-    EXPECT_EQ(grid[74 * worldWidth + 100], &particles[0]);
+    EXPECT_EQ(sim.particles[0].colour, 0xFF0000AAu);
+    EXPECT_NEAR(sim.particles[0].x, 100.0f, 1e-4);
+    EXPECT_NEAR(sim.particles[0].y, 74.0f, 1e-4);
+    EXPECT_FLOAT_EQ(sim.particles[0].polarRadius, 1.0f);
+    EXPECT_NEAR(sim.particles[0].polarAngle, 3.1415927f, 1e-5);
+    EXPECT_EQ(sim.particles[0].cell, 74 * sim.worldWidth + 100);
+    EXPECT_EQ(sim.grid[74 * sim.worldWidth + 100], &sim.particles[0]);
     // Second member: texel (20, 25), relative (0, 5), turned: (5, 0).
-    EXPECT_EQ(particles[1].colour, 0xFF00BB00u);
-    EXPECT_NEAR(particles[1].x, 105.0f, 1e-4);
-    EXPECT_NEAR(particles[1].y, 75.0f, 1e-4);
+    EXPECT_EQ(sim.particles[1].colour, 0xFF00BB00u);
+    EXPECT_NEAR(sim.particles[1].x, 105.0f, 1e-4);
+    EXPECT_NEAR(sim.particles[1].y, 75.0f, 1e-4);
     // Members 2 and 3 found no texel; then the extras: ring points 0, 1, ... of the
     // settled disc, starting again after ringStart[2] of them.
     const int32_t limit = ringTables.ringStart[2];
     ASSERT_GE(limit, 3);
-    const Particle* placed[4] = {&particles[2], &particles[3], &particles[5], &particles[4]};
+    const Particle* placed[4] = {&sim.particles[2], &sim.particles[3], &sim.particles[5], &sim.particles[4]};
     for (int k = 0; k < 4; ++k) {
         const RingPoint& pt = ringTables.ringPoints[k % limit];
         EXPECT_FLOAT_EQ(placed[k]->x, 100.0f + float(pt.x - 800)) << k;
         EXPECT_FLOAT_EQ(placed[k]->y, 75.0f + float(pt.y - 800)) << k;
         EXPECT_EQ(placed[k]->polarRadius, 0.0f);
     }
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(particles[i].links().listId, kOnLooseList) << i;
-    EXPECT_EQ(members(b), (std::vector<Particle*>{&particles[0], &particles[1], &particles[2],
-                                                  &particles[3], &particles[5], &particles[4]}));
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(sim.particles[i].links().listId, kOnLooseList) << i;
+    EXPECT_EQ(members(b), (std::vector<Particle*>{&sim.particles[0], &sim.particles[1], &sim.particles[2],
+                                                  &sim.particles[3], &sim.particles[5], &sim.particles[4]}));
     EXPECT_EQ(b->memberCount, 6);
-    EXPECT_EQ(b->tail, &particles[4]);
+    EXPECT_EQ(b->tail, &sim.particles[4]);
     EXPECT_EQ(s->extraHead, nullptr);
     EXPECT_EQ(s->extraCount, 0);
 }
@@ -279,12 +279,12 @@ TEST_F(TexelsTest, DissolvingMoreTexelsThanMembersDropsTheSurplus) {
     setTexel(s, 20, 21, kSpriteMarker[0] | 0x0A0B0Cu);
     setTexel(s, 20, 23, kSpriteMarker[0] | 0x0D0E0Fu);
     setTexel(s, 20, 26, kSpriteMarker[0] | 0x010203u);
-    moveToSpriteList(&particles[0]);
+    moveToSpriteList(&sim.particles[0]);
     dissolveSprite(s);
-    EXPECT_EQ(particles[0].colour, 0xFF0A0B0Cu);
-    EXPECT_EQ(members(b), std::vector<Particle*>{&particles[0]});
+    EXPECT_EQ(sim.particles[0].colour, 0xFF0A0B0Cu);
+    EXPECT_EQ(members(b), std::vector<Particle*>{&sim.particles[0]});
     EXPECT_EQ(b->memberCount, 1);
-    EXPECT_EQ(particleCount, 1u);
+    EXPECT_EQ(sim.particleCount, 1u);
 }
 
 TEST_F(TexelsTest, FrameUpdateTurnsGrowsAndCountsDown) {
@@ -293,18 +293,18 @@ TEST_F(TexelsTest, FrameUpdateTurnsGrowsAndCountsDown) {
     BodySprite* s = emptySprite(b);
     setTexel(s, 20, 20, kSpriteMarker[0] | 0x444444u);
     b->angularVelocity = 0.5f;
-    speedFactor = 2.0f;
+    sim.speedFactor = 2.0f;
     s->angle = 2.5f;
     s->reach = 19.0f;  // differs from the radius: both take the larger
     s->settleCountdown = 3;
-    const bool flag = spriteState.markerFlag;
+    const bool flag = sim.spriteState.markerFlag;
     updateAllSprites();
-    EXPECT_NE(spriteState.markerFlag, flag);
+    EXPECT_NE(sim.spriteState.markerFlag, flag);
     EXPECT_NEAR(s->angle, 3.5f - 6.2831855f, 1e-5);
     EXPECT_EQ(s->settleCountdown, 2);
     EXPECT_EQ(s->width, 76);  // 19 > 0.9 * 20: grown with the copy
     EXPECT_EQ(setTexelCount(s), 1);
-    speedFactor = 1.0f;
+    sim.speedFactor = 1.0f;
 }
 
 TEST_F(TexelsTest, LockFailuresEndInTheErrorReport) {

@@ -21,15 +21,15 @@ protected:
     // A body of n members packed around (cx, cy).
     Body* packedBody(float cx, float cy, float radius, uint32_t first, uint32_t n) {
         for (uint32_t i = first; i < first + n; ++i) {
-            particles[i].x = cx + float(int(i - first) % 5) - 2.0f;
-            particles[i].y = cy + float(int(i - first) / 5) - 1.0f;
+            sim.particles[i].x = cx + float(int(i - first) % 5) - 2.0f;
+            sim.particles[i].y = cy + float(int(i - first) / 5) - 1.0f;
         }
         return makeBody(cx, cy, radius, first, n);
     }
 
     std::vector<BodySprite*> listOrder() {
         std::vector<BodySprite*> out;
-        for (SpriteListNode* n = spriteState.list.head; n && out.size() < 100; n = n->next)
+        for (SpriteListNode* n = sim.spriteState.list.head; n && out.size() < 100; n = n->next)
             out.push_back(n->owner);
         return out;
     }
@@ -95,7 +95,7 @@ TEST_F(SpritesTest, QuadsTurnWithTheBodyAndWrapAcrossEdges) {
     EXPECT_EQ(v[4].u, 1.0f);
     EXPECT_EQ(v[4].v, 0.0f);
     EXPECT_EQ(v[0].colour, 0xFFFFFFFFu);
-    const float W = float(worldWidth), H = float(wrapHeight);
+    const float W = float(sim.worldWidth), H = float(sim.wrapHeight);
     for (int k = 0; k < 6; ++k) {
         EXPECT_FLOAT_EQ(v[6 + k].x, v[k].x - W);
         EXPECT_FLOAT_EQ(v[6 + k].y, v[k].y);
@@ -126,12 +126,12 @@ TEST_F(SpritesTest, QuadsTurnWithTheBodyAndWrapAcrossEdges) {
 TEST_F(SpritesTest, AttachingPrunesEnlargesAndStampsTheMembers) {
     makeParticles(8);
     for (uint32_t i = 0; i < 5; ++i) {
-        particles[i].x = 100.0f + float(i);
-        particles[i].y = 75.0f;
+        sim.particles[i].x = 100.0f + float(i);
+        sim.particles[i].y = 75.0f;
     }
-    particles[3].holdOff = -1;  // a free member leaves
-    particles[4].x = 112.0f;    // beyond the radius: leaves
-    particles[2].x = 100.0f;    // same pixel as member 0: waits on the extra list
+    sim.particles[3].holdOff = -1;  // a free member leaves
+    sim.particles[4].x = 112.0f;    // beyond the radius: leaves
+    sim.particles[2].x = 100.0f;    // same pixel as member 0: waits on the extra list
     Body* b = makeBody(100.0f, 75.0f, 10.0f, 0, 5);
     BodyNode* node = nodeOfBody(b);
     ASSERT_NE(node, nullptr);
@@ -141,21 +141,21 @@ TEST_F(SpritesTest, AttachingPrunesEnlargesAndStampsTheMembers) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->body, b);
     EXPECT_FLOAT_EQ(b->radius, 40.0f);
-    EXPECT_EQ(particles[3].body, nullptr);
-    EXPECT_EQ(particles[4].body, nullptr);
-    EXPECT_EQ(members(b), (std::vector<Particle*>{&particles[0], &particles[1]}));
+    EXPECT_EQ(sim.particles[3].body, nullptr);
+    EXPECT_EQ(sim.particles[4].body, nullptr);
+    EXPECT_EQ(members(b), (std::vector<Particle*>{&sim.particles[0], &sim.particles[1]}));
     EXPECT_EQ(b->memberCount, 2);
-    EXPECT_EQ(b->tail, &particles[1]);
-    EXPECT_EQ(extras(s), std::vector<Particle*>{&particles[2]});
+    EXPECT_EQ(b->tail, &sim.particles[1]);
+    EXPECT_EQ(extras(s), std::vector<Particle*>{&sim.particles[2]});
     EXPECT_EQ(s->extraCount, 1);
-    EXPECT_EQ(particles[2].body, b);
+    EXPECT_EQ(sim.particles[2].body, b);
     for (int i : {0, 1, 2}) {
-        EXPECT_EQ(particles[i].links().listId, kOnSpriteList) << i;
-        EXPECT_EQ(particles[i].cell, -1) << i;
+        EXPECT_EQ(sim.particles[i].links().listId, kOnSpriteList) << i;
+        EXPECT_EQ(sim.particles[i].cell, -1) << i;
     }
     const int c = s->width / 2;
-    EXPECT_EQ(texel(s, c, c), particles[0].colour);
-    EXPECT_EQ(texel(s, c + 1, c), particles[1].colour);
+    EXPECT_EQ(texel(s, c, c), sim.particles[0].colour);
+    EXPECT_EQ(texel(s, c + 1, c), sim.particles[1].colour);
     EXPECT_EQ(setTexelCount(s), 2);
     EXPECT_EQ(s->settledRadius, 1);
     EXPECT_FLOAT_EQ(s->reach, 40.0f);
@@ -214,8 +214,8 @@ TEST_F(SpritesTest, PoolsHandOutSlotsInVertexOrder) {
     EXPECT_EQ(currentSpriteBlock()->usedSlots, 13107u - 8u * 1560u + 2u);
     freeSprites();
     EXPECT_EQ(currentSpriteBlock(), nullptr);
-    EXPECT_EQ(spriteState.pool, nullptr);
-    EXPECT_EQ(spriteState.list.head, nullptr);
+    EXPECT_EQ(sim.spriteState.pool, nullptr);
+    EXPECT_EQ(sim.spriteState.list.head, nullptr);
 }
 
 TEST_F(SpritesTest, DeviceFailuresEndInTheErrorReport) {
@@ -259,7 +259,7 @@ TEST_F(SpritesTest, DeviceFailuresEndInTheErrorReport) {
     device->injectFault(gfx::FaultOp::Create, gfx::FaultResource::VertexBuffer, 1);
     resetSprites();
     EXPECT_NE(report().find("\nInternal error - Failed to create all buffers.\n"), std::string::npos);
-    ASSERT_NE(spriteState.pool, nullptr);
+    ASSERT_NE(sim.spriteState.pool, nullptr);
     EXPECT_NE(nextSprite(), nullptr);
 }
 

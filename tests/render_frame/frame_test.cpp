@@ -22,13 +22,9 @@ protected:
         ASSERT_TRUE(initWorldSized(screenLayout.rowPitchBytes / 4, int32_t(screenH)));
         ASSERT_EQ(screenQuad.createForPicture(screenW, screenH), gfx::kOk);
     }
-    void TearDown() override {
-        resetMotion();
-        RenderTest::TearDown();
-    }
 
     Particle* put(uint32_t i, float x, float y) {
-        Particle* p = &particles[i];
+        Particle* p = &sim.particles[i];
         p->x = x;
         p->y = y;
         refileInGrid(p);
@@ -90,7 +86,7 @@ TEST_F(LargeScreen, ScaleFactorsMapTheScreenCentreToPixel64) {
     EXPECT_EQ(collisionSample(1599.9999f, 1198.9999f), 0xFF654321u);
     EXPECT_EQ(collisionSample(std::nanf(""), 600.0f), px[64 * stride] | 0u);
     unlockCollisionView();
-    EXPECT_EQ(collisionView.bits, nullptr);
+    EXPECT_EQ(sim.collisionView.bits, nullptr);
     EXPECT_EQ(collisionSample(800.0f, 600.0f), 0u) << "outside a pass nothing is read";
 }
 
@@ -101,8 +97,8 @@ TEST_F(FrameTest, NoSpritesLeaveTheReadBackBlackAndParticlesShow) {
     render();
     for (uint32_t v : readback()) ASSERT_EQ(v, 0u);
     EXPECT_FALSE(readbackPaused);
-    EXPECT_EQ(imageTexel(10, 10), particles[0].colour);
-    EXPECT_EQ(imageTexel(150, 100), particles[1].colour);
+    EXPECT_EQ(imageTexel(10, 10), sim.particles[0].colour);
+    EXPECT_EQ(imageTexel(150, 100), sim.particles[1].colour);
     EXPECT_EQ(imageTexel(11, 10), 0u);
     EXPECT_TRUE(boxes.empty());
     // On screen the particle shows over black.
@@ -116,7 +112,7 @@ TEST_F(FrameTest, NoSpritesLeaveTheReadBackBlackAndParticlesShow) {
     gfx::LockedRect lr;
     ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
     const uint32_t* px = static_cast<uint32_t*>(lr.bits);
-    EXPECT_EQ(px[10 * (lr.pitch / 4) + 10] & 0xFFFFFFu, particles[0].colour & 0xFFFFFFu);
+    EXPECT_EQ(px[10 * (lr.pitch / 4) + 10] & 0xFFFFFFu, sim.particles[0].colour & 0xFFFFFFu);
     EXPECT_EQ(px[20 * (lr.pitch / 4) + 20] & 0xFFFFFFu, 0u);
     copy->unlockRect();
 }
@@ -128,12 +124,12 @@ TEST_F(FrameTest, SharedCellShowsTheLowerIndexAndCellMinusOneNever) {
     b->cell = a->cell;  // two particles claim one cell
     Particle* c = put(2, 60.5f, 30.5f);
     c->cell = -1;
-    sparseFlag = 0;
+    sim.sparseFlag = 0;
     render();
     EXPECT_EQ(imageTexel(40, 30), a->colour);
     EXPECT_EQ(imageTexel(60, 30), 0u);
     // Sparse: the loose list is walked from its last link back to its first.
-    sparseFlag = 1;
+    sim.sparseFlag = 1;
     render();
     EXPECT_EQ(imageTexel(40, 30), a->colour);
     removeFromLooseList(a);
@@ -149,7 +145,7 @@ TEST_F(FrameTest, SparseImageFollowsListChangesAndMoves) {
     Particle* b = put(1, 40.2f, 30.7f);
     b->cell = a->cell;
     Particle* c = put(2, 60.5f, 30.5f);
-    sparseFlag = 1;
+    sim.sparseFlag = 1;
     for (int frame = 0; frame < 2; ++frame) {
         render();
         EXPECT_EQ(imageTexel(40, 30), a->colour) << "the first link is written last";
@@ -181,14 +177,14 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
     auto expected = [&]() {
         std::vector<uint32_t> image(size_t(screenW) * screenH, 0u);
         auto draw = [&](const Particle& p) {
-            if (p.cell < 0 || p.cell >= cellCount) return;
-            const int32_t row = p.cell / worldWidth, col = p.cell % worldWidth;
+            if (p.cell < 0 || p.cell >= sim.cellCount) return;
+            const int32_t row = p.cell / sim.worldWidth, col = p.cell % sim.worldWidth;
             if (col < int32_t(screenW) && row < int32_t(screenH)) image[size_t(row) * screenW + col] = p.colour;
         };
-        if (sparseFlag == 1) {
-            for (const Particle* p = looseList; p; p = p->links().listPrev) draw(*p);
+        if (sim.sparseFlag == 1) {
+            for (const Particle* p = sim.looseList; p; p = p->links().listPrev) draw(*p);
         } else {
-            for (uint32_t i = kCount; i-- > 0;) draw(particles[i]);
+            for (uint32_t i = kCount; i-- > 0;) draw(sim.particles[i]);
         }
         return image;
     };
@@ -210,17 +206,17 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
     } restore;
     for (int frame = 0; frame < 16; ++frame) {
         particleImageFill = frame >= 8 ? ImageFill::Beside : ImageFill::Inline;
-        sparseFlag = frame % 3 == 2 ? 1 : 0;
+        sim.sparseFlag = frame % 3 == 2 ? 1 : 0;
         if (frame % 8 == 5) {
             ASSERT_EQ(onDeviceReset(device.get()), gfx::kOk);  // a new image
         }
         render();
         ASSERT_EQ(actual(), expected()) << "frame " << frame;
         for (uint32_t k = 0; k < kCount / 3; ++k) {
-            Particle* p = &particles[next(kCount)];
+            Particle* p = &sim.particles[next(kCount)];
             if (k % 10 == 0) takeOutOfGrid(p);
-            else if (k % 10 == 1) p->cell = particles[next(kCount)].cell;  // a shared cell
-            else put(uint32_t(p - particles), float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
+            else if (k % 10 == 1) p->cell = sim.particles[next(kCount)].cell;  // a shared cell
+            else put(uint32_t(p - sim.particles), float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
         }
     }
 }
@@ -252,8 +248,8 @@ TEST_F(FrameTest, PassCountsFreeParticlesAndFreeMembersOnly) {
     put(5, 150.5f, 20.5f);
     attractBodies();
     particlePass();
-    EXPECT_EQ(processedCount, 5);
-    EXPECT_FLOAT_EQ(particles[0].x, 20.5f + 1.0f + particles[0].ax);
+    EXPECT_EQ(sim.processedCount, 5);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 20.5f + 1.0f + sim.particles[0].ax);
     EXPECT_FLOAT_EQ(freeMember->x, 101.5f) << "a free member only gathers its pull";
     EXPECT_LT(freeMember->ax, 0.0f);
     EXPECT_EQ(bound->ax, 0.0f);
@@ -261,7 +257,7 @@ TEST_F(FrameTest, PassCountsFreeParticlesAndFreeMembersOnly) {
 
     // The next frame's attraction uses that count: 8000 / 5.
     attractBodies();
-    EXPECT_EQ(bodyLimit, 1600);
+    EXPECT_EQ(sim.bodyLimit, 1600);
 }
 
 // The pass works the pull out a block of particles ahead; it must give what the
@@ -288,7 +284,7 @@ protected:
     };
 
     Outcome run(bool blocks, uint32_t seed) {
-        resetMotion();
+        sim.bodySnapshot = nullptr;
         resetBodies();
         constexpr uint32_t n = 3000;
         makeParticles(n);
@@ -296,13 +292,13 @@ protected:
             seed = seed * 1664525u + 1013904223u;
             return float(seed >> 8) / float(1u << 24);
         };
-        const float w = float(worldWidth), h = float(wrapHeight);
+        const float w = float(sim.worldWidth), h = float(sim.wrapHeight);
         const float cx = 0.3f * w, cy = 0.4f * h;
         for (uint32_t i = 0; i < 40; ++i)
             put(i, cx + 8.0f * (next() - 0.5f), cy + 8.0f * (next() - 0.5f));
         Body* heavy = makeBody(cx, cy, 6.0f, 0, 40);
         heavy->mass = 4.0e5f;
-        for (uint32_t i = 0; i < 40; i += 3) particles[i].holdOff = -1;  // free members
+        for (uint32_t i = 0; i < 40; i += 3) sim.particles[i].holdOff = -1;  // free members
         for (uint32_t i = 40; i < n; ++i) {
             // Many start near the body, so joins come in the middle of blocks.
             const bool near = i % 3 == 0;
@@ -313,11 +309,11 @@ protected:
             p->holdOff = int32_t(next() * 3.0f);
         }
         put(45, cx, cy);  // on the centroid
-        particles[77].x = NAN;
-        particles[78].y = INFINITY;
-        processedCount = 10000;  // the last pass's count: one body pulls
+        sim.particles[77].x = NAN;
+        sim.particles[78].y = INFINITY;
+        sim.processedCount = 10000;  // the last pass's count: one body pulls
         attractBodies();
-        EXPECT_EQ(bodyLimit, 1);
+        EXPECT_EQ(sim.bodyLimit, 1);
         if (blocks) {
             particlePass();
         } else {
@@ -329,7 +325,7 @@ protected:
         std::vector<const Body*> bodies;
         for (BodyNode* node = bodyList(); node; node = node->next) bodies.push_back(node->body);
         for (uint32_t i = 0; i < n; ++i) {
-            const Particle& p = particles[i];
+            const Particle& p = sim.particles[i];
             int32_t body = -1;
             for (size_t k = 0; k < bodies.size(); ++k)
                 if (bodies[k] == p.body) body = int32_t(k);
@@ -340,8 +336,8 @@ protected:
         }
         for (const Body* b : bodies)
             for (float v : {b->centroid.x, b->centroid.y, b->mass}) o.bits.push_back(bitsOf(v));
-        for (int32_t c = 0; c < cellCount; ++c)
-            if (grid[c]) o.gridOwners.push_back(c), o.gridOwners.push_back(int32_t(grid[c] - particles));
+        for (int32_t c = 0; c < sim.cellCount; ++c)
+            if (sim.grid[c]) o.gridOwners.push_back(c), o.gridOwners.push_back(int32_t(sim.grid[c] - sim.particles));
         return o;
     }
 };
@@ -363,7 +359,7 @@ TEST_F(FrameTest, ReadBackLockFailureReportsAndSkipsThePass) {
     put(0, 20.5f, 20.5f)->vx = 1.0f;
     device->injectFault(gfx::FaultOp::Lock, gfx::FaultResource::Surface, 1);
     particlePass();
-    EXPECT_FLOAT_EQ(particles[0].x, 20.5f);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 20.5f);
     EXPECT_NE(report().find("Internal error - Failed to process collision."), std::string::npos);
 }
 
@@ -372,7 +368,7 @@ TEST_F(FrameTest, FreeMemberNeverSamplesTheReadBack) {
     Body* b = makeBody(100.0f, 75.0f, 10.0f, 0, 0);
     BodySprite* s = nextSprite();
     ASSERT_NE(s, nullptr);
-    spriteState.list.head = &s->listNode;
+    sim.spriteState.list.head = &s->listNode;
     s->body = b;
     b->group = s;
     s->reach = b->radius;
@@ -383,8 +379,8 @@ TEST_F(FrameTest, FreeMemberNeverSamplesTheReadBack) {
     ASSERT_TRUE(lockAllSprites());
     // A read-back that shows a sprite everywhere.
     static const uint32_t lit[1] = {0xFFFFFFFFu};
-    collisionView.bits = lit;
-    collisionView.width = collisionView.height = collisionView.stride = 1;
+    sim.collisionView.bits = lit;
+    sim.collisionView.width = sim.collisionView.height = sim.collisionView.stride = 1;
 
     Particle* joiner = put(1, 108.5f, 75.5f);
     joiner->vx = 1.0f;
@@ -398,7 +394,7 @@ TEST_F(FrameTest, FreeMemberNeverSamplesTheReadBack) {
     moveParticle(member);
     EXPECT_EQ(member->body, nullptr);
     EXPECT_FLOAT_EQ(member->x, 109.5f);
-    collisionView = CollisionView{};
+    sim.collisionView = CollisionView{};
     unlockAllSprites();
 }
 
@@ -418,10 +414,10 @@ TEST_F(FrameTest, CaptureTurnsThePictureIntoParticles) {
     ASSERT_EQ(screenQuad.createForPicture(), gfx::kOk);
     ASSERT_EQ(screenQuad.setRect(80, 60, 120, 90, 0xFFFFFFFFu), gfx::kOk);
     ASSERT_EQ(capturePicture(), gfx::kOk);
-    EXPECT_EQ(particleCount, 39u * 30u);
-    EXPECT_EQ(particles[0].links().homeX, 80);
-    EXPECT_EQ(particles[0].links().homeY, 60);
-    EXPECT_FLOAT_EQ(particles[0].mass, 289.0f);
+    EXPECT_EQ(sim.particleCount, 39u * 30u);
+    EXPECT_EQ(sim.particles[0].links().homeX, 80);
+    EXPECT_EQ(sim.particles[0].links().homeY, 60);
+    EXPECT_FLOAT_EQ(sim.particles[0].mass, 289.0f);
     EXPECT_NE(bodyList(), nullptr);
     // The device can draw again afterwards.
     EXPECT_EQ(device->beginScene(), gfx::kOk);

@@ -82,10 +82,7 @@ public:
         renderHooks() = RenderHooks{};
         resetRenderResources();
         resetCollisionSurfaces();
-        resetWorldModule();
-        resetBodies();
-        resetMotion();
-        resetPictureToParticles();
+        resetSimulation();
         setBackendForTests(makeHeadlessBackend());
         init(false, false, nullptr, false);
         createWindow("Glimmerax");
@@ -140,18 +137,18 @@ public:
             h = 0.2f * sw * 0.75f;
             w = h * (float(pw) / float(ph));
         }
-        pictureLeft = float(int(0.5f * (sw - w)));
-        pictureTop = float(int(0.5f * (sh - h)));
-        pictureRight = pictureLeft + float(int(w));
-        pictureBottom = pictureTop + float(int(h));
-        screenQuad.setRect(pictureLeft, pictureTop, pictureRight, pictureBottom, 0xFFFFFFFFu);
+        sim.pictureLeft = float(int(0.5f * (sw - w)));
+        sim.pictureTop = float(int(0.5f * (sh - h)));
+        sim.pictureRight = sim.pictureLeft + float(int(w));
+        sim.pictureBottom = sim.pictureTop + float(int(h));
+        screenQuad.setRect(sim.pictureLeft, sim.pictureTop, sim.pictureRight, sim.pictureBottom, 0xFFFFFFFFu);
 
         // What the simulation phase does as it begins.
         releaseParticles();
-        processedCount = int32_t(particleCount);
-        sparseFlag = 0;
-        bodyLimit = 1;
-        resetMotion();
+        sim.processedCount = int32_t(sim.particleCount);
+        sim.sparseFlag = 0;
+        sim.bodyLimit = 1;
+        sim.bodySnapshot = nullptr;
         resetBodies();
         readbackPaused = false;
         return gfx::succeeded(capturePicture());
@@ -178,9 +175,7 @@ public:
         texture.reset();
         resetRenderResources();
         resetCollisionSurfaces();
-        resetBodies();
-        resetWorldModule();
-        resetMotion();
+        resetSimulation();
         setMessageBoxSink({});
     }
 

@@ -40,7 +40,7 @@ RunResult runScene(int frames) {
         scene::Scene s;
         EXPECT_TRUE(s.start(640, 480));
         EXPECT_TRUE(s.capture(scene::testPicture(400, 300)));
-        result.population = particleCount;
+        result.population = sim.particleCount;
         for (int f = 0; f < frames; ++f) {
             s.frame();
             result.maxSprites = std::max(result.maxSprites, scene::spriteCount());
@@ -50,8 +50,8 @@ RunResult runScene(int frames) {
         for (BodyNode* n = bodyList(); n; n = n->next) index[n->body] = int32_t(index.size());
         result.bodies = uint32_t(index.size());
         result.sprites = scene::spriteCount();
-        for (uint32_t i = 0; i < particleCount; ++i) {
-            const Particle& p = particles[i];
+        for (uint32_t i = 0; i < sim.particleCount; ++i) {
+            const Particle& p = sim.particles[i];
             ParticleState st{{bitsOf(p.x), bitsOf(p.y), bitsOf(p.vx), bitsOf(p.vy), p.colour,
                               bitsOf(p.mass)},
                              p.cell,

@@ -50,31 +50,31 @@ TEST(LongRuns, ExtremeValuesMidSimulation) {
     ASSERT_TRUE(s.started) << s.boxes;
     ASSERT_TRUE(s.runUntil(&simulationState));
     for (int i = 0; i < 20; ++i) s.frame();
-    ASSERT_GT(particleCount, 10u);
+    ASSERT_GT(sim.particleCount, 10u);
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    particles[0].x = nan;
-    particles[1].y = inf;
-    particles[2].x = -inf;
-    particles[3].vx = 1e30f;
-    particles[4].vy = -1e30f;
-    particles[5].x = 1e30f;
-    particles[6].vx = nan;
+    sim.particles[0].x = nan;
+    sim.particles[1].y = inf;
+    sim.particles[2].x = -inf;
+    sim.particles[3].vx = 1e30f;
+    sim.particles[4].vy = -1e30f;
+    sim.particles[5].x = 1e30f;
+    sim.particles[6].vx = nan;
     BodyNode* first = bodyList();
     ASSERT_NE(first, nullptr);
     if (first->next) first->next->body->centroid = first->body->centroid;  // two bodies on one spot
-    particles[7].x = first->body->centroid.x;  // a particle exactly on a centroid
-    particles[7].y = first->body->centroid.y;
+    sim.particles[7].x = first->body->centroid.x;  // a particle exactly on a centroid
+    sim.particles[7].y = first->body->centroid.y;
     first->body->velocity = {inf, nan};
     first->body->spin = nan;
     for (int i = 0; i < 100; ++i) s.frame();
     EXPECT_FALSE(RenderSuppressed) << s.boxes;
     EXPECT_EQ(currentState, &simulationState);
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        const Particle& p = particles[i];
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        const Particle& p = sim.particles[i];
         if (p.cell == -1) continue;
         ASSERT_GE(p.cell, 0) << i;
-        ASSERT_LT(p.cell, worldWidth * wrapHeight + worldWidth) << i;
+        ASSERT_LT(p.cell, sim.worldWidth * sim.wrapHeight + sim.worldWidth) << i;
     }
 }
 
@@ -97,7 +97,7 @@ TEST(LongRuns, AFolderThatVanishesWhileRunning) {
     EXPECT_FALSE(RenderSuppressed) << s.boxes;
     EXPECT_TRUE(s.boxes.empty()) << s.boxes;
     ASSERT_TRUE(s.runUntil(&simulationState));
-    EXPECT_GT(particleCount, 0u) << "the last picture stays on";
+    EXPECT_GT(sim.particleCount, 0u) << "the last picture stays on";
 }
 
 // Hundreds of cycles with every sample, resizes and keys: memory settles.

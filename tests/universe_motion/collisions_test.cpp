@@ -30,8 +30,8 @@ protected:
 };
 
 TEST_F(Collisions, BounceKeepsMeanSpeedMirroredAboutMomentum) {
-    Particle* p = &particles[0];
-    Particle* q = &particles[1];
+    Particle* p = &sim.particles[0];
+    Particle* q = &sim.particles[1];
     p->vx = 1.0f, p->vy = 0.0f;
     q->vx = -1.0f, q->vy = 0.0f;
     bounceParticles(p, q);
@@ -79,7 +79,7 @@ TEST_F(Collisions, FiftyMergesFiftyOneDissolves) {
     EXPECT_EQ(bodyList()->body, big);
     EXPECT_EQ(big->memberCount, 60);
     EXPECT_FLOAT_EQ(big->mass, bigMass + smallMass);
-    EXPECT_EQ(big->tail, &particles[59]);
+    EXPECT_EQ(big->tail, &sim.particles[59]);
     EXPECT_TRUE(big->dirty);
     EXPECT_EQ(inner, nullptr) << "the walk moved past the absorbed body";
     int32_t links = 0;
@@ -97,8 +97,8 @@ TEST_F(Collisions, FiftyMergesFiftyOneDissolves) {
     EXPECT_EQ(bodyCount(), 1u);
     EXPECT_EQ(big->memberCount, 51);
     for (uint32_t i = 51; i < 61; ++i) {
-        EXPECT_EQ(particles[i].body, nullptr);
-        EXPECT_EQ(particles[i].holdOff, 0);
+        EXPECT_EQ(sim.particles[i].body, nullptr);
+        EXPECT_EQ(sim.particles[i].holdOff, 0);
     }
 }
 
@@ -111,7 +111,7 @@ TEST_F(Collisions, ShatterNeedsImpactAbove400AndAQuarter) {
     resolveBodyContact(30.0f, outer, inner);
     EXPECT_EQ(bodyCount(), 1u);
     EXPECT_EQ(bodyList()->body, big);
-    EXPECT_EQ(particles[1000].body, nullptr);
+    EXPECT_EQ(sim.particles[1000].body, nullptr);
 
     // m = 401 against 1604: exactly a quarter, no shatter (the small one dissolves).
     fresh();
@@ -134,8 +134,8 @@ TEST_F(Collisions, ShatterNeedsImpactAbove400AndAQuarter) {
     EXPECT_EQ(outer, nullptr);
     EXPECT_EQ(inner, nullptr);
     for (uint32_t i = 0; i < 1401; ++i) {
-        ASSERT_EQ(particles[i].body, nullptr) << i;
-        ASSERT_EQ(particles[i].holdOff, 2) << i;
+        ASSERT_EQ(sim.particles[i].body, nullptr) << i;
+        ASSERT_EQ(sim.particles[i].holdOff, 2) << i;
     }
 }
 
@@ -173,8 +173,8 @@ TEST_F(Collisions, ProbeAnswersOnlyForBoundMembersOfTheLargeBody) {
     EXPECT_TRUE(probeContact(&small, &large));
     // Across the wrap edge: the large body lies left across x = 0.
     small.centroid = {2.0f, 50.0f};
-    large.centroid = {float(wrapWidth) - 5.0f, 50.0f};
-    Particle* r = place(1, float(wrapWidth) - 1.5f, 49.5f);
+    large.centroid = {float(sim.wrapWidth) - 5.0f, 50.0f};
+    Particle* r = place(1, float(sim.wrapWidth) - 1.5f, 49.5f);
     r->body = &large;
     EXPECT_TRUE(probeContact(&small, &large));
 }

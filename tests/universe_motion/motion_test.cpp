@@ -41,7 +41,7 @@ TEST_F(Motion, HoldOffThreeBouncesTwiceThenJoins) {
     EXPECT_EQ(body->memberCount, 3);
     // Joined one unit back along the step, in its own cell, velocity untouched.
     EXPECT_FLOAT_EQ(p->x, 50.5f);
-    EXPECT_EQ(grid[p->cell], p);
+    EXPECT_EQ(sim.grid[p->cell], p);
     EXPECT_FLOAT_EQ(p->vx, 1.0f);
 }
 
@@ -64,7 +64,7 @@ TEST_F(Motion, OwnCellKeepsGridEntryAndGainsAcceleration) {
     const int32_t cell = p->cell;
     moveParticle(p);
     EXPECT_EQ(p->cell, cell);
-    EXPECT_EQ(grid[cell], p);
+    EXPECT_EQ(sim.grid[cell], p);
     EXPECT_FLOAT_EQ(p->vx, 0.4f);
     EXPECT_FLOAT_EQ(p->vy, 0.15f);
     EXPECT_FLOAT_EQ(p->x, 50.2f + (0.3f + 0.1f));
@@ -75,8 +75,8 @@ TEST_F(Motion, OwnCellKeepsGridEntryAndGainsAcceleration) {
     p->vy = 0.0f;
     p->ax = p->ay = 0.0f;
     moveParticle(p);
-    EXPECT_EQ(grid[cell], nullptr);
-    EXPECT_EQ(grid[p->cell], p);
+    EXPECT_EQ(sim.grid[cell], nullptr);
+    EXPECT_EQ(sim.grid[p->cell], p);
     EXPECT_EQ(p->cell, cellIndexOf(p->x, p->y));
 }
 
@@ -91,11 +91,11 @@ TEST_F(Motion, FreeNeighbourBouncesWithoutAcceleration) {
     EXPECT_FLOAT_EQ(p->vx, pc.vx) << "the bounce alone sets the velocity";
     EXPECT_FLOAT_EQ(p->vy, pc.vy);
     EXPECT_FLOAT_EQ(p->x, 50.5f + pc.vx + 0.25f);
-    EXPECT_EQ(grid[q->cell], q) << "the occupant keeps its cell";
+    EXPECT_EQ(sim.grid[q->cell], q) << "the occupant keeps its cell";
 }
 
 TEST_F(Motion, NoBodiesStraightLinesThatWrap) {
-    Particle* p = place(0, float(worldWidth) - 0.5f, 10.5f, 1.0f, 0.0f);
+    Particle* p = place(0, float(sim.worldWidth) - 0.5f, 10.5f, 1.0f, 0.0f);
     Particle* r = place(1, 20.5f, 20.5f, 0.0f, 2.0f);
     gatherAcceleration(r);
     EXPECT_EQ(r->ax, 0.0f);
@@ -103,8 +103,8 @@ TEST_F(Motion, NoBodiesStraightLinesThatWrap) {
     moveParticle(r);
     EXPECT_FLOAT_EQ(r->y, 22.5f);
     moveParticle(p);
-    EXPECT_FLOAT_EQ(p->x, float(worldWidth) + 0.5f - float(wrapWidth));
-    EXPECT_EQ(grid[p->cell], p);
+    EXPECT_FLOAT_EQ(p->x, float(sim.worldWidth) + 0.5f - float(sim.wrapWidth));
+    EXPECT_EQ(sim.grid[p->cell], p);
 }
 
 TEST_F(Motion, HeavyBodyAtThousandPixelsPullsWithGTimesSpeed) {
@@ -116,21 +116,21 @@ TEST_F(Motion, HeavyBodyAtThousandPixelsPullsWithGTimesSpeed) {
     b->mass = 4000000.0f;
     b->memberCount = 30;
     Particle* p = place(0, 500.5f, 50.0f);
-    bodySnapshot = bodyList();
+    sim.bodySnapshot = bodyList();
     gatherAcceleration(p);
-    EXPECT_FLOAT_EQ(p->ax, gravityStrength * 0.5f);
+    EXPECT_FLOAT_EQ(p->ax, sim.gravityStrength * 0.5f);
     EXPECT_FLOAT_EQ(p->ay, 0.0f);
 }
 
 TEST_F(Motion, BodyLimitFollowsTheLastPassCount) {
-    processedCount = 0;
+    sim.processedCount = 0;
     attractBodies();
-    EXPECT_EQ(bodyLimit, 1);
-    EXPECT_EQ(sparseFlag, 1);
-    processedCount = 60;  // of 64 particles
+    EXPECT_EQ(sim.bodyLimit, 1);
+    EXPECT_EQ(sim.sparseFlag, 1);
+    sim.processedCount = 60;  // of 64 particles
     attractBodies();
-    EXPECT_EQ(bodyLimit, 133);
-    EXPECT_EQ(sparseFlag, 0);
+    EXPECT_EQ(sim.bodyLimit, 133);
+    EXPECT_EQ(sim.sparseFlag, 0);
 
     // With bodyLimit 1 only the first body of the list pulls.
     Body* first = newBody();
@@ -142,12 +142,12 @@ TEST_F(Motion, BodyLimitFollowsTheLastPassCount) {
     second->mass = 1.0e6f;
     second->memberCount = 40;
     Particle* p = place(0, 100.5f, 50.0f);
-    processedCount = 9000;
+    sim.processedCount = 9000;
     attractBodies();
-    EXPECT_EQ(bodyLimit, 1);
+    EXPECT_EQ(sim.bodyLimit, 1);
     gatherAcceleration(p);
     EXPECT_GT(p->ax, 0.0f) << "pulled right, toward the first body only";
-    bodyLimit = 2;
+    sim.bodyLimit = 2;
     const float onlyFirst = p->ax;
     gatherAcceleration(p);
     EXPECT_LT(p->ax, onlyFirst);
@@ -195,14 +195,14 @@ TEST_F(AttractionPaths, ColumnsMatchTheLinksBitForBit) {
 
         std::vector<Vec2> before;
         for (BodyNode* m = bodyList(); m; m = m->next) before.push_back(m->body->velocity);
-        attractPairsByLinks(gravityStrength);
+        attractPairsByLinks(sim.gravityStrength);
         std::vector<Vec2> byLinks;
         size_t k = 0;
         for (BodyNode* m = bodyList(); m; m = m->next, ++k) {
             byLinks.push_back(m->body->velocity);
             m->body->velocity = before[k];
         }
-        ASSERT_TRUE(attractPairsByColumns(gravityStrength));
+        ASSERT_TRUE(attractPairsByColumns(sim.gravityStrength));
         k = 0;
         for (BodyNode* m = bodyList(); m; m = m->next, ++k) {
             const Vec2 v = m->body->velocity;

@@ -12,10 +12,10 @@ protected:
     void capture(const std::vector<uint32_t>& px, int32_t rowPixels, int32_t rows, int32_t bbW,
                  float left = 0, float top = 0, float right = 0, float bottom = 0) {
         startWorld(rowPixels, rows);
-        pictureLeft = left;
-        pictureTop = top;
-        pictureRight = right;
-        pictureBottom = bottom;
+        sim.pictureLeft = left;
+        sim.pictureTop = top;
+        sim.pictureRight = right;
+        sim.pictureBottom = bottom;
         countBrightPixels(imageOf(px, rowPixels, rows, bbW, rows));
     }
 
@@ -27,8 +27,8 @@ protected:
     }
     std::vector<uint32_t> freeParticles() const {
         std::vector<uint32_t> out;
-        for (uint32_t i = 0; i < particleCount; ++i)
-            if (!particles[i].body) out.push_back(i);
+        for (uint32_t i = 0; i < sim.particleCount; ++i)
+            if (!sim.particles[i].body) out.push_back(i);
         return out;
     }
 };
@@ -46,14 +46,14 @@ TEST_F(PictureToParticles, BrightThresholdIgnoresAlphaAndNeedsOneChannelAbove0x2
     std::vector<uint32_t> px = {0x00202020u, 0x00212020u, 0xFF000000u,
                                 0x00202120u, 0x00202021u, 0xFF202020u};
     capture(px, 3, 2, 3);
-    ASSERT_EQ(particleCount, 3u);
-    EXPECT_EQ(particles[0].colour, 0xFF212020u);
-    EXPECT_EQ(particles[0].links().pictureColour, 0xFF212020u);
-    EXPECT_EQ(particles[1].links().homeX, 0);
-    EXPECT_EQ(particles[1].links().homeY, 1);
-    EXPECT_EQ(particles[2].links().originX, 1);
-    EXPECT_FLOAT_EQ(particles[2].x, 1.0f);
-    EXPECT_FLOAT_EQ(particles[2].y, 1.0f);
+    ASSERT_EQ(sim.particleCount, 3u);
+    EXPECT_EQ(sim.particles[0].colour, 0xFF212020u);
+    EXPECT_EQ(sim.particles[0].links().pictureColour, 0xFF212020u);
+    EXPECT_EQ(sim.particles[1].links().homeX, 0);
+    EXPECT_EQ(sim.particles[1].links().homeY, 1);
+    EXPECT_EQ(sim.particles[2].links().originX, 1);
+    EXPECT_FLOAT_EQ(sim.particles[2].x, 1.0f);
+    EXPECT_FLOAT_EQ(sim.particles[2].y, 1.0f);
 }
 
 TEST_F(PictureToParticles, MassFollowsBrightnessThroughTheElementTable) {
@@ -69,9 +69,9 @@ TEST_F(PictureToParticles, MassFollowsBrightnessThroughTheElementTable) {
     px[4 * 9 + 4] = 0x00FFFFFFu;
     px[4 * 9 + 8] = 0x00FFFFFEu;
     capture(px, 9, 9, 8);
-    ASSERT_EQ(particleCount, 1u);  // column 8 lies beyond the back buffer
-    EXPECT_FLOAT_EQ(particles[0].mass, 289.0f);
-    EXPECT_EQ(burstFrames, 20);
+    ASSERT_EQ(sim.particleCount, 1u);  // column 8 lies beyond the back buffer
+    EXPECT_FLOAT_EQ(sim.particles[0].mass, 289.0f);
+    EXPECT_EQ(sim.burstFrames, 20);
 }
 
 TEST_F(PictureToParticles, CentreIsStillAndOthersBurstOutward) {
@@ -81,12 +81,12 @@ TEST_F(PictureToParticles, CentreIsStillAndOthersBurstOutward) {
     startWorld(10, 10);
     setSpeed(0.1f);
     countBrightPixels(imageOf(px, 10, 10, 10, 10));
-    ASSERT_EQ(particleCount, 2u);
-    EXPECT_EQ(particles[0].vx, 0.0f);
-    EXPECT_EQ(particles[0].vy, 0.0f);
-    EXPECT_FLOAT_EQ(particles[1].vx, 10.0f);
-    EXPECT_FLOAT_EQ(particles[1].vy, 0.0f);
-    EXPECT_EQ(burstFrames, 200);
+    ASSERT_EQ(sim.particleCount, 2u);
+    EXPECT_EQ(sim.particles[0].vx, 0.0f);
+    EXPECT_EQ(sim.particles[0].vy, 0.0f);
+    EXPECT_FLOAT_EQ(sim.particles[1].vx, 10.0f);
+    EXPECT_FLOAT_EQ(sim.particles[1].vy, 0.0f);
+    EXPECT_EQ(sim.burstFrames, 200);
 }
 
 TEST_F(PictureToParticles, ColumnsBeyondTheBackBufferMakeNoParticle) {
@@ -94,11 +94,11 @@ TEST_F(PictureToParticles, ColumnsBeyondTheBackBufferMakeNoParticle) {
     // allocation but never become particles.
     std::vector<uint32_t> px = solidImage(8, 4, 0x00FF0000u);
     capture(px, 8, 4, 6);
-    EXPECT_EQ(particleCount, 24u);
-    for (uint32_t i = 0; i < particleCount; ++i) EXPECT_LT(particles[i].links().homeX, 6);
+    EXPECT_EQ(sim.particleCount, 24u);
+    for (uint32_t i = 0; i < sim.particleCount; ++i) EXPECT_LT(sim.particles[i].links().homeX, 6);
     // The spare records lie beyond the count and are never linked.
-    for (const Particle* p = looseList; p; p = p->links().listPrev)
-        EXPECT_LT(p - particles, std::ptrdiff_t(particleCount));
+    for (const Particle* p = sim.looseList; p; p = p->links().listPrev)
+        EXPECT_LT(p - sim.particles, std::ptrdiff_t(sim.particleCount));
 }
 
 TEST_F(PictureToParticles, TheSameImageCracksTheSameWay) {
@@ -112,7 +112,7 @@ TEST_F(PictureToParticles, TheSameImageCracksTheSameWay) {
         return std::make_pair(bodySizes(), freeParticles());
     };
     const auto first = run(px);
-    const int32_t seedFirst = randomSeed;
+    const int32_t seedFirst = sim.randomSeed;
     const auto second = run(px);
     EXPECT_EQ(first, second);
     EXPECT_GT(first.first.size(), 1u) << "the cracks split the picture into several bodies";
@@ -122,7 +122,7 @@ TEST_F(PictureToParticles, TheSameImageCracksTheSameWay) {
     std::vector<uint32_t> other = px;
     other[0] += 1;
     const auto third = run(other);
-    EXPECT_NE(randomSeed, seedFirst);
+    EXPECT_NE(sim.randomSeed, seedFirst);
     EXPECT_NE(first, third);
 }
 
@@ -135,7 +135,7 @@ TEST_F(PictureToParticles, LargeConnectedRegionEndsInOneBody) {
     for (int32_t y = 10; y < 40; ++y)
         for (int32_t x = 20; x < 50; ++x) px[size_t(y) * w + x] = 0x00C08040u;
     capture(px, w, h, w);
-    ASSERT_EQ(particleCount, 900u);
+    ASSERT_EQ(sim.particleCount, 900u);
     ASSERT_EQ(bodyCount(), 1u);
     Body* b = bodyList()->body;
     EXPECT_EQ(b->memberCount, 900);
@@ -151,24 +151,24 @@ TEST_F(PictureToParticles, LargeConnectedRegionEndsInOneBody) {
     EXPECT_EQ(b->group, nullptr);
     EXPECT_NEAR(b->centroid.x, 34.5f, 1e-3f);
     EXPECT_NEAR(b->centroid.y, 24.5f, 1e-3f);
-    const Vec2 out = unit({34.5f - float(halfWidth), 24.5f - float(halfHeight)});
+    const Vec2 out = unit({34.5f - float(sim.halfWidth), 24.5f - float(sim.halfHeight)});
     EXPECT_NEAR(b->velocity.x, 10.0f * out.x, 1e-4f);
     EXPECT_NEAR(b->velocity.y, 10.0f * out.y, 1e-4f);
     EXPECT_GE(b->spin, -30.0f);
     EXPECT_LE(b->spin, 30.0f);
-    for (uint32_t i = 0; i < particleCount; ++i) EXPECT_EQ(grid[particles[i].cell], &particles[i]);
+    for (uint32_t i = 0; i < sim.particleCount; ++i) EXPECT_EQ(sim.grid[sim.particles[i].cell], &sim.particles[i]);
 }
 
 TEST_F(PictureToParticles, DarkPictureGivesAnEmptyPopulation) {
     std::vector<uint32_t> px = solidImage(40, 30, 0x00202020u);
     capture(px, 40, 30, 40);
-    EXPECT_EQ(particleCount, 0u);
-    EXPECT_NE(particles, nullptr) << "an empty population still has its spare record";
-    EXPECT_NE(matchSlots, nullptr);
+    EXPECT_EQ(sim.particleCount, 0u);
+    EXPECT_NE(sim.particles, nullptr) << "an empty population still has its spare record";
+    EXPECT_NE(sim.matchSlots, nullptr);
     EXPECT_EQ(bodyList(), nullptr);
-    EXPECT_EQ(gravityStrength, kBaseGravity);
-    EXPECT_EQ(burstFrames, 0);
-    EXPECT_EQ(looseList, nullptr);
+    EXPECT_EQ(sim.gravityStrength, kBaseGravity);
+    EXPECT_EQ(sim.burstFrames, 0);
+    EXPECT_EQ(sim.looseList, nullptr);
 }
 
 TEST_F(PictureToParticles, LonelyParticleStaysFreeAndKeepsItsCell) {
@@ -177,13 +177,13 @@ TEST_F(PictureToParticles, LonelyParticleStaysFreeAndKeepsItsCell) {
     px[10 * 20 + 10] = 0x00FFFFFFu;
     px[10 * 20 + 11] = 0x00FFFFFFu;
     capture(px, 20, 20, 20);
-    ASSERT_EQ(particleCount, 3u);
-    EXPECT_EQ(particles[0].body, nullptr);
-    EXPECT_EQ(grid[particles[0].cell], &particles[0]);
-    ASSERT_NE(particles[1].body, nullptr);
-    EXPECT_EQ(particles[1].body, particles[2].body);
-    EXPECT_EQ(particles[1].body->memberCount, 2);
-    EXPECT_FLOAT_EQ(particles[1].body->mass, 578.0f);
+    ASSERT_EQ(sim.particleCount, 3u);
+    EXPECT_EQ(sim.particles[0].body, nullptr);
+    EXPECT_EQ(sim.grid[sim.particles[0].cell], &sim.particles[0]);
+    ASSERT_NE(sim.particles[1].body, nullptr);
+    EXPECT_EQ(sim.particles[1].body, sim.particles[2].body);
+    EXPECT_EQ(sim.particles[1].body->memberCount, 2);
+    EXPECT_FLOAT_EQ(sim.particles[1].body->mass, 578.0f);
 }
 
 }  // namespace

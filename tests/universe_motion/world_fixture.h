@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "render/collision_surfaces.h"
 #include "bodies/sprites.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
@@ -18,29 +17,19 @@ namespace gx::testing {
 class WorldTest : public ::testing::Test {
 protected:
     void SetUp() override { startWorld(200, 150); }
-    void TearDown() override {
-        resetMotion();
-        resetCollisionSurfaces();
-        resetBodies();
-        resetWorldModule();
-        resetPictureToParticles();
-    }
+    void TearDown() override { resetSimulation(); }
 
     void startWorld(int32_t w, int32_t h) {
-        resetMotion();
-        resetCollisionSurfaces();
-        resetWorldModule();
-        resetBodies();
-        resetPictureToParticles();
+        resetSimulation();
         ASSERT_TRUE(initWorldSized(w, h));
     }
 
     // n zeroed free particles on the loose list, not yet in the grid.
     void makeParticles(uint32_t n) {
         ASSERT_TRUE(allocateParticles(n));
-        particleCount = n;
+        sim.particleCount = n;
         for (uint32_t i = 0; i < n; ++i) {
-            Particle* p = &particles[i];
+            Particle* p = &sim.particles[i];
             p->mass = 200.0f;
             p->cell = -1;
             p->links().listSelf = p;
@@ -51,7 +40,7 @@ protected:
 
     // Places a particle and files it in the grid.
     Particle* place(uint32_t i, float x, float y, float vx = 0.0f, float vy = 0.0f) {
-        Particle* p = &particles[i];
+        Particle* p = &sim.particles[i];
         p->x = x;
         p->y = y;
         p->vx = vx;
@@ -64,7 +53,7 @@ protected:
     Body* makeBody(std::vector<uint32_t> members, Vec2 velocity = {0.0f, 0.0f}) {
         Body* b = newBody();
         for (uint32_t i : members) {
-            Particle* p = &particles[i];
+            Particle* p = &sim.particles[i];
             p->body = b;
             p->links().memberSelf = p;
             p->memberNext = nullptr;
