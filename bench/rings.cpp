@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "ui/progress_window.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "support/rings.h"
 #include "platform/gfx/gfx.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

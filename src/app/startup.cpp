@@ -15,7 +15,7 @@
 #include "app/picture_source.h"
 #include "app/run_observers.h"
 #include "bodies/bodies.h"
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "config/settings.h"
 #include "framework/framework.h"

@@ -1,7 +1,7 @@
 // The ring tables the body sprites walk: every offset of a 1600 x 1600 square in order
 // of growing distance from its centre, where each distance ring starts, a few grey
 // levels, and a map of one-pixel outward steps. Loaded from "Glimmerax.dat" in the cache
-// folder, or generated on the first run (ring_generator.h).
+// folder, or generated on the first run (ui/ring_generator.h).
 #pragma once
 
 #include <cstddef>

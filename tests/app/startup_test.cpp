@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "platform/os/message_box.h"
 #include "rings/rings_test_support.h"

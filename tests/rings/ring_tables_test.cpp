@@ -12,7 +12,7 @@
 #include <iterator>
 #include <vector>
 
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "rings/reference_rings.h"
 #include "rings/rings_test_support.h"

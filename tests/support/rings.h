@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 
 namespace gxtest {

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bodies/ring_generator.h"
+#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "rings/rings_test_support.h"
 #include "ui/progress_window.h"

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "bodies/ring_rules.h"
 #include "bodies/ring_tables.h"
 #include "ui/progress_window.h"
 
@@ -75,11 +76,5 @@ struct RingGeneratorHooks {
   int failAllocationInStage = 0;
 };
 void setRingGeneratorHooks(RingGeneratorHooks hooks);
-
-// The generation rules, one stage at a time. sweepRing lists the unvisited points of
-// ring r starting at index `count` and returns the new count; codeForPoint gives the
-// outward step code of point (px, py) of ring k.
-int sweepRing(int r, uint8_t* visited, RingPoint* points, int count);
-uint8_t codeForPoint(int px, int py, int k);
 
 }  // namespace gx
