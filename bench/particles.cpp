@@ -20,7 +20,8 @@ std::vector<uint32_t> captureImage(uint32_t sw, uint32_t sh, uint32_t rw, uint32
     gx::scene::Picture pic;
     std::vector<std::string> files;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(GLIMMERAX_SOURCE_DIR "/data/samples", ec))
+    for (const auto& e :
+         std::filesystem::directory_iterator(GLIMMERAX_SOURCE_DIR "/data/samples", ec))
         if (e.is_regular_file()) files.push_back(e.path().string());
     std::sort(files.begin(), files.end());
     if (files.empty() || !gx::scene::loadPicture(files.front(), &pic))

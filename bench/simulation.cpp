@@ -18,7 +18,8 @@ const uint32_t kSizes[2][2] = {{1920, 1080}, {3840, 2160}};
 std::vector<std::string> samplePictures() {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(GLIMMERAX_SOURCE_DIR "/data/samples", ec))
+    for (const auto& e :
+         std::filesystem::directory_iterator(GLIMMERAX_SOURCE_DIR "/data/samples", ec))
         if (e.is_regular_file()) out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
     return out;

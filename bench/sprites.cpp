@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
-#include "support/rings.h"
+#include "bodies/sprite_texels.h"
+#include "bodies/sprites.h"
 #include "platform/gfx/gfx.h"
 #include "render/resources.h"
 #include "render/sprite_quads.h"
-#include "bodies/sprite_texels.h"
-#include "bodies/sprites.h"
+#include "support/rings.h"
+#include "ui/ring_generator.h"
 #include "universe/world.h"
 
 namespace {
@@ -58,7 +58,8 @@ Scene& scene() {
             int32_t tx = 0, ty = 0;
             ringTexel(sc.sprite, i, &tx, &ty);
             if (texelInside(sc.sprite, tx, ty))
-                bits[size_t(ty) * size_t(stride) + size_t(tx)] = 0xFF000000u | uint32_t(i & 0xFFFFFF);
+                bits[size_t(ty) * size_t(stride) + size_t(tx)] =
+                    0xFF000000u | uint32_t(i & 0xFFFFFF);
         }
         sc.sprite->slot->texture->unlockRect(0);
         sc.sprite->reach = sc.body->radius;

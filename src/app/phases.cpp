@@ -7,14 +7,14 @@
 
 #include "app/picture_source.h"
 #include "bodies/bodies.h"
+#include "bodies/sprites.h"
 #include "config/settings.h"
+#include "core/stage_marks.h"
 #include "framework/failures.h"
 #include "framework/framework.h"
-#include "core/stage_marks.h"
 #include "render/collision_surfaces.h"
 #include "render/frame.h"
 #include "render/resources.h"
-#include "bodies/sprites.h"
 #include "ui/error_report.h"
 #include "universe/colour_matching.h"
 #include "universe/motion.h"
@@ -121,14 +121,20 @@ void WindUpState::update(float dt) {
     float s = u * u * u;
     float x1, y1, x2, y2;
     if (T < kShrinkStart) {
-        x1 = StartX1; y1 = StartY1; x2 = EndX1; y2 = EndY1;
+        x1 = StartX1;
+        y1 = StartY1;
+        x2 = EndX1;
+        y2 = EndY1;
     } else if (T <= kShrinkEnd) {
         x1 = StartX1 + s * (StartX2 - StartX1);
         y1 = StartY1 + s * (StartY2 - StartY1);
         x2 = EndX1 + s * (EndX2 - EndX1);
         y2 = EndY1 + s * (EndY2 - EndY1);
     } else {
-        x1 = StartX2; y1 = StartY2; x2 = EndX2; y2 = EndY2;
+        x1 = StartX2;
+        y1 = StartY2;
+        x2 = EndX2;
+        y2 = EndY2;
     }
     uint32_t colour;
     if (T < kShrinkStart) {
@@ -253,7 +259,8 @@ void WindDownState::update(float dt) {
     const int32_t offY = (Hb - windUpState.CreationHeight) / 2;
     if (sim.particles) {
         float a = 1.0f;
-        if (T - kGlideSeconds >= kFadeOutDelay) a = 1.0f - ((T - kGlideSeconds) - kFadeOutDelay) / kFadeOutSeconds;
+        if (T - kGlideSeconds >= kFadeOutDelay)
+            a = 1.0f - ((T - kGlideSeconds) - kFadeOutDelay) / kFadeOutSeconds;
         if (a < 0.0f) a = 0.0f;
         for (uint32_t i = sim.particleCount; i-- > 0;) {
             Particle* p = &sim.particles[i];

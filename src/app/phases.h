@@ -16,9 +16,9 @@ constexpr float kFadeInSeconds = 0.75f;
 constexpr float kShrinkStart = 3.0f;
 constexpr float kShrinkSeconds = 3.0f;
 constexpr float kShrinkEnd = 6.0f;
-constexpr float kWobbleRise = 1.5f;     // the wobble grows this long, then shrinks as long
-constexpr float kWobbleRadius = 7.5f;   // pixels at its largest
-constexpr float kTwistSpeed = 20.0f;    // radians per second at the end of the wind-up
+constexpr float kWobbleRise = 1.5f;    // the wobble grows this long, then shrinks as long
+constexpr float kWobbleRadius = 7.5f;  // pixels at its largest
+constexpr float kTwistSpeed = 20.0f;   // radians per second at the end of the wind-up
 constexpr float kQuarterTurn = 1.5707964f;
 constexpr float kWindUpSeconds = 6.5f;  // then the picture becomes particles
 // Where the wind-up leaves the picture: a landscape one this share of the screen's width

@@ -63,8 +63,8 @@ bool writeCapturePng(const std::string& path) {
     ScreenCaptureSurface->getDesc(&d);
     gfx::LockedRect lr;
     if (gfx::failed(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly))) return false;
-    const bool written = image::writeFramePng(path, static_cast<const uint32_t*>(lr.bits), d.width, d.height,
-                                              size_t(lr.pitch) / 4);
+    const bool written = image::writeFramePng(path, static_cast<const uint32_t*>(lr.bits), d.width,
+                                              d.height, size_t(lr.pitch) / 4);
     ScreenCaptureSurface->unlockRect();
     return written;
 }
@@ -91,12 +91,13 @@ bool dumpState(int32_t frame, const std::string& path) {
     int m = 0;
     for (BodyNode* node = bodyList(); node; node = node->next) index[node->body] = m++;
     const gfx::SurfaceDesc* bb = getD3D9BackBufferSurfaceDesc();
-    std::fprintf(f,
-                 "{\"frame\":%d,\"worldWidth\":%d,\"backBuffer\":[%u,%u],\"picture\":[%.9g,%.9g,%.9g,%.9g],"
-                 "\"particles\":%u,\"bodies\":%d}\n",
-                 frame, sim.worldWidth, bb->width, bb->height, double(windUpState.StartX2),
-                 double(windUpState.StartY2), double(windUpState.EndX2), double(windUpState.EndY2),
-                 sim.particles ? sim.particleCount : 0u, m);
+    std::fprintf(
+        f,
+        "{\"frame\":%d,\"worldWidth\":%d,\"backBuffer\":[%u,%u],\"picture\":[%.9g,%.9g,%.9g,%.9g],"
+        "\"particles\":%u,\"bodies\":%d}\n",
+        frame, sim.worldWidth, bb->width, bb->height, double(windUpState.StartX2),
+        double(windUpState.StartY2), double(windUpState.EndX2), double(windUpState.EndY2),
+        sim.particles ? sim.particleCount : 0u, m);
     for (uint32_t i = 0; sim.particles && i < sim.particleCount; ++i) {
         const Particle& p = sim.particles[i];
         auto it = p.body ? index.find(p.body) : index.end();

@@ -307,7 +307,8 @@ void advanceBodies() {
                     float ny = link->y + sim.speedFactor * link->vy;
                     wrapPoint(nx, ny);
                     Particle* there = inRange(nx, ny) ? sim.grid[cellIndexOf(nx, ny)] : nullptr;
-                    if (there && there != link && there->holdOff != -1 && there->body == link->body) {
+                    if (there && there != link && there->holdOff != -1 &&
+                        there->body == link->body) {
                         link->holdOff = 0;
                         placeBound(link, body, direction, largest, radiusInt);
                     } else {

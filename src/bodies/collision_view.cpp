@@ -13,7 +13,8 @@ bool lockCollisionView() {
 
 void unlockCollisionView() {
     const SpriteSurfaces& s = spriteSurfaces();
-    if (sim.collisionView.bits != nullptr && s.unlockReadback != nullptr) s.unlockReadback(&sim.collisionView);
+    if (sim.collisionView.bits != nullptr && s.unlockReadback != nullptr)
+        s.unlockReadback(&sim.collisionView);
     sim.collisionView = CollisionView{};
 }
 

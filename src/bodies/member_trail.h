@@ -29,7 +29,8 @@ class MemberWalk {
 public:
     explicit MemberWalk(Body* body) : body_(body) {
         MemberTrailBuffers& t = sim.memberTrail;
-        if (body->trailPass + 1 == t.pass && body->trailStart + body->trailCount <= t.previousSize) {
+        if (body->trailPass + 1 == t.pass &&
+            body->trailStart + body->trailCount <= t.previousSize) {
             ahead_ = t.previous + body->trailStart;
             aheadCount_ = body->trailCount;
         }

@@ -23,8 +23,8 @@ constexpr uint32_t kColourBits = 0x00FFFFFFu;
 constexpr uint32_t kMarkerBits = 0xFF000000u;
 
 // Inward steps, indexed by direction code and padded so that c - 1 and c + 1 exist.
-constexpr int8_t kSteps[11][2] = {{0, 0},  {1, 1},   {0, 1},  {-1, 1}, {-1, 0}, {-1, -1},
-                                  {0, -1}, {1, -1},  {1, 0},  {1, 1},  {0, 1}};
+constexpr int8_t kSteps[11][2] = {{0, 0},  {1, 1},  {0, 1}, {-1, 1}, {-1, 0}, {-1, -1},
+                                  {0, -1}, {1, -1}, {1, 0}, {1, 1},  {0, 1}};
 
 float correctHalfOpen(float a) {
     if (a > kPi) return a - kTwoPi;
@@ -205,10 +205,9 @@ bool particleHitsSprite(BodySprite* s, Particle* p, float proposedX, float propo
 bool bodyTouchesSprite(BodySprite* s, Body* other) {
     if (!s->lockedBits || !s->body) return false;
     const Body* a = s->body;
-    const float reachOfOther =
-        other->group ? float(other->group->settledRadius) : other->radius;
-    const Vec2 n = unit(shortestDiff({a->centroid.x - other->centroid.x,
-                                      a->centroid.y - other->centroid.y}));
+    const float reachOfOther = other->group ? float(other->group->settledRadius) : other->radius;
+    const Vec2 n =
+        unit(shortestDiff({a->centroid.x - other->centroid.x, a->centroid.y - other->centroid.y}));
     const float px = other->centroid.x + reachOfOther * n.x;
     const float py = other->centroid.y + reachOfOther * n.y;
     int32_t tx = 0, ty = 0;
@@ -398,8 +397,8 @@ void dissolveSprite(BodySprite* s) {
     const float larger = std::max(s->reach, b->radius);
     s->reach = b->radius = larger;
 
-    uint32_t* bits = lockSpriteTexture(s->slot->texture, gfx::kLockReadOnly | gfx::kLockNoDirtyUpdate,
-                                       &s->lockedStride);
+    uint32_t* bits = lockSpriteTexture(
+        s->slot->texture, gfx::kLockReadOnly | gfx::kLockNoDirtyUpdate, &s->lockedStride);
     if (!bits) {
         internalError("Internal error - Failed to build texture.");
         return;
@@ -431,9 +430,9 @@ void dissolveSprite(BodySprite* s) {
     s->slot->texture->unlockRect(0);
 
     // Members without a texel and the extra list go onto the inner rings.
-    const int32_t ringLimit = ringTables.ringStart
-                                  ? ringTables.ringStart[std::clamp(s->settledRadius, 0, kRingCount - 1)]
-                                  : 0;
+    const int32_t ringLimit =
+        ringTables.ringStart ? ringTables.ringStart[std::clamp(s->settledRadius, 0, kRingCount - 1)]
+                             : 0;
     int32_t k = 0;
     auto place = [&](Particle* q) {
         moveToLooseList(q);

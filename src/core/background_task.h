@@ -16,8 +16,8 @@ public:
     BackgroundTask(const BackgroundTask&) = delete;
     BackgroundTask& operator=(const BackgroundTask&) = delete;
 
-    // Starts task (which must not throw) on the thread. False when no thread could be started or a task is still
-    // running; the task has then not run.
+    // Starts task (which must not throw) on the thread. False when no thread could be started or a
+    // task is still running; the task has then not run.
     bool start(std::function<void()> task);
     // Returns once the started task has finished; at once when none was started.
     void wait();

@@ -45,9 +45,8 @@ gfx::Result createCollisionBuffers(gfx::Device* device, const gfx::SurfaceDesc& 
     const uint32_t bbHeight = backBuffer.height;
 
     SpriteLayerTexture.reset();
-    gfx::Result r = device->createTexture(bbWidth, bbHeight, 1, backBuffer.usage,
-                                          backBuffer.format, gfx::Pool::Default,
-                                          &SpriteLayerTexture);
+    gfx::Result r = device->createTexture(bbWidth, bbHeight, 1, backBuffer.usage, backBuffer.format,
+                                          gfx::Pool::Default, &SpriteLayerTexture);
     if (gfx::failed(r) || !SpriteLayerTexture) {
         SpriteLayerTexture.reset();
         internalError("Internal error - Failed to create collision buffer1");
@@ -111,8 +110,7 @@ gfx::Result renderSpriteLayer(gfx::Device* device, const gfx::SurfacePtr& backBu
     layer.reset();
 
     gfx::SurfacePtr small;
-    if (!CollisionTexture || gfx::failed(CollisionTexture->getSurfaceLevel(0, &small)) ||
-        !small) {
+    if (!CollisionTexture || gfx::failed(CollisionTexture->getSurfaceLevel(0, &small)) || !small) {
         device->setRenderTarget(0, backBuffer);
         internalError("Internal error - Failed to render2.");
         return gfx::kFail;

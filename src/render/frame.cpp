@@ -4,14 +4,14 @@
 #include <new>
 #include <vector>
 
-#include "framework/failures.h"
-#include "framework/framework.h"
+#include "bodies/sprites.h"
 #include "core/background_task.h"
 #include "core/prefetch.h"
 #include "core/stage_marks.h"
+#include "framework/failures.h"
+#include "framework/framework.h"
 #include "render/collision_surfaces.h"
 #include "render/resources.h"
-#include "bodies/sprites.h"
 #include "universe/picture_to_particles.h"
 #include "universe/world.h"
 
@@ -43,8 +43,8 @@ class ParticleImageWriter {
 public:
     ParticleImageWriter(uint32_t* bits, int32_t pitchPixels, int32_t texWidth, int32_t texHeight,
                         uint32_t* written, size_t room)
-        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight),
-          written_(written), room_(room) {}
+        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight), written_(written),
+          room_(room) {}
 
     void put(const Particle* p) {
         if (uint32_t* texel = texelOf(p)) {
@@ -236,9 +236,10 @@ void renderFrame(gfx::Device* device, double, float, void*) {
     markStage("render.particles");
     // Without sprites there is nothing to overlap, and a fill on the other core is slower
     // than here, where the simulation has just walked the particles.
-    const bool beside = particleImageFill == ImageFill::Beside ||
-                        (particleImageFill == ImageFill::Auto && sim.particleCount >= particleImageBesideMinimum &&
-                         firstAttachedSprite() != nullptr);
+    const bool beside =
+        particleImageFill == ImageFill::Beside ||
+        (particleImageFill == ImageFill::Auto && sim.particleCount >= particleImageBesideMinimum &&
+         firstAttachedSprite() != nullptr);
     ParticleImageStage image(beside);
 
     gfx::SurfacePtr backBuffer;
@@ -258,8 +259,7 @@ void renderFrame(gfx::Device* device, double, float, void*) {
 void composeFrame(gfx::Device* device) {
     device->setFVF(gfx::kFvfScreenVertex);
     device->setStreamSource(0, screenQuad.vertexBuffer, 0, sizeof(ScreenVertex));
-    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight),
-                       0xFFFFFFFFu);
+    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight), 0xFFFFFFFFu);
     device->setRenderState(gfx::RenderState::SrcBlend, gfx::kBlendSrcAlpha);
     device->setRenderState(gfx::RenderState::DestBlend, gfx::kBlendInvSrcAlpha);
     device->setTexture(0, SpriteLayerTexture);
@@ -287,8 +287,7 @@ gfx::Result capturePicture() {
     device->setFVF(gfx::kFvfScreenVertex);
     device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
 
-    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight),
-                       0xFFFFFFFFu);
+    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight), 0xFFFFFFFFu);
 
     // On a failure below the scene is still closed, so the device stays usable.
     auto fail = [device]() {

@@ -173,8 +173,8 @@ bool checkDeviceCaps(const gfx::Caps& caps) {
     if (!(caps.TextureOpCaps & gfx::kTexOpCapsDisable)) missing = "D3DTOP_DISABLE";
     if (!missing) return true;
     char text[512];
-    std::snprintf(text, sizeof text, "Your graphics card does not have the capabilities needed: %s.",
-                  missing);
+    std::snprintf(text, sizeof text,
+                  "Your graphics card does not have the capabilities needed: %s.", missing);
     showMessageBox(text, "Glimmerax");
     shutdown(0);
     return false;
@@ -195,9 +195,8 @@ gfx::Result onDeviceReset(gfx::Device* device) {
 
     // 3: the capture surface.
     ScreenCaptureSurface.reset();
-    if (gfx::failed(device->createOffscreenPlainSurface(bb.width, bb.height, bb.format,
-                                                        gfx::Pool::SystemMem,
-                                                        &ScreenCaptureSurface))) {
+    if (gfx::failed(device->createOffscreenPlainSurface(
+            bb.width, bb.height, bb.format, gfx::Pool::SystemMem, &ScreenCaptureSurface))) {
         ScreenCaptureSurface.reset();
         internalError("Internal error - Failed to create surface1");
         return gfx::kOk;

@@ -30,7 +30,7 @@ struct Corner {
 };
 constexpr Corner kCorners[6] = {
     {3.9269910f, 0, 0}, {0.78539819f, 1, 1}, {5.4977875f, 0, 1},
-    {3.9269910f, 0, 0}, {2.3561945f, 1, 0}, {0.78539819f, 1, 1},
+    {3.9269910f, 0, 0}, {2.3561945f, 1, 0},  {0.78539819f, 1, 1},
 };
 
 float correctHalfOpen(float a) {
@@ -43,9 +43,9 @@ SpriteBlock* newSpriteBlock() {
     SpriteBlock* block = new (std::nothrow) SpriteBlock();
     if (!block) return nullptr;
     gfx::Device* device = screenLayout.device;
-    if (!device || gfx::failed(device->createVertexBuffer(SpriteBlock::kBufferBytes, 0,
-                                                          gfx::kFvfScreenVertex, gfx::Pool::Managed,
-                                                          &block->vertexBuffer))) {
+    if (!device ||
+        gfx::failed(device->createVertexBuffer(SpriteBlock::kBufferBytes, 0, gfx::kFvfScreenVertex,
+                                               gfx::Pool::Managed, &block->vertexBuffer))) {
         block->vertexBuffer.reset();
         internalError("Internal error - Failed to create all buffers.");
     }
@@ -55,8 +55,9 @@ SpriteBlock* newSpriteBlock() {
 bool writeSlot(BodySprite* s, const ScreenVertex* vertices, uint32_t count, const char* failure) {
     void* data = nullptr;
     const gfx::VertexBufferPtr& vb = s->slot->vertexBuffer;
-    if (!vb || gfx::failed(vb->lock(uint32_t(s->slot->firstVertex) * sizeof(ScreenVertex),
-                                    kSlotBytes, &data, 0)) ||
+    if (!vb ||
+        gfx::failed(vb->lock(uint32_t(s->slot->firstVertex) * sizeof(ScreenVertex), kSlotBytes,
+                             &data, 0)) ||
         !data) {
         internalError(failure);
         return false;
@@ -245,7 +246,8 @@ bool buildSpriteQuads(BodySprite* s) {
     if (shiftY) addCopy(0.0f, float(shiftY) * h);
     if (shiftX && shiftY) addCopy(float(shiftX) * w, float(shiftY) * h);
 
-    return writeSlot(s, v, uint32_t(6 * s->quadCount), "Internal error - Failed to lock vertex buffer.");
+    return writeSlot(s, v, uint32_t(6 * s->quadCount),
+                     "Internal error - Failed to lock vertex buffer.");
 }
 
 }  // namespace gx

@@ -15,48 +15,48 @@ namespace gx {
 
 // Owns one thread that runs `run`.
 class Thread {
- public:
-  Thread() = default;
-  Thread(const Thread&) = delete;
-  Thread& operator=(const Thread&) = delete;
-  virtual ~Thread();
-  virtual int run();
+public:
+    Thread() = default;
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    virtual ~Thread();
+    virtual int run();
 
-  // Joins a previous thread first; on failure to create one, says so on standard
-  // output. Either way the object counts as running afterwards.
-  void start();
-  void join();
-  bool running() const { return runningFlag_ != 0; }
-  bool hasThread() const { return handle_.joinable(); }
+    // Joins a previous thread first; on failure to create one, says so on standard
+    // output. Either way the object counts as running afterwards.
+    void start();
+    void join();
+    bool running() const { return runningFlag_ != 0; }
+    bool hasThread() const { return handle_.joinable(); }
 
- private:
-  std::thread handle_;
-  int runningFlag_ = 0;
+private:
+    std::thread handle_;
+    int runningFlag_ = 0;
 };
 
 // The progress window: its thread shows the display until the generator ends it or
 // the user presses QUIT.
 class DataGenWindow : public Thread {
- public:
-  DataGenWindow() = default;
-  ~DataGenWindow() override;
-  int run() override;
+public:
+    DataGenWindow() = default;
+    ~DataGenWindow() override;
+    int run() override;
 
-  // From the generating thread. Ignored until the window is up; a percentage equal to
-  // the last shown one is not sent again.
-  void setProgress(int percent);
-  bool closed() const { return link_.quit.load(std::memory_order_relaxed); }
-  bool windowShown() const { return link_.shown.load(); }
-  int lastShown() const { return lastShown_; }
-  // Every percentage sent to the window, in order.
-  const std::vector<int>& shownPercentages() const { return shown_; }
-  // Presses QUIT, as the button (or Ctrl-C) would.
-  void pressQuit();
+    // From the generating thread. Ignored until the window is up; a percentage equal to
+    // the last shown one is not sent again.
+    void setProgress(int percent);
+    bool closed() const { return link_.quit.load(std::memory_order_relaxed); }
+    bool windowShown() const { return link_.shown.load(); }
+    int lastShown() const { return lastShown_; }
+    // Every percentage sent to the window, in order.
+    const std::vector<int>& shownPercentages() const { return shown_; }
+    // Presses QUIT, as the button (or Ctrl-C) would.
+    void pressQuit();
 
- private:
-  ProgressLink link_;
-  int lastShown_ = -1;
-  std::vector<int> shown_;
+private:
+    ProgressLink link_;
+    int lastShown_ = -1;
+    std::vector<int> shown_;
 };
 
 // Computes all four tables into ringTables, showing the progress window, and writes
@@ -67,13 +67,13 @@ bool generateRingTablesTo(const std::string& path);
 
 // Observation points for tests and benchmarks; empty functions cost nothing.
 struct RingGeneratorHooks {
-  // After each ring (stage 1, step r) and each direction code (stage 2, step i),
-  // before the QUIT check.
-  std::function<void(int stage, int step, DataGenWindow& window)> afterStep;
-  // Just before the window is taken down, on every way out.
-  std::function<void(DataGenWindow& window)> beforeClose;
-  // Makes the allocation of stage 1 or 2 fail.
-  int failAllocationInStage = 0;
+    // After each ring (stage 1, step r) and each direction code (stage 2, step i),
+    // before the QUIT check.
+    std::function<void(int stage, int step, DataGenWindow& window)> afterStep;
+    // Just before the window is taken down, on every way out.
+    std::function<void(DataGenWindow& window)> beforeClose;
+    // Makes the allocation of stage 1 or 2 fail.
+    int failAllocationInStage = 0;
 };
 void setRingGeneratorHooks(RingGeneratorHooks hooks);
 

@@ -36,7 +36,8 @@ void matchColours() {
     std::memset(slots, 0, sizeof(Particle*) * n);
     uint32_t f = 0;
     std::vector<uint8_t> changed(n);
-    for (uint32_t i = 0; i < n; ++i) changed[i] = sim.particles[i].colour != sim.particles[i].links().pictureColour;
+    for (uint32_t i = 0; i < n; ++i)
+        changed[i] = sim.particles[i].colour != sim.particles[i].links().pictureColour;
 
     // Slots at or beyond n count as empty.
     auto findSlot = [&](uint32_t key, uint32_t wanted) -> int64_t {

@@ -5,31 +5,31 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "framework/failures.h"
 #include "bodies/sprites.h"
+#include "framework/failures.h"
 #include "universe/membership.h"
 
 namespace gx {
 
 const Element elementTable[kElementCount] = {
-    {"Au", "Gold", 196.96655f},         {"Hg", "Mercury", 200.59f},
-    {"Tl", "Thallium", 204.3833f},      {"Pb", "Lead", 207.2f},
-    {"Bi", "Bismuth", 208.98038f},      {"Po", "Polonium", 209.0f},
-    {"At", "Astatine", 210.0f},         {"Rn", "Radon", 222.0f},
-    {"Fr", "Francium", 223.0f},         {"Ra", "Radium", 226.0f},
-    {"Ac", "Actinium", 227.0f},         {"Pa", "Protactinium", 231.03587f},
-    {"Th", "Thorium", 232.0381f},       {"Np", "Neptunium", 237.0f},
-    {"U", "Uranium", 238.02892f},       {"Am", "Americium", 243.0f},
-    {"Pu", "Plutonium", 244.0f},        {"Cm", "Curium", 247.0f},
-    {"Bk", "Berkelium", 247.0f},        {"Cf", "Californium", 251.0f},
-    {"Es", "Einsteinium", 252.0f},      {"Fm", "Fermium", 257.0f},
-    {"Md", "Mendelevium", 258.0f},      {"No", "Nobelium", 259.0f},
-    {"Rf", "Rutherfordium", 261.0f},    {"Lr", "Lawrencium", 262.0f},
-    {"Db", "Dubnium", 262.0f},          {"Sg", "Seaborgium", 266.0f},
-    {"Bh", "Bohrium", 264.0f},          {"Mt", "Meitnerium", 268.0f},
-    {"Rg", "Roentgenium", 272.0f},      {"Hs", "Hassium", 277.0f},
-    {"Ds", "Darmstadtium", 281.0f},     {"Uut", "Ununtrium", 284.0f},
-    {"Uub", "Ununbium", 285.0f},        {"Uup", "Ununpentium", 288.0f},
+    {"Au", "Gold", 196.96655f},      {"Hg", "Mercury", 200.59f},
+    {"Tl", "Thallium", 204.3833f},   {"Pb", "Lead", 207.2f},
+    {"Bi", "Bismuth", 208.98038f},   {"Po", "Polonium", 209.0f},
+    {"At", "Astatine", 210.0f},      {"Rn", "Radon", 222.0f},
+    {"Fr", "Francium", 223.0f},      {"Ra", "Radium", 226.0f},
+    {"Ac", "Actinium", 227.0f},      {"Pa", "Protactinium", 231.03587f},
+    {"Th", "Thorium", 232.0381f},    {"Np", "Neptunium", 237.0f},
+    {"U", "Uranium", 238.02892f},    {"Am", "Americium", 243.0f},
+    {"Pu", "Plutonium", 244.0f},     {"Cm", "Curium", 247.0f},
+    {"Bk", "Berkelium", 247.0f},     {"Cf", "Californium", 251.0f},
+    {"Es", "Einsteinium", 252.0f},   {"Fm", "Fermium", 257.0f},
+    {"Md", "Mendelevium", 258.0f},   {"No", "Nobelium", 259.0f},
+    {"Rf", "Rutherfordium", 261.0f}, {"Lr", "Lawrencium", 262.0f},
+    {"Db", "Dubnium", 262.0f},       {"Sg", "Seaborgium", 266.0f},
+    {"Bh", "Bohrium", 264.0f},       {"Mt", "Meitnerium", 268.0f},
+    {"Rg", "Roentgenium", 272.0f},   {"Hs", "Hassium", 277.0f},
+    {"Ds", "Darmstadtium", 281.0f},  {"Uut", "Ununtrium", 284.0f},
+    {"Uub", "Ununbium", 285.0f},     {"Uup", "Ununpentium", 288.0f},
     {"Uuq", "Ununquadium", 289.0f},
 };
 

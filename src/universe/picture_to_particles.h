@@ -28,8 +28,8 @@ struct CapturedImage {
     int32_t rows = 0;                  // back-buffer height
     float left = 0.0f;                 // world position of the first pixel
     float top = 0.0f;
-    int32_t backBufferWidth = 0;       // columns at or beyond this make no particle
-    int32_t backBufferHeight = 0;      // with the width: the burst's centre
+    int32_t backBufferWidth = 0;   // columns at or beyond this make no particle
+    int32_t backBufferHeight = 0;  // with the width: the burst's centre
 };
 
 // Red, green or blue above 0x20; alpha is ignored.

@@ -21,7 +21,8 @@ void BlockPull::fill(uint32_t first, const BodyNode* node) {
     }
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 zero = _mm_setzero_ps();
-    const __m128 halfX = _mm_set1_ps(float(sim.halfWidth)), halfY = _mm_set1_ps(float(sim.halfHeight));
+    const __m128 halfX = _mm_set1_ps(float(sim.halfWidth)),
+                 halfY = _mm_set1_ps(float(sim.halfHeight));
     const __m128 cx = _mm_set1_ps(body_->centroid.x), cy = _mm_set1_ps(body_->centroid.y);
     const __m128 mass = _mm_set1_ps(body_->mass);
     const __m128 softening = _mm_set1_ps(kSoftening);

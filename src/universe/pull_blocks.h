@@ -32,10 +32,9 @@ public:
         if (active_ && node != nullptr) {
             if (i < first_ || i >= end_ || node != node_) fill(i, node);
             const uint32_t k = i - first_;
-            if ((usable_ >> k & 1u) != 0 && node->body == body_ &&
-                bitsOf(p->x) == bitsOf(x_[k]) && bitsOf(p->y) == bitsOf(y_[k]) &&
-                bitsOf(body_->centroid.x) == cx_ && bitsOf(body_->centroid.y) == cy_ &&
-                bitsOf(body_->mass) == mass_) {
+            if ((usable_ >> k & 1u) != 0 && node->body == body_ && bitsOf(p->x) == bitsOf(x_[k]) &&
+                bitsOf(p->y) == bitsOf(y_[k]) && bitsOf(body_->centroid.x) == cx_ &&
+                bitsOf(body_->centroid.y) == cy_ && bitsOf(body_->mass) == mass_) {
                 p->ax = ax_[k];
                 p->ay = ay_[k];
                 return;

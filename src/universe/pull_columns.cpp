@@ -15,7 +15,8 @@ bool attractPairsByColumns(float g) {
     size_t n = 0;
     try {
         c.body.clear();
-        for (BodyNode* node = bodyList(); node != nullptr; node = node->next) c.body.push_back(node->body);
+        for (BodyNode* node = bodyList(); node != nullptr; node = node->next)
+            c.body.push_back(node->body);
         n = c.body.size();
         for (auto* v : {&c.cx, &c.cy, &c.mass, &c.vx, &c.vy, &c.termX, &c.termY}) v->resize(n);
     } catch (const std::bad_alloc&) {
@@ -29,8 +30,10 @@ bool attractPairsByColumns(float g) {
         c.vx[k] = b->velocity.x;
         c.vy[k] = b->velocity.y;
     }
-    const __m128 periodX = _mm_set1_ps(float(sim.wrapWidth)), periodY = _mm_set1_ps(float(sim.wrapHeight));
-    const __m128 halfX = _mm_set1_ps(float(sim.halfWidth)), halfY = _mm_set1_ps(float(sim.halfHeight));
+    const __m128 periodX = _mm_set1_ps(float(sim.wrapWidth)),
+                 periodY = _mm_set1_ps(float(sim.wrapHeight));
+    const __m128 halfX = _mm_set1_ps(float(sim.halfWidth)),
+                 halfY = _mm_set1_ps(float(sim.halfHeight));
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 softening = _mm_set1_ps(kSoftening);
     const __m128 speed = _mm_set1_ps(sim.inverseSpeed);

@@ -137,8 +137,8 @@ struct Simulation {
     CollisionView collisionView;
 
     // ---- Scratch of the frame's rules, kept for their capacity ----
-    BodyColumns columns;            // the attraction
-    std::vector<BodyNode*> order;   // sorting the bodies
+    BodyColumns columns;              // the attraction
+    std::vector<BodyNode*> order;     // sorting the bodies
     std::vector<int32_t> freeInTile;  // the regrouping scan
     uint8_t* colourBucket = nullptr;  // the colour matching (16 MB, made when first used)
 

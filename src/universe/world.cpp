@@ -116,7 +116,6 @@ float shortestDifference(float d, int32_t half, int32_t period) {
     return d;
 }
 
-
 bool initWorldSized(int32_t rowPixels, int32_t height) {
     freeLarge(sim.grid);
     sim.grid = nullptr;
@@ -131,16 +130,19 @@ bool initWorldSized(int32_t rowPixels, int32_t height) {
     const int64_t cells = int64_t(rowPixels) * int64_t(height);
     if (cells > int64_t(INT32_MAX)) {
         sim.cellCount = 0;
-        sim.worldWidth = sim.worldHeight = sim.wrapWidth = sim.wrapHeight = sim.halfWidth = sim.halfHeight = 0;
+        sim.worldWidth = sim.worldHeight = sim.wrapWidth = sim.wrapHeight = sim.halfWidth =
+            sim.halfHeight = 0;
         reportOutOfMemory();
         return false;
     }
     sim.cellCount = int32_t(cells);
-    sim.grid = static_cast<Particle**>(allocateLargeZeroed(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
+    sim.grid = static_cast<Particle**>(
+        allocateLargeZeroed(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
     if (!sim.grid) {
         // Zero sizes put every position out of range, so nothing indexes the missing grid.
         sim.cellCount = 0;
-        sim.worldWidth = sim.worldHeight = sim.wrapWidth = sim.wrapHeight = sim.halfWidth = sim.halfHeight = 0;
+        sim.worldWidth = sim.worldHeight = sim.wrapWidth = sim.wrapHeight = sim.halfWidth =
+            sim.halfHeight = 0;
         reportOutOfMemory();
         return false;
     }
@@ -189,7 +191,8 @@ void rebuildGrid(int32_t dx, int32_t dy) {
 void refillGrid() {
     if (!sim.grid) return;
     auto enter = [](Particle* p) {
-        if (p->cell >= 0 && p->cell < sim.cellCount && sim.grid[p->cell] == nullptr) sim.grid[p->cell] = p;
+        if (p->cell >= 0 && p->cell < sim.cellCount && sim.grid[p->cell] == nullptr)
+            sim.grid[p->cell] = p;
     };
     if (sim.sparseFlag == 0) {
         // Cells lie anywhere in a large grid: fetch the entry of a particle ahead.
@@ -197,7 +200,8 @@ void refillGrid() {
         for (uint32_t i = sim.particleCount; i-- > 0;) {
             if (i >= kAhead) {
                 const Particle& a = sim.particles[i - kAhead];
-                if (a.body == nullptr && a.cell >= 0 && a.cell < sim.cellCount) prefetchForRead(&sim.grid[a.cell]);
+                if (a.body == nullptr && a.cell >= 0 && a.cell < sim.cellCount)
+                    prefetchForRead(&sim.grid[a.cell]);
             }
             if (sim.particles[i].body == nullptr) enter(&sim.particles[i]);
         }
@@ -239,7 +243,6 @@ void wrapParticle(Particle* p) {
         p->vy = 0.0f;
     }
 }
-
 
 float stepWrapX(float c, float r) {
     const float d = r - c;
@@ -298,7 +301,8 @@ bool allocateParticles(uint32_t n) {
     if (sim.particles) releaseParticles();
     sim.particleCount = 0;
     sim.particles = static_cast<Particle*>(allocateLargeZeroed(size_t(n) + 1, sizeof(Particle)));
-    sim.particleLinks = static_cast<ParticleLinks*>(allocateLargeZeroed(size_t(n) + 1, sizeof(ParticleLinks)));
+    sim.particleLinks =
+        static_cast<ParticleLinks*>(allocateLargeZeroed(size_t(n) + 1, sizeof(ParticleLinks)));
     if (!sim.particles || !sim.particleLinks) {
         freeArrays();
         reportOutOfMemory();

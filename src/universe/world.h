@@ -86,9 +86,7 @@ inline bool inRange(float x, float y) {
     return x >= 0.0f && x < float(sim.worldWidth) && y >= 0.0f && y < float(sim.wrapHeight);
 }
 // Only for positions that are in range.
-inline int32_t cellIndexOf(float x, float y) {
-    return int32_t(y) * sim.worldWidth + int32_t(x);
-}
+inline int32_t cellIndexOf(float x, float y) { return int32_t(y) * sim.worldWidth + int32_t(x); }
 // Brings an out-of-range position back into the world. Returns false when a
 // coordinate was not finite (it is then 0, and the caller stops the motion).
 bool wrapPoint(float& x, float& y);
@@ -98,10 +96,14 @@ void wrapParticle(Particle* p);
 float shortestDifference(float d, int32_t half, int32_t period);
 // Nearly every call is already within half a period; only the others need the full rule.
 inline float shortestDx(float d) {
-    return std::fabs(d) <= float(sim.halfWidth) ? d : shortestDifference(d, sim.halfWidth, sim.wrapWidth);
+    return std::fabs(d) <= float(sim.halfWidth)
+               ? d
+               : shortestDifference(d, sim.halfWidth, sim.wrapWidth);
 }
 inline float shortestDy(float d) {
-    return std::fabs(d) <= float(sim.halfHeight) ? d : shortestDifference(d, sim.halfHeight, sim.wrapHeight);
+    return std::fabs(d) <= float(sim.halfHeight)
+               ? d
+               : shortestDifference(d, sim.halfHeight, sim.wrapHeight);
 }
 inline Vec2 shortestDiff(Vec2 d) { return {shortestDx(d.x), shortestDy(d.y)}; }
 // Single-step wrap of coordinate c toward reference r.

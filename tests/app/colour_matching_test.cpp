@@ -74,10 +74,12 @@ TEST_F(ColourMatching, LeftoversTakeHomesNobodyTookSoNoHomeIsShared) {
     make({{red, green}, {red, green}, {blue, red}, {red, red}, {green, blue}, {blue, red}});
     matchColours();
     std::set<std::pair<int, int>> homes;
-    for (uint32_t i = 0; i < 6; ++i) homes.insert({sim.particles[i].links().homeX, sim.particles[i].links().homeY});
+    for (uint32_t i = 0; i < 6; ++i)
+        homes.insert({sim.particles[i].links().homeX, sim.particles[i].links().homeY});
     EXPECT_EQ(homes.size(), 6u) << "two particles share a home";
     EXPECT_EQ(sim.particles[3].links().homeX, 30) << "an unchanged particle keeps its home";
-    for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(sim.particles[i].colour, sim.particles[i].links().pictureColour);
+    for (uint32_t i = 0; i < 6; ++i)
+        EXPECT_EQ(sim.particles[i].colour, sim.particles[i].links().pictureColour);
 }
 
 TEST_F(ColourMatching, ManyColoursAcrossBuckets) {

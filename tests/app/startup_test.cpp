@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "ui/progress_window.h"
+#include "ui/ring_generator.h"
 
 namespace gx {
 namespace {

@@ -165,7 +165,8 @@ TEST_F(BodiesTest, SortIsDescendingAndKeepsEqualKeysInOrder) {
 
 TEST_F(BodiesTest, PullFallsBackToSingleAxisSteps) {
     makeParticles(4);
-    Particle *m = &sim.particles[0], *other = &sim.particles[1], *diag = &sim.particles[2], *xOnly = &sim.particles[3];
+    Particle *m = &sim.particles[0], *other = &sim.particles[1], *diag = &sim.particles[2],
+             *xOnly = &sim.particles[3];
     place(m, 5.5f, 5.5f);
     place(other, 20.0f, 20.0f);
     Body* b = bodyOf({m, other}, {10.5f, 10.5f}, 10.0f);
@@ -246,14 +247,16 @@ TEST_F(BodiesTest, ClumpScanNeedsTwentyAndGathersTheWholeTile) {
     for (Particle* m = b->head; m; m = m->memberNext) ++linked;
     EXPECT_EQ(linked, 25);
     // The seed is the first particle in column-major order: (0, 0).
-    EXPECT_EQ(b->head, &sim.particles[8]) << "paired first: the second particle found, then the seed";
+    EXPECT_EQ(b->head, &sim.particles[8])
+        << "paired first: the second particle found, then the seed";
     EXPECT_EQ(sim.particles[0].body, b);
 }
 
 TEST_F(BodiesTest, ClumpScanCoversANarrowLastTile) {
     restart(37, 20);  // 37 = 4 * 8 + 5, wrapHeight 19 = 2 * 8 + 3
     makeParticles(15);
-    for (uint32_t i = 0; i < 15; ++i) place(&sim.particles[i], 32.0f + float(i % 5), 16.0f + float(i / 5));
+    for (uint32_t i = 0; i < 15; ++i)
+        place(&sim.particles[i], 32.0f + float(i % 5), 16.0f + float(i / 5));
     clumpScan(8, 15);
     ASSERT_EQ(bodyCount(), 1u);
     EXPECT_EQ(bodyList()->body->memberCount, 15);
@@ -359,7 +362,8 @@ TEST_F(BodiesTest, DissolveSendsMembersAlongTheirOrbit) {
     place(&sim.particles[0], 110.0f, 100.0f);
     place(&sim.particles[1], 100.0f, 105.0f);
     place(&sim.particles[2], 95.0f, 100.0f);
-    Body* b = bodyOf({&sim.particles[0], &sim.particles[1], &sim.particles[2]}, {100.0f, 100.0f}, 10.0f);
+    Body* b =
+        bodyOf({&sim.particles[0], &sim.particles[1], &sim.particles[2]}, {100.0f, 100.0f}, 10.0f);
     b->velocity = {0.5f, -0.25f};
     b->spin = 1.0f;  // angular velocity 0.1 rad at radius 10
     BodyNode* node = nodeOfBody(b);

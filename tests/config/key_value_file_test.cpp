@@ -92,7 +92,7 @@ TEST(Loading, TokenRules) {
     TempFolder dir;
     const std::string bytes =
         "ImagePath = x\r\n"
-        "imagepath=y\r\n"             // first occurrence wins
+        "imagepath=y\r\n"  // first occurrence wins
         "Quoted= \"a b\"\r\n"
         "Commented = 10\t// ten\r\n"
         "NoSign value\r\n"
@@ -159,7 +159,8 @@ TEST(Loading, LookupsAndCapacity) {
 TEST(Loading, FortyNineEntriesAtMost) {
     TempFolder dir;
     std::string bytes;
-    for (int i = 1; i <= 60; ++i) bytes += "Key" + std::to_string(i) + " = " + std::to_string(i) + "\r\n";
+    for (int i = 1; i <= 60; ++i)
+        bytes += "Key" + std::to_string(i) + " = " + std::to_string(i) + "\r\n";
     writeBytes(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
@@ -172,12 +173,10 @@ TEST(Loading, LongLinesRefuseTheirValueOnly) {
     TempFolder dir;
     const std::string longValue(300, 'v');
     // "Edge = " is 7 columns: a value of 252 ends exactly at column 259.
-    const std::string bytes = "Long = " + longValue + "\n" +
-                              "Short = 5 // " + std::string(400, 'c') + "\r\n" +
-                              "Edge = " + std::string(252, 'e') + "\n" +
-                              "Over = " + std::string(253, 'o') + "\n" +
-                              "Far = " + std::string(300, ' ') + "7\n" +
-                              "After = 42\r\n";
+    const std::string bytes = "Long = " + longValue + "\n" + "Short = 5 // " +
+                              std::string(400, 'c') + "\r\n" + "Edge = " + std::string(252, 'e') +
+                              "\n" + "Over = " + std::string(253, 'o') + "\n" +
+                              "Far = " + std::string(300, ' ') + "7\n" + "After = 42\r\n";
     writeBytes(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
@@ -228,9 +227,8 @@ TEST(Loading, OnlyRegularFilesWhereverTheyLive) {
 TEST(Loading, KeysThatTakeLongValuesHoldUpTo4095Bytes) {
     TempFolder dir;
     const std::string fits(4095, 'p'), over(4096, 'q');
-    const std::string bytes = "Path = \"" + fits + "\"\r\n" +
-                              "Other = \"" + std::string(300, 'o') + "\"\r\n" +
-                              "Far =" + std::string(600, ' ') + "\"/x\"\r\n" +
+    const std::string bytes = "Path = \"" + fits + "\"\r\n" + "Other = \"" + std::string(300, 'o') +
+                              "\"\r\n" + "Far =" + std::string(600, ' ') + "\"/x\"\r\n" +
                               "Over = \"" + over + "\"\r\n";
     writeBytes(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
@@ -239,7 +237,7 @@ TEST(Loading, KeysThatTakeLongValuesHoldUpTo4095Bytes) {
     std::vector<char> buf(4096);
     ASSERT_TRUE(r.getString(H("Path"), buf.data(), "", 4096));
     EXPECT_EQ(std::string(buf.data()), fits);
-    EXPECT_TRUE(r.isRefused(H("Other")));  // an ordinary key keeps the 259 rule
+    EXPECT_TRUE(r.isRefused(H("Other")));                      // an ordinary key keeps the 259 rule
     ASSERT_TRUE(r.getString(H("Far"), buf.data(), "", 4096));  // wherever it stands
     EXPECT_STREQ(buf.data(), "/x");
     EXPECT_TRUE(r.isRefused(H("Over")));
@@ -277,7 +275,8 @@ TEST(Loading, AtMostOneMegabyteAndNeverWrittenBack) {
 
 TEST(Setting, TextsOfTheSetters) {
     TempFolder dir;
-    const std::string bytes = "A = 1\r\nB = 1\r\nC = 1\r\nD = x\r\nE = true\r\nF = true\r\nG = \"\"\r\n";
+    const std::string bytes =
+        "A = 1\r\nB = 1\r\nC = 1\r\nD = x\r\nE = true\r\nF = true\r\nG = \"\"\r\n";
     writeBytes(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
@@ -298,7 +297,9 @@ TEST(Setting, TextsOfTheSetters) {
 
 TEST(Setting, TextsThatWouldNotReadBackAreRefused) {
     TempFolder dir;
-    const std::string bytes = "Q = \"quoted\"\r\nU = plain\r\nG ==x\r\nO = \"open\r\nW = " + std::string(240, ' ') + "x\r\n";
+    const std::string bytes =
+        "Q = \"quoted\"\r\nU = plain\r\nG ==x\r\nO = \"open\r\nW = " + std::string(240, ' ') +
+        "x\r\n";
     writeBytes(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
@@ -311,8 +312,8 @@ TEST(Setting, TextsThatWouldNotReadBackAreRefused) {
     EXPECT_FALSE(r.setString(H("U"), "a=b"));
     EXPECT_FALSE(r.setString(H("U"), ""));
     EXPECT_EQ(valueOf(r, "G"), "=");
-    EXPECT_FALSE(r.setString(H("G"), "5"));  // would read back as "5x"
-    EXPECT_FALSE(r.setString(H("O"), ""));   // a lone quote is no value
+    EXPECT_FALSE(r.setString(H("G"), "5"));                 // would read back as "5x"
+    EXPECT_FALSE(r.setString(H("O"), ""));                  // a lone quote is no value
     EXPECT_FALSE(r.setString(H("W"), "0123456789abcdef"));  // would end past column 259
     for (const KeyValueEntry& e : r.entries()) EXPECT_FALSE(e.modified);
     EXPECT_TRUE(r.setString(H("Q"), "with blank = ok"));
@@ -343,7 +344,8 @@ TEST(Saving, LongerValueShiftsEveryLaterOffset) {
     ASSERT_TRUE(r.setInt(H("GameSpeed"), 7));
     ASSERT_TRUE(r.setString(H("Tail"), "end"));
     ASSERT_TRUE(r.save());
-    expect = "// head\r\nDuration = 1300\r\nName = \"abc\"\r\nGameSpeed = 7\t// 1 to 10\r\nTail = end";
+    expect =
+        "// head\r\nDuration = 1300\r\nName = \"abc\"\r\nGameSpeed = 7\t// 1 to 10\r\nTail = end";
     EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
 
     ASSERT_TRUE(r.setInt(H("Duration"), 5));
@@ -369,9 +371,8 @@ TEST(Saving, LineFeedAndMixedFilesStayByteIdentical) {
         bool mixed = std::strcmp(ending, "mixed") == 0;
         const char* e1 = mixed ? "\r\n" : "\n";
         const char* e2 = "\n";
-        std::string expect = std::string("// settings") + e1 + e2 + "A = 1" + e1 +
-                             "Path = \"/x\"" + e2 + "  B=22 // note" + e1 + "C = a\rb" + e2 +
-                             "D = 4" + e1 + "E = 5";
+        std::string expect = std::string("// settings") + e1 + e2 + "A = 1" + e1 + "Path = \"/x\"" +
+                             e2 + "  B=22 // note" + e1 + "C = a\rb" + e2 + "D = 4" + e1 + "E = 5";
         writeBytes(dir.file("a.ini"), expect);
         KeyValueFile r(dir.file("a.ini"));
         ASSERT_TRUE(r.load());

@@ -16,9 +16,10 @@ namespace gx {
 namespace {
 
 const char* const kPieces[] = {
-    "Key", "key", "GameSpeed", "ImagePath", "Duration", "A", "b", " ", " ", "\t", "=", "==",
-    "\"", "\"\"", "//", "\r\n", "\r\n", "\n", "\n", "\r", "10", "-3", "99999999999", "abc",
-    "a b", "true", "FALSE", "\xff", "\x80", "//c", "x=y"};
+    "Key",  "key",  "GameSpeed", "ImagePath", "Duration", "A",    "b",           " ",
+    " ",    "\t",   "=",         "==",        "\"",       "\"\"", "//",          "\r\n",
+    "\r\n", "\n",   "\n",        "\r",        "10",       "-3",   "99999999999", "abc",
+    "a b",  "true", "FALSE",     "\xff",      "\x80",     "//c",  "x=y"};
 
 struct Fuzzer {
     std::mt19937 rng;
@@ -42,8 +43,12 @@ struct Fuzzer {
         for (size_t n = below(6) + 1; n > 0; --n) {
             size_t at = below(s.size() + 1);
             switch (below(4)) {
-            case 0: if (at < s.size()) s[at] = char(below(256)); break;
-            case 1: if (at < s.size()) s.erase(at, below(8) + 1); break;
+            case 0:
+                if (at < s.size()) s[at] = char(below(256));
+                break;
+            case 1:
+                if (at < s.size()) s.erase(at, below(8) + 1);
+                break;
             case 2: s.insert(at, pieces(below(3) + 1)); break;
             default: s.insert(at, std::string(below(280), ' ')); break;
             }
@@ -115,7 +120,8 @@ TEST(KeyValueFuzz, RandomAndMutatedFilesLoadSaveAndReadBack) {
     const std::string path = folder + "/f.ini";
 
     uint32_t seed = 20240611;
-    if (const char* s = std::getenv("GLIMMERAX_FUZZ_SEED")) seed = uint32_t(std::strtoul(s, nullptr, 10));
+    if (const char* s = std::getenv("GLIMMERAX_FUZZ_SEED"))
+        seed = uint32_t(std::strtoul(s, nullptr, 10));
     Fuzzer fz(seed);
     for (int iteration = 0; iteration < 600; ++iteration) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " iteration " + std::to_string(iteration));

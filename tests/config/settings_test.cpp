@@ -23,12 +23,26 @@ using test::writeBytes;
 
 std::string expectedTemplate() {
     const std::string sep = "//" + std::string(60, '-') + "//";
-    const char* lines[] = {"// Glimmerax Settings....", "", sep.c_str(), "// File or Directory path",
-                           sep.c_str(), "ImagePath = \"\"", "", sep.c_str(),
-                           "// Windowed and Full-Screen settings", sep.c_str(),
-                           "ScreenWidth = 1600", "ScreenHeight = 1200", "", sep.c_str(),
-                           "// Misc settings", sep.c_str(), "ResourcePath = \"Default\"",
-                           "LanguageFile = \"English.txt\"", "Fullscreen = false", "Duration = 130",
+    const char* lines[] = {"// Glimmerax Settings....",
+                           "",
+                           sep.c_str(),
+                           "// File or Directory path",
+                           sep.c_str(),
+                           "ImagePath = \"\"",
+                           "",
+                           sep.c_str(),
+                           "// Windowed and Full-Screen settings",
+                           sep.c_str(),
+                           "ScreenWidth = 1600",
+                           "ScreenHeight = 1200",
+                           "",
+                           sep.c_str(),
+                           "// Misc settings",
+                           sep.c_str(),
+                           "ResourcePath = \"Default\"",
+                           "LanguageFile = \"English.txt\"",
+                           "Fullscreen = false",
+                           "Duration = 130",
                            "GameSpeed = 10\t// Ranging from 1 to 10"};
     std::string text;
     for (const char* line : lines) text += std::string(text.empty() ? "" : "\r\n") + line;
@@ -96,8 +110,8 @@ TEST_F(SettingsTest, GameSpeedRangeAndBooleanForms) {
         const char* speed;
         int expected;
     };
-    for (Case c : {Case{"0", 10}, Case{"11", 10}, Case{"-3", 10}, Case{"1", 1},
-                   Case{"99999999999", 10}}) {
+    for (Case c :
+         {Case{"0", 10}, Case{"11", 10}, Case{"-3", 10}, Case{"1", 1}, Case{"99999999999", 10}}) {
         writeBytes(ini(), fileWith(std::string("GameSpeed = ") + c.speed, "Fullscreen = false"));
         loadSettingsFrom(dir.path());
         EXPECT_EQ(settings.GameSpeed, c.expected) << c.speed;
@@ -115,9 +129,10 @@ TEST_F(SettingsTest, GameSpeedRangeAndBooleanForms) {
         EXPECT_STREQ(settings.ResourcePath, "R");
     }
     // Zero and negative sizes stay as read (they ask for the desktop size).
-    writeBytes(ini(), "ImagePath = \"\"\r\nScreenWidth = 0\r\nScreenHeight = -5\r\n"
-                      "ResourcePath = \"\"\r\nLanguageFile = \"x\"\r\nFullscreen = 0\r\n"
-                      "Duration = 5\r\nGameSpeed = 2\r\n");
+    writeBytes(ini(),
+               "ImagePath = \"\"\r\nScreenWidth = 0\r\nScreenHeight = -5\r\n"
+               "ResourcePath = \"\"\r\nLanguageFile = \"x\"\r\nFullscreen = 0\r\n"
+               "Duration = 5\r\nGameSpeed = 2\r\n");
     loadSettingsFrom(dir.path());
     EXPECT_EQ(settings.ScreenWidth, 0);
     EXPECT_EQ(settings.ScreenHeight, -5);
@@ -173,7 +188,8 @@ TEST_F(SettingsTest, FilesWrittenWithTheOldFirstLineAreNeverRewrittenForIt) {
 TEST_F(SettingsTest, OverLongValueIsRefusedButNeverReplacesTheFile) {
     // One byte over Linux's path limit.
     const std::string longPath = "/" + std::string(4095, 'p');
-    const std::string old = "ImagePath = \"" + longPath + "\"\r\nScreenWidth = 1024\r\n"
+    const std::string old = "ImagePath = \"" + longPath +
+                            "\"\r\nScreenWidth = 1024\r\n"
                             "ScreenHeight = 768\r\nResourcePath = \"R\"\r\n"
                             "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\n"
                             "Duration = 60\r\nGameSpeed = 5\r\n";
@@ -424,7 +440,8 @@ TEST_F(SettingsSaveFailure, ChangedByAnotherProgram) {
 TEST_F(SettingsSaveFailure, FullDisk) {
     // A tmpfs of 64 KB, filled (needs the right to mount, as the end-to-end test does).
     TempFolder disk;
-    if (::system(("mount -t tmpfs -o size=64k tmpfs '" + disk.path() + "' 2>/dev/null").c_str()) != 0)
+    if (::system(("mount -t tmpfs -o size=64k tmpfs '" + disk.path() + "' 2>/dev/null").c_str()) !=
+        0)
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     struct Unmount {
         std::string path;
@@ -450,19 +467,21 @@ TEST_F(SettingsSaveFailure, FullDisk) {
 
 TEST_F(SettingsSaveFailure, AValueTheFileCannotHoldIsNamed) {
     // An unquoted path cannot take a value with a blank where it stands.
-    writeBytes(ini(), "ImagePath = /pics\r\nScreenWidth = 1024\r\nScreenHeight = 768\r\n"
-                      "ResourcePath = R\r\nLanguageFile = English.txt\r\nFullscreen = false\r\n"
-                      "Duration = 60\r\nGameSpeed = 5\r\n");
+    writeBytes(ini(),
+               "ImagePath = /pics\r\nScreenWidth = 1024\r\nScreenHeight = 768\r\n"
+               "ResourcePath = R\r\nLanguageFile = English.txt\r\nFullscreen = false\r\n"
+               "Duration = 60\r\nGameSpeed = 5\r\n");
     loadSettingsFrom(dir.path());
     std::strcpy(settings.ImagePath, "/my pictures");
     settings.GameSpeed = 6;
     testing::internal::CaptureStderr();
     SettingsSaveResult r = saveSettings();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "glimmerax: The settings could not be saved to " + ini() +
-                  ": the file cannot hold the new value of ImagePath where it stands (a double quote or "
-                  "line break in it, or the value is not in quotes in the file). ImagePath kept its old "
-                  "value in the file.\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "glimmerax: The settings could not be saved to " + ini() +
+            ": the file cannot hold the new value of ImagePath where it stands (a double quote or "
+            "line break in it, or the value is not in quotes in the file). ImagePath kept its old "
+            "value in the file.\n");
     EXPECT_TRUE(r.saved);
     EXPECT_EQ(r.notStored, "ImagePath");
     // The rest was saved.
@@ -481,9 +500,10 @@ TEST_F(SettingsTest, LanguageLabels) {
 
     resetSettings();
     loadSettingsFrom(dir.path());
-    writeBytes(dir.file("English.txt"),
-               "paused = Pause\nGameOver = \"" + std::string(128, 'g') + "\"\n"
-               "RedWins = \"" + std::string(127, 'r') + "\"\n");
+    writeBytes(dir.file("English.txt"), "paused = Pause\nGameOver = \"" + std::string(128, 'g') +
+                                            "\"\n"
+                                            "RedWins = \"" +
+                                            std::string(127, 'r') + "\"\n");
     loadLabelsFrom(dir.path());
     EXPECT_STREQ(labels.paused, "Pause");
     EXPECT_STREQ(labels.gameOver, "");  // too long: keeps what it held

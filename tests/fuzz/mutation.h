@@ -20,13 +20,14 @@ inline int fuzzIterations(int normal) {
 }
 
 inline uint32_t fuzzSeed(uint32_t normal) {
-    if (const char* v = std::getenv("GLIMMERAX_FUZZ_SEED")) return uint32_t(std::strtoul(v, nullptr, 10));
+    if (const char* v = std::getenv("GLIMMERAX_FUZZ_SEED"))
+        return uint32_t(std::strtoul(v, nullptr, 10));
     return normal;
 }
 
 // A folder in memory when there is one: thousands of small writes stay cheap.
 inline std::string fuzzFolder(const std::string& tag) {
-    struct stat st{};
+    struct stat st {};
     std::string base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
     std::string tmpl = base + "/" + tag + "-XXXXXX";
     return mkdtemp(tmpl.data()) ? tmpl : std::string();
@@ -57,7 +58,8 @@ public:
             case 1: s.resize(at); break;
             case 2: s.insert(at, std::string(1 + below(64), char(next()))); break;
             case 3: {
-                static const uint32_t kExtremes[] = {0u, 0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0x00010000u};
+                static const uint32_t kExtremes[] = {0u, 0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u,
+                                                     0x00010000u};
                 uint32_t v = kExtremes[below(5)];
                 bool bigEndian = below(2);
                 for (int k = 0; k < 4 && at + k < s.size(); ++k)
@@ -65,7 +67,9 @@ public:
                 break;
             }
             case 4: s.erase(at, 1 + below(32)); break;
-            case 5: s.insert(at, s.substr(below(s.size()), 1 + below(256))); break;  // a repeated piece
+            case 5:
+                s.insert(at, s.substr(below(s.size()), 1 + below(256)));
+                break;  // a repeated piece
             default: s[at] = char(next()); break;
             }
         }

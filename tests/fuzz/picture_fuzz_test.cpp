@@ -47,10 +47,9 @@ std::vector<std::string> seedsFor(const std::string& ext, const std::string& dir
         EXPECT_TRUE(written) << ext;
         if (written) seeds.push_back(readFile(path));
     };
-    auto bytes = [&](const std::string& b) {
-        seeds.push_back(b);
-    };
-    const image::Bitmap few = gxtest::paletted(24, 16, 12), fewAlpha = gxtest::paletted(12, 9, 12, true);
+    auto bytes = [&](const std::string& b) { seeds.push_back(b); };
+    const image::Bitmap few = gxtest::paletted(24, 16, 12),
+                        fewAlpha = gxtest::paletted(12, 9, 12, true);
     if (ext == "bmp") {
         keep(image::writeBmp(path, small));
         keep(image::writeBmp(path, alpha, true));
@@ -84,7 +83,7 @@ std::vector<std::string> seedsFor(const std::string& ext, const std::string& dir
         keep(image::writeTga(path, small));
         keep(image::writeTga(path, alpha, true));
     } else if (ext == "hdr") {
-        keep(image::writeHdr(path, small));  // run-length scanlines
+        keep(image::writeHdr(path, small));                     // run-length scanlines
         keep(image::writeHdr(path, seedPicture(5, 3, false)));  // flat
     } else if (ext == "ppm") {
         keep(image::writePpm(path, small));
@@ -139,8 +138,9 @@ std::vector<std::string> seedsFor(const std::string& ext, const std::string& dir
         keep(gxtest::encodeJxl(path, alpha, false, 6));
     }
     static const std::map<std::string, std::string> kSamples = {
-        {"bmp", "tiles.bmp"}, {"png", "sunset.png"}, {"jpg", "nebula.jpg"},  {"tga", "lighthouse.tga"},
-        {"hdr", "aurora.hdr"}, {"ppm", "flowers.ppm"}, {"dds", "rings.dds"}};
+        {"bmp", "tiles.bmp"},      {"png", "sunset.png"}, {"jpg", "nebula.jpg"},
+        {"tga", "lighthouse.tga"}, {"hdr", "aurora.hdr"}, {"ppm", "flowers.ppm"},
+        {"dds", "rings.dds"}};
     if (auto s = kSamples.find(ext); s != kSamples.end())
         seeds.push_back(readFile(gxtest::sourceDir() + "/data/samples/" + s->second));
     return seeds;
@@ -172,8 +172,9 @@ Outcome tryFile(gfx::Device* dev, const std::string& path) {
     EXPECT_LE(info.height, image::kMaxDimension);
     gfx::TexturePtr texture;
     image::ImageInfo srcInfo;
-    gfx::Result t = image::createTextureFromFile(dev, path, 0, 0, 1, 0, gfx::Format::Unknown, gfx::Pool::Managed,
-                                                 0xFF000000u, &srcInfo, &texture);
+    gfx::Result t =
+        image::createTextureFromFile(dev, path, 0, 0, 1, 0, gfx::Format::Unknown,
+                                     gfx::Pool::Managed, 0xFF000000u, &srcInfo, &texture);
     if (info.width > kMaxTexture || info.height > kMaxTexture) {
         EXPECT_TRUE(gfx::failed(t)) << "a picture over the maximum size was made into a texture";
         return o;
@@ -201,7 +202,8 @@ Outcome tryFile(gfx::Device* dev, const std::string& path) {
 void mendPngChecks(std::string* png) {
     for (size_t at = 8; at + 12 <= png->size();) {
         const auto* p = reinterpret_cast<const uint8_t*>(png->data() + at);
-        const uint32_t length = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        const uint32_t length =
+            uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
         if (length > png->size() - at - 12) break;
         const uLong crc = crc32(0, p + 4, uInt(length + 4));
         for (int k = 0; k < 4; ++k) (*png)[at + 8 + length + size_t(k)] = char(crc >> (24 - 8 * k));
@@ -222,7 +224,8 @@ TEST_P(PictureFuzz, MutatedFilesAreReadOrRefused) {
     const std::string path = dir + "/m." + ext;
     for (size_t i = 0; i < seeds.size(); ++i) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << seeds[i];
-        EXPECT_TRUE(tryFile(dev.get(), path).read) << ext << " seed " << i << " does not load unchanged";
+        EXPECT_TRUE(tryFile(dev.get(), path).read)
+            << ext << " seed " << i << " does not load unchanged";
     }
     const uint32_t seed = gxtest::fuzzSeed(0x5EED0000u + uint32_t(ext[0]) * 7u + uint32_t(ext[1]));
     gxtest::Mutator m(seed);
@@ -247,8 +250,8 @@ TEST_P(PictureFuzz, MutatedFilesAreReadOrRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDecoder, PictureFuzz,
-                         ::testing::Values("bmp", "dds", "hdr", "jpg", "pfm", "png", "ppm", "tga", "gif", "tif",
-                                           "webp", "heic", "avif", "jxl"),
+                         ::testing::Values("bmp", "dds", "hdr", "jpg", "pfm", "png", "ppm", "tga",
+                                           "gif", "tif", "webp", "heic", "avif", "jxl"),
                          [](const auto& info) { return std::string(info.param); });
 
 // Runs the body in a child with an alarm, so a decoder that never returns fails the
@@ -276,7 +279,8 @@ TEST(PictureFuzzRegressions, RadianceDataEndingInsideAScanlineIsRefused) {
     ASSERT_LT(dataStart, good.size());
     // Cut at several points inside the scanlines, and a count of zero as the last byte.
     std::vector<std::string> cuts;
-    for (size_t at : {dataStart + 4, dataStart + 5, dataStart + 40, good.size() / 2, good.size() - 1})
+    for (size_t at :
+         {dataStart + 4, dataStart + 5, dataStart + 40, good.size() / 2, good.size() - 1})
         cuts.push_back(good.substr(0, at));
     cuts.push_back(good.substr(0, dataStart + 4) + std::string(1, '\0'));
     for (size_t i = 0; i < cuts.size(); ++i) {
@@ -286,7 +290,8 @@ TEST(PictureFuzzRegressions, RadianceDataEndingInsideAScanlineIsRefused) {
             image::Bitmap b;
             return image::decodeImageFile(path, &b) == image::kInvalidData;
         });
-        EXPECT_EQ(code, 0) << "cut " << i << (code == 128 + SIGALRM ? ": the decoder did not return" : ": read");
+        EXPECT_EQ(code, 0) << "cut " << i
+                           << (code == 128 + SIGALRM ? ": the decoder did not return" : ": read");
     }
     // The whole file still reads.
     image::Bitmap b;
@@ -330,12 +335,12 @@ std::string chunk(const char* type, const std::string& data) {
 // read differently from one decode to the next.
 TEST(PictureFuzzRegressions, PngWithAnUndefinedDistanceCodeIsRefused) {
     BitWriter w;
-    w.number(1, 1);           // last block
-    w.number(1, 2);           // fixed codes
-    w.code(0x30 + 0, 8);      // literal 0: the row's filter byte
-    w.code(1, 7);             // length 3
-    w.code(30, 5);            // distance code 30
-    w.code(0, 7);             // end of block
+    w.number(1, 1);       // last block
+    w.number(1, 2);       // fixed codes
+    w.code(0x30 + 0, 8);  // literal 0: the row's filter byte
+    w.code(1, 7);         // length 3
+    w.code(30, 5);        // distance code 30
+    w.code(0, 7);         // end of block
     std::string zlibStream = std::string("\x78\x01", 2) + w.bytes + std::string(4, '\0');
     const std::string ihdr("\0\0\0\1\0\0\0\1\x08\x02\0\0\0", 13);  // 1 x 1 RGB, 8 bits
     const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
@@ -359,7 +364,8 @@ TEST(PictureFuzzRegressions, PngWithAnUndefinedDistanceCodeIsRefused) {
     std::string good = std::string("\x78\x01", 2) + ok.bytes;
     for (int k = 3; k >= 0; --k) good.push_back(char(adler >> (8 * k)));
     std::ofstream(path, std::ios::binary | std::ios::trunc)
-        << std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", good) + chunk("IEND", "");
+        << std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", good) +
+               chunk("IEND", "");
     ASSERT_EQ(image::decodeImageFile(path, &b), gfx::kOk);
     EXPECT_EQ(b.pixels[0], 0xFF0A141Eu);
     gxtest::removeFuzzFolder(dir);
@@ -378,7 +384,8 @@ TEST(PictureFuzzRegressions, JpegScanUsingAnUndefinedTableIsRefused) {
     const size_t count = uint8_t(jpg[sos + 4]);
     for (size_t i = 0; i < count; ++i) {
         std::string bad = jpg;
-        bad[sos + 6 + 2 * i] = char((bad[sos + 6 + 2 * i] & 0xF0) | 3);  // AC table 3: never defined
+        bad[sos + 6 + 2 * i] =
+            char((bad[sos + 6 + 2 * i] & 0xF0) | 3);  // AC table 3: never defined
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
         image::Bitmap b;
         EXPECT_EQ(image::decodeImageFile(path, &b), image::kInvalidData) << "component " << i;

@@ -2,8 +2,8 @@
 // the tables live by (stamps, centre, ring starts in order and in range, points inside
 // the square, direction codes) must be refused and leave no tables; whatever is accepted
 // must pass the same checks. One good file is patched in place and put back each time.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -70,7 +70,8 @@ TEST(DataFileFuzz, DamageThatBreaksARuleIsRefused) {
     ASSERT_TRUE(file.ok());
     const uint32_t seed = gxtest::fuzzSeed(4242);
     gxtest::Mutator m(seed);
-    static const int32_t kBad[] = {-1, INT32_MIN, INT32_MAX, kRingSide, kRingPointCount + 1, 0x10000};
+    static const int32_t kBad[] = {-1,        INT32_MIN,           INT32_MAX,
+                                   kRingSide, kRingPointCount + 1, 0x10000};
     const int n = gxtest::fuzzIterations(200);
     int acceptedFlips = 0;
     for (int i = 0; i < n && !HasFailure(); ++i) {
@@ -89,7 +90,8 @@ TEST(DataFileFuzz, DamageThatBreaksARuleIsRefused) {
             at = kStarts + 4 * ring;
             static const int32_t kOutOfRange[] = {-1, INT32_MIN, INT32_MAX, kRingPointCount + 1};
             int32_t v = kOutOfRange[m.below(4)];
-            if (ring > 0 && m.below(2)) v = file.int32At(at - 4) - 1;  // one below the previous start
+            if (ring > 0 && m.below(2))
+                v = file.int32At(at - 4) - 1;  // one below the previous start
             if (ring == 0) v = 1 + int32_t(m.below(100));
             bytes = bytesOf(v);
             break;
@@ -119,8 +121,8 @@ TEST(DataFileFuzz, DamageThatBreaksARuleIsRefused) {
         file.patch(at, old);
     }
     EXPECT_TRUE(loadedAndValid(path)) << "the good file was not put back";
-    std::printf("%d of %d changed bytes still kept every rule (shades, or a value in range)\n", acceptedFlips,
-                n / 5);
+    std::printf("%d of %d changed bytes still kept every rule (shades, or a value in range)\n",
+                acceptedFlips, n / 5);
     gxtest::removeFuzzFolder(dir);
 }
 
@@ -130,7 +132,8 @@ TEST(DataFileFuzz, ShortFilesAndForeignBytesAreRefused) {
     ASSERT_EQ(good.size(), kRingFileSize);
     gxtest::Mutator m(gxtest::fuzzSeed(77));
     const std::string path = dir + "/short.dat";
-    std::vector<size_t> sizes = {0, 1, kRingFileHeaderBytes, kRingFileHeaderBytes + 1, kCodes, kRingFileSize - 1};
+    std::vector<size_t> sizes = {
+        0, 1, kRingFileHeaderBytes, kRingFileHeaderBytes + 1, kCodes, kRingFileSize - 1};
     for (int i = gxtest::fuzzIterations(9); i > 0; --i) sizes.push_back(m.below(kRingFileSize));
     for (size_t size : sizes) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << good.substr(0, size);
@@ -139,8 +142,8 @@ TEST(DataFileFuzz, ShortFilesAndForeignBytesAreRefused) {
     // The right size, but a good header over random tables, and random bytes throughout.
     std::string noise(kRingFileSize, '\0');
     for (char& c : noise) c = char(m.next());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << good.substr(0, kRingFileHeaderBytes)
-                                                            << noise.substr(kRingFileHeaderBytes);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << good.substr(0, kRingFileHeaderBytes) << noise.substr(kRingFileHeaderBytes);
     EXPECT_FALSE(loadedAndValid(path));
     std::ofstream(path, std::ios::binary | std::ios::trunc) << noise;
     EXPECT_FALSE(loadedAndValid(path));

@@ -24,11 +24,14 @@ std::vector<std::string> seedFiles() {
     return {
         settingsTemplate(),
         lf,
-        "ImagePath = \"/tmp/pictures\"\r\nScreenWidth = 322\r\nScreenHeight = 242\r\nResourcePath = "
-        "\"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = 1\r\nGameSpeed = 4\r\n",
+        "ImagePath = \"/tmp/pictures\"\r\nScreenWidth = 322\r\nScreenHeight = 242\r\nResourcePath "
+        "= "
+        "\"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = "
+        "1\r\nGameSpeed = 4\r\n",
         // Comments, duplicates, odd spacing and a path too long to be taken.
         "// mine\nGameSpeed=3 // slow\nGAMESPEED = 9\nImagePath=\"" + std::string(4096, 'p') +
-            "\"\nScreenWidth =   -5\nScreenHeight= 99999999999\nResourcePath = Default\nLanguageFile=\"\"\n"
+            "\"\nScreenWidth =   -5\nScreenHeight= 99999999999\nResourcePath = "
+            "Default\nLanguageFile=\"\"\n"
             "Fullscreen = TRUE\nDuration = 0x20\n",
     };
 }
@@ -40,10 +43,12 @@ struct Snapshot {
 };
 
 Snapshot snapshot() {
-    auto text = [](const char (&s)[kPathValueCapacity]) { return std::string(s, strnlen(s, sizeof s)); };
-    return {text(settings.ImagePath),  text(settings.ResourcePath), text(settings.LanguageFile),
-            settings.ScreenWidth,      settings.ScreenHeight,       settings.Duration,
-            settings.GameSpeed,        settings.Fullscreen};
+    auto text = [](const char(&s)[kPathValueCapacity]) {
+        return std::string(s, strnlen(s, sizeof s));
+    };
+    return {text(settings.ImagePath), text(settings.ResourcePath), text(settings.LanguageFile),
+            settings.ScreenWidth,     settings.ScreenHeight,       settings.Duration,
+            settings.GameSpeed,       settings.Fullscreen};
 }
 
 TEST(SettingsFuzz, MutatedFilesKeepTheUsersSettings) {
@@ -57,7 +62,8 @@ TEST(SettingsFuzz, MutatedFilesKeepTheUsersSettings) {
     int replaced = 0, speedsSaved = 0;
     for (int i = 0; i < n && !HasFailure(); ++i) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " iteration " + std::to_string(i));
-        const std::string mine = i < int(seeds.size()) ? seeds[size_t(i)] : m.mutate(seeds[m.below(seeds.size())]);
+        const std::string mine =
+            i < int(seeds.size()) ? seeds[size_t(i)] : m.mutate(seeds[m.below(seeds.size())]);
         std::remove(bak.c_str());
         std::ofstream(ini, std::ios::binary | std::ios::trunc) << mine;
 
@@ -85,13 +91,17 @@ TEST(SettingsFuzz, MutatedFilesKeepTheUsersSettings) {
 
         resetSettings();
         loadSettingsFrom(dir);
-        ASSERT_EQ(readFile(ini), afterSave) << "a complete saved file was replaced on the next load";
+        ASSERT_EQ(readFile(ini), afterSave)
+            << "a complete saved file was replaced on the next load";
         ASSERT_EQ(readFile(bak), bakAfterSave);
         const Snapshot after = snapshot();
-        EXPECT_TRUE(after.speed == before.speed || after.speed == before.speed % 10 + 1) << after.speed;
-        EXPECT_TRUE(after.duration == before.duration || after.duration == (before.duration == 7 ? 8 : 7));
+        EXPECT_TRUE(after.speed == before.speed || after.speed == before.speed % 10 + 1)
+            << after.speed;
+        EXPECT_TRUE(after.duration == before.duration ||
+                    after.duration == (before.duration == 7 ? 8 : 7));
         if (i % 3 == 0) {
-            EXPECT_TRUE(after.imagePath == before.imagePath || after.imagePath == "/tmp/some pictures");
+            EXPECT_TRUE(after.imagePath == before.imagePath ||
+                        after.imagePath == "/tmp/some pictures");
         } else {
             EXPECT_EQ(after.imagePath, before.imagePath);
         }
@@ -102,8 +112,8 @@ TEST(SettingsFuzz, MutatedFilesKeepTheUsersSettings) {
         EXPECT_EQ(after.fullscreen, before.fullscreen);
         if (after.speed != before.speed) ++speedsSaved;
     }
-    std::printf("%d files, %d replaced by the template (kept as .bak), %d saved a new speed\n", n, replaced,
-                speedsSaved);
+    std::printf("%d files, %d replaced by the template (kept as .bak), %d saved a new speed\n", n,
+                replaced, speedsSaved);
     // The template and the plain seeds take every change, so most rounds save.
     EXPECT_GT(speedsSaved, n / 4);
     resetSettings();

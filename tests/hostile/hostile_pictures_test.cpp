@@ -36,7 +36,8 @@ image::Bitmap colourful(uint32_t w, uint32_t h) {
     b.width = w;
     b.height = h;
     b.pixels.resize(size_t(w) * h);
-    for (uint32_t i = 0; i < w * h; ++i) b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
+    for (uint32_t i = 0; i < w * h; ++i)
+        b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
     return b;
 }
 
@@ -51,7 +52,8 @@ protected:
     void SetUp() override {
         dir = gxtest::makeTempDir("gxhostilepics");
         resetPictureSource();
-        setMessageBoxSink([this](const std::string& text, const std::string&) { messages.push_back(text); });
+        setMessageBoxSink(
+            [this](const std::string& text, const std::string&) { messages.push_back(text); });
         setPictureQuadWriter([](uint32_t, uint32_t) {});
         std::memset(settings.ImagePath, 0, sizeof settings.ImagePath);
         gfx::PresentParameters pp;
@@ -91,8 +93,9 @@ protected:
         image::ImageInfo info;
         gfx::Result header = image::getImageInfoFromFile(path, &info);
         gfx::TexturePtr texture;
-        gfx::Result made = image::createTextureFromFile(device.get(), path, 0, 0, 1, 0, gfx::Format::Unknown,
-                                                        gfx::Pool::Managed, 0xFF000000u, nullptr, &texture);
+        gfx::Result made =
+            image::createTextureFromFile(device.get(), path, 0, 0, 1, 0, gfx::Format::Unknown,
+                                         gfx::Pool::Managed, 0xFF000000u, nullptr, &texture);
         image::Bitmap bitmap;
         gfx::Result decoded = image::decodeImageFile(path, &bitmap);
         EXPECT_TRUE(gfx::failed(made));
@@ -100,7 +103,8 @@ protected:
         EXPECT_EQ(texture, nullptr);
         EXPECT_TRUE(bitmap.pixels.empty());
         (void)header;  // a header may read fine when only the pixels are missing
-        EXPECT_LT(peakKilobytes() - before, 256 * 1024) << "refusing the file took that much memory";
+        EXPECT_LT(peakKilobytes() - before, 256 * 1024)
+            << "refusing the file took that much memory";
 
         // In the list: skipped for the good picture after it, and dropped.
         ASSERT_TRUE(image::writeBmp(dir + "/zz-good.bmp", colourful(40, 30)));
@@ -173,7 +177,8 @@ TEST_F(HostilePictures, PicturesClaimingATenGigapixelSize) {
 
 TEST_F(HostilePictures, TheFormatsOfTodayClaimingHugeSizes) {
     // A GIF whose screen is 65535 x 65535 around a 2 x 2 frame.
-    std::string gif = std::string("GIF89a") + std::string("\xFF\xFF\xFF\xFF\x80\0\0", 7) + std::string(6, '\x40') +
+    std::string gif = std::string("GIF89a") + std::string("\xFF\xFF\xFF\xFF\x80\0\0", 7) +
+                      std::string(6, '\x40') +
                       std::string("\x2C\0\0\0\0\x02\0\x02\0\0\x02\x02\x44\x01\0;", 16);
     expectRefused("huge.gif", gif);
     // A TIFF of 100000 x 100000 in one uncompressed strip of a few bytes.
@@ -277,7 +282,7 @@ TEST_F(HostilePictures, TextFileNamedAsAPicture) {
 // screen waiting.
 TEST_F(HostilePictures, TenThousandPicturesScanAndTheFirstLoads) {
     // In memory when there is room: making the files is not what is measured.
-    struct stat st{};
+    struct stat st {};
     std::string base = stat("/dev/shm", &st) == 0 ? "/dev/shm" : "/tmp";
     std::string many = base + "/gxmany-XXXXXX";
     ASSERT_NE(mkdtemp(many.data()), nullptr);
@@ -306,7 +311,8 @@ TEST_F(HostilePictures, AFolderThatVanishesAfterTheScan) {
     const std::string gone = dir + "/gone";
     mkdir(gone.c_str(), 0755);
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(image::writeBmp(gone + "/p" + std::to_string(i) + ".bmp", colourful(20 + i, 10)));
+        ASSERT_TRUE(
+            image::writeBmp(gone + "/p" + std::to_string(i) + ".bmp", colourful(20 + i, 10)));
     std::strncpy(settings.ImagePath, gone.c_str(), sizeof settings.ImagePath - 1);
     buildPictureList();
     ASSERT_EQ(pictureCount(), 3u);
@@ -344,7 +350,8 @@ TEST_F(HostilePictures, LinkLoopsAndDanglingLinks) {
     std::strncpy(settings.ImagePath, root.c_str(), sizeof settings.ImagePath - 1);
     buildPictureList();
     size_t copies = 0;
-    for (PictureNode* n = pictureList(); n; n = n->next) copies += n->path.find("p.bmp") != std::string::npos;
+    for (PictureNode* n = pictureList(); n; n = n->next)
+        copies += n->path.find("p.bmp") != std::string::npos;
     EXPECT_EQ(copies, 1u);
     ASSERT_TRUE(loadCurrentPicture());
     EXPECT_EQ(loadedPictureWidth(), 24u);

@@ -27,7 +27,8 @@ void writeBytes(const std::string& path, const std::string& bytes) {
 
 std::string ini(const std::string& imagePath, int gameSpeed = 10) {
     return "ImagePath = \"" + imagePath + "\"\r\nScreenWidth = 322\r\nScreenHeight = 242\r\n" +
-           "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\n" +
+           "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = "
+           "false\r\n" +
            "Duration = 130\r\nGameSpeed = " + std::to_string(gameSpeed) + "\r\n";
 }
 
@@ -36,7 +37,8 @@ gx::image::Bitmap colourful(uint32_t w, uint32_t h) {
     b.width = w;
     b.height = h;
     b.pixels.resize(size_t(w) * h);
-    for (uint32_t i = 0; i < w * h; ++i) b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
+    for (uint32_t i = 0; i < w * h; ++i)
+        b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
     return b;
 }
 
@@ -80,8 +82,8 @@ protected:
     void SetUp() override { home_ = newHome("gxhostile"); }
     void TearDown() override { removeTree(home_); }
     Result go(double seconds = 8, const std::string& script = "") {
-        std::vector<std::string> args = {binary(), "/s", "--headless", "--size", "320x240", "--seconds",
-                                         std::to_string(seconds)};
+        std::vector<std::string> args = {binary(),  "/s",        "--headless",           "--size",
+                                         "320x240", "--seconds", std::to_string(seconds)};
         if (!script.empty()) {
             args.push_back("--script");
             args.push_back(script);
@@ -134,7 +136,8 @@ TEST_F(Hostile, SettingsOfOneMegabyteOnOneLineAreNotLost) {
         Result r = go(2, "1:key:107");
         EXPECT_EQ(r.code, 0) << r.err;
         // Either left alone or kept beside the template: the user's bytes survive.
-        bool kept = readFile(home_ + "/Glimmerax.ini") == junk || readFile(home_ + "/Glimmerax.ini.bak") == junk;
+        bool kept = readFile(home_ + "/Glimmerax.ini") == junk ||
+                    readFile(home_ + "/Glimmerax.ini.bak") == junk;
         EXPECT_TRUE(kept);
     }
 }
@@ -143,7 +146,7 @@ TEST_F(Hostile, SettingsFileThatIsAFolder) {
     ASSERT_EQ(mkdir((home_ + "/Glimmerax.ini").c_str(), 0755), 0);
     Result r = go(2);
     EXPECT_EQ(r.code, 0) << r.err;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((home_ + "/Glimmerax.ini").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
@@ -179,9 +182,10 @@ TEST_F(Hostile, ReadOnlyHomeUsesTheValuesAndWritesNothing) {
     ASSERT_EQ(std::system(("cp '" + binary() + "' '" + program + "'").c_str()), 0);
     chmod(program.c_str(), 0755);
     // As an ordinary user who may read the folder but not write in it.
-    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program, "/s",
-                    "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
-                   {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, "/tmp", 120);
+    Result r =
+        run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program, "/s",
+             "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
+            {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(home_ + "/Glimmerax.ini"), before);
     EXPECT_FALSE(fileExists(home_ + "/Glimmerax.ini.bak"));
@@ -208,21 +212,26 @@ TEST_F(Hostile, FullDiskWhenSavingLeavesTheSettingsWhole) {
     mkdir((cache + "/glimmerax").c_str(), 0755);
     std::string cmd = "cp '" + sharedDataFile() + "' '" + cache + "/glimmerax/Glimmerax.dat'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
-                    "1:key:107,2:key:107"},
-                   {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="}, "/tmp",
-                   120);
+    Result r =
+        run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+             "1:key:107,2:key:107"},
+            {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="},
+            "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(readFile(config + "/glimmerax/Glimmerax.ini"), before) << "a failed save damaged the settings";
+    EXPECT_EQ(readFile(config + "/glimmerax/Glimmerax.ini"), before)
+        << "a failed save damaged the settings";
     // Said once, though the reset and both keys tried to save.
-    const std::string line = "glimmerax: The settings could not be saved to " + config +
-                             "/glimmerax/Glimmerax.ini: No space left on device. The file was left as it was.\n";
+    const std::string line =
+        "glimmerax: The settings could not be saved to " + config +
+        "/glimmerax/Glimmerax.ini: No space left on device. The file was left as it was.\n";
     EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
     // With room again the same keys do save: the run above did try to write.
     std::remove((disk + "/filler").c_str());
-    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107,2:key:107"},
-            {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="}, "/tmp", 120);
+    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+             "1:key:107,2:key:107"},
+            {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="},
+            "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(readFile(config + "/glimmerax/Glimmerax.ini"), before);
     umount(disk.c_str());
@@ -258,8 +267,8 @@ TEST_F(Hostile, SettingsThatCannotBeSavedAreToldOnce) {
         // The device reset and two speed keys each save.
         Result r = go(3, "1:key:107,2:key:109");
         EXPECT_EQ(r.code, 0) << r.err;
-        const std::string line = "glimmerax: The settings could not be saved to " + file + ": " + c.reason +
-                                 ". The file was left as it was.\n";
+        const std::string line = "glimmerax: The settings could not be saved to " + file + ": " +
+                                 c.reason + ". The file was left as it was.\n";
         EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << "told more than once:\n" << r.err;
         EXPECT_EQ(readFile(file), before);
@@ -278,7 +287,8 @@ TEST_F(Hostile, DataFileThatCannotBeWrittenIsToldOnce) {
     EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
     // No half-written file of ours is left beside it.
     for (const auto& entry : std::filesystem::directory_iterator(home_))
-        EXPECT_EQ(entry.path().filename().string().find(".part."), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(".part."), std::string::npos)
+            << entry.path();
 }
 
 TEST_F(Hostile, PartFilesOfKilledRunsAreRemovedAtStart) {
@@ -303,7 +313,8 @@ TEST_F(Hostile, CouldNotLoadAlwaysNamesThePathTried) {
         writeBytes(home_ + "/Glimmerax.ini", ini(path));
         Result r = go(2);
         EXPECT_EQ(r.code, 1) << path;
-        EXPECT_NE(r.err.find("Glimmerax: Could not load " + path + "\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Glimmerax: Could not load " + path + "\n"), std::string::npos)
+            << r.err;
     }
 }
 
@@ -312,19 +323,25 @@ TEST_F(Hostile, DeepHomeAndLongPicturePathsAreKept) {
     // hand: both are used, not dropped for the samples.
     std::string deep = home_;
     while (deep.size() < 400) deep += "/" + std::string(60, 'h');
-    ASSERT_EQ(std::system(("mkdir -p '" + deep + "' && cp '" + sharedDataFile() + "' '" + deep + "/'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("mkdir -p '" + deep + "' && cp '" + sharedDataFile() + "' '" + deep + "/'").c_str()),
+        0);
     std::string pics = home_;
     while (pics.size() < 330) pics += "/" + std::string(50, 'p');
     ASSERT_EQ(std::system(("mkdir -p '" + pics + "'").c_str()), 0);
     gx::image::writeBmp(pics + "/mine.bmp", colourful(80, 60));
     writeBytes(deep + "/Glimmerax.ini", ini(pics, 5));
-    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
-                   {"GLIMMERAX_HOME=" + deep, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"}, home_, 120);
+    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+                    "1:key:107"},
+                   {"GLIMMERAX_HOME=" + deep, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"},
+                   home_, 120);
     EXPECT_EQ(r.code, 1) << r.err;  // the fault ends the run with a report naming the picture
     EXPECT_NE(readFile(deep + "/error.log").find("\n" + pics + "/mine.bmp\n"), std::string::npos)
         << readFile(deep + "/error.log");
     // The settings in the deep home were read and saved (the speed key: 5 -> 6).
-    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "2", "--script", "1:key:107"},
+    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "2", "--script",
+             "1:key:107"},
             {"GLIMMERAX_HOME=" + deep, "DISPLAY="}, home_, 120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(readFile(deep + "/Glimmerax.ini").find("GameSpeed = 6\r\n"), std::string::npos)
@@ -337,9 +354,10 @@ TEST_F(Hostile, ErrorReportInAReadOnlyHomeIsNotNamedAsWritten) {
     chmod(home_.c_str(), 0755);
     chmod((home_ + "/Glimmerax.ini").c_str(), 0644);
     chmod((home_ + "/Glimmerax.dat").c_str(), 0644);
-    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary(), "/s",
-                    "--headless", "--size", "320x240", "--seconds", "5"},
-                   {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"}, "/tmp", 120);
+    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                    binary(), "/s", "--headless", "--size", "320x240", "--seconds", "5"},
+                   {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"},
+                   "/tmp", 120);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_FALSE(fileExists(home_ + "/error.log"));
     EXPECT_NE(r.err.find("INTERNAL ERROR: The error report could not be written to '" + home_ +

@@ -36,10 +36,13 @@ TEST_F(ErrorReportTest, ReportHoldsMessagePictureStateAndDevice) {
                          "----------------GLIMMERAX ERROR REPORT--------------------\n",
                          0),
               0u);
-    EXPECT_NE(text.find(std::string("\n          send this to ") + kReportContact + "\n"), std::string::npos);
-    EXPECT_NE(text.find("------\n\nInternal error - Failed to render2.\n\n/pics/cat.png\n\n\nSTATE INFO:\n"
-                        "\nSTATE1\nElapsed Time: 2.500000\nElapsed Frames: 42\n\n\nDEVICE CAPABILITIES:\n"),
+    EXPECT_NE(text.find(std::string("\n          send this to ") + kReportContact + "\n"),
               std::string::npos);
+    EXPECT_NE(
+        text.find(
+            "------\n\nInternal error - Failed to render2.\n\n/pics/cat.png\n\n\nSTATE INFO:\n"
+            "\nSTATE1\nElapsed Time: 2.500000\nElapsed Frames: 42\n\n\nDEVICE CAPABILITIES:\n"),
+        std::string::npos);
 
     // One line per capability field, in the record's order, then the device stats.
     std::vector<std::string> l = lines(text);
@@ -65,17 +68,20 @@ TEST_F(ErrorReportTest, StateBlocksOfEveryPhase) {
     s.startX1 = 10.9f, s.startY1 = 20.2f, s.startX2 = -30.7f, s.startY2 = 40.0f;
     s.endX1 = 1, s.endY1 = 2, s.endX2 = 3, s.endY2 = 4;
     s.creationWidth = 640, s.creationHeight = 480;
-    EXPECT_EQ(formatStateBlock(s),
-              "\nSTATE2\nElapsed Time: 1.250000\nStartX1: 10\nStartX2: -30\nStartY1: 20\nStartY2: 40"
-              "\nEndX1: 1\nEndX2: 3\nEndY1: 2\nEndY2: 4\nCreation Width: 640\nCreation Height: 480");
+    EXPECT_EQ(
+        formatStateBlock(s),
+        "\nSTATE2\nElapsed Time: 1.250000\nStartX1: 10\nStartX2: -30\nStartY1: 20\nStartY2: 40"
+        "\nEndX1: 1\nEndX2: 3\nEndY1: 2\nEndY2: 4\nCreation Width: 640\nCreation Height: 480");
     s.kind = PhaseStateReport::Kind::WindDown;
     EXPECT_EQ(formatStateBlock(s), "\nSTATE3\nElapsed Time: 1.250000");
 
     // Without a state provider, a message or a picture.
     ASSERT_TRUE(writeErrorReport(nullptr));
     const std::string text = report();
-    EXPECT_NE(text.find("------\n\nunspecified error\nscreenshot\n\n\nSTATE INFO:\n\nno state\n\n\nDEVICE"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find(
+            "------\n\nunspecified error\nscreenshot\n\n\nSTATE INFO:\n\nno state\n\n\nDEVICE"),
+        std::string::npos);
 }
 
 TEST_F(ErrorReportTest, InternalErrorNamesTheFileWrittenAndEndsTheRunOnce) {
@@ -126,17 +132,22 @@ TEST_F(ErrorReportTest, UnwritableReportIsNotNamedAsIfItWereThere) {
 
 TEST_F(ErrorReportTest, BoxTextsForAWrittenAndAnUnwrittenReport) {
     const std::string path = errorReportPath();
-    EXPECT_EQ(errorReportBoxText(true, 0, "/p/cat.png"),
-              "INTERNAL ERROR: For a possible fix, send '" + path +
-                  "' to 'https://github.com/glimmerax/glimmerax/issues'\n\nPlease attach this image (if "
-                  "possible)\n /p/cat.png");
+    EXPECT_EQ(
+        errorReportBoxText(true, 0, "/p/cat.png"),
+        "INTERNAL ERROR: For a possible fix, send '" + path +
+            "' to 'https://github.com/glimmerax/glimmerax/issues'\n\nPlease attach this image (if "
+            "possible)\n /p/cat.png");
     EXPECT_EQ(errorReportBoxText(false, EROFS, ""),
               "INTERNAL ERROR: The error report could not be written to '" + path +
                   "' (Read-only file system). For a possible fix, report this to "
                   "'https://github.com/glimmerax/glimmerax/issues'");
     const std::string full = errorReportBoxText(false, ENOSPC, "/p/cat.png");
-    EXPECT_NE(full.find(path + "' (No space left on device). For a possible fix"), std::string::npos) << full;
-    EXPECT_NE(full.find("\n\nPlease attach this image (if possible)\n /p/cat.png"), std::string::npos) << full;
+    EXPECT_NE(full.find(path + "' (No space left on device). For a possible fix"),
+              std::string::npos)
+        << full;
+    EXPECT_NE(full.find("\n\nPlease attach this image (if possible)\n /p/cat.png"),
+              std::string::npos)
+        << full;
 }
 
 TEST_F(ErrorReportTest, ReadOnlyHomeGetsNoFileAndTheBoxSaysSo) {
@@ -144,7 +155,8 @@ TEST_F(ErrorReportTest, ReadOnlyHomeGetsNoFileAndTheBoxSaysSo) {
     ASSERT_EQ(symlink("/dev/full", (home + "/error.log").c_str()), 0);
     internalError("Internal error - Failed to render1.");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_NE(boxes[0].text.find("could not be written to '" + home + "/error.log' (No space left on device)"),
+    EXPECT_NE(boxes[0].text.find("could not be written to '" + home +
+                                 "/error.log' (No space left on device)"),
               std::string::npos)
         << boxes[0].text;
     EXPECT_EQ(boxes[0].text.find("send '"), std::string::npos);

@@ -7,18 +7,18 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
-#include "support/rings.h"
+#include "bodies/sprite_texels.h"
+#include "bodies/sprites.h"
 #include "framework/failures.h"
 #include "framework/framework.h"
 #include "platform/gfx/gfx.h"
@@ -26,9 +26,9 @@
 #include "render/collision_surfaces.h"
 #include "render/resources.h"
 #include "render/sprite_quads.h"
-#include "bodies/sprite_texels.h"
-#include "bodies/sprites.h"
+#include "support/rings.h"
 #include "ui/error_report.h"
+#include "ui/ring_generator.h"
 #include "universe/world.h"
 
 namespace gx::testing {
@@ -51,7 +51,9 @@ protected:
         resetErrorReport();
         connectErrorReport();
         boxes.clear();
-        setMessageBoxSink([this](const std::string& t, const std::string& c) { boxes.push_back({t, c}); });
+        setMessageBoxSink([this](const std::string& t, const std::string& c) {
+            boxes.push_back({t, c});
+        });
         renderHooks() = RenderHooks{};
         errorReportSources() = ErrorReportSources{};
         resetRenderResources();
@@ -140,7 +142,8 @@ protected:
 
     static std::vector<Particle*> extras(const BodySprite* s) {
         std::vector<Particle*> out;
-        for (Particle* p = s->extraHead; p && out.size() < 100000; p = p->memberNext) out.push_back(p);
+        for (Particle* p = s->extraHead; p && out.size() < 100000; p = p->memberNext)
+            out.push_back(p);
         return out;
     }
 
@@ -178,7 +181,8 @@ protected:
         if (!bits) return -1;
         int n = 0;
         for (int y = 0; y < s->height; ++y)
-            for (int x = 0; x < s->width; ++x) n += bits[size_t(y) * size_t(stride) + size_t(x)] != 0;
+            for (int x = 0; x < s->width; ++x)
+                n += bits[size_t(y) * size_t(stride) + size_t(x)] != 0;
         s->slot->texture->unlockRect(0);
         return n;
     }
@@ -188,7 +192,8 @@ protected:
         void* data = nullptr;
         std::vector<ScreenVertex> out(24);
         const gfx::VertexBufferPtr& vb = s->slot->vertexBuffer;
-        EXPECT_EQ(vb->lock(uint32_t(s->slot->firstVertex) * 28, 672, &data, gfx::kLockReadOnly), gfx::kOk);
+        EXPECT_EQ(vb->lock(uint32_t(s->slot->firstVertex) * 28, 672, &data, gfx::kLockReadOnly),
+                  gfx::kOk);
         if (data) std::memcpy(out.data(), data, 672);
         vb->unlock();
         return out;

@@ -35,7 +35,8 @@ TEST_F(ResourcesTest, CapabilityCheckNamesTheLastMissingCapability) {
     c.TextureOpCaps &= ~gfx::kTexOpCapsModulate;
     EXPECT_FALSE(checkDeviceCaps(c));
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Your graphics card does not have the capabilities needed: D3DTOP_MODULATE.");
+    EXPECT_EQ(boxes[0].text,
+              "Your graphics card does not have the capabilities needed: D3DTOP_MODULATE.");
     EXPECT_EQ(boxes[0].caption, "Glimmerax");
     EXPECT_TRUE(RenderSuppressed);  // shutdown was asked for
     EXPECT_EQ(getExitCode(), 0);
@@ -142,7 +143,7 @@ TEST_F(ResourcesTest, ManagedSpriteTexturesSurviveALostDevice) {
     EXPECT_NE(ScreenCaptureSurface, capture);  // system memory: rebuilt every reset
     EXPECT_TRUE(layer.expired());              // default pool: released and rebuilt
     EXPECT_NE(SpriteLayerTexture, nullptr);
-    EXPECT_NE(ParticleImageTexture, image);    // re-created, never leaked
+    EXPECT_NE(ParticleImageTexture, image);  // re-created, never leaked
     EXPECT_EQ(report(), "");
 
     // Sprites stay usable after the reset.
@@ -159,8 +160,9 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     EXPECT_EQ(report(), "");
 
     gfx::TexturePtr picture;
-    ASSERT_EQ(device->createTexture(20, 10, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed, &picture),
-              gfx::kOk);
+    ASSERT_EQ(
+        device->createTexture(20, 10, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed, &picture),
+        gfx::kOk);
     {
         gfx::LockedRect lr;
         ASSERT_EQ(picture->lockRect(0, &lr, nullptr, 0), gfx::kOk);
@@ -196,18 +198,20 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     ASSERT_EQ(screenQuad.setRect(90, 70, 110, 80, 0xFFFFFFFFu), gfx::kOk);
     screenQuad.drawTextured(nullptr);
     {
-    gfx::SurfacePtr bb, copy;
-    ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
-    ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
-                                                  gfx::Pool::SystemMem, &copy),
-              gfx::kOk);
-    ASSERT_EQ(device->getRenderTargetData(bb, copy), gfx::kOk);
-    gfx::LockedRect lr;
-    ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
-    auto px = [&](int x, int y) { return static_cast<uint32_t*>(lr.bits)[y * (lr.pitch / 4) + x] & 0xFFFFFFu; };
-    EXPECT_EQ(px(100, 75), 0xFF0000u);
-    EXPECT_EQ(px(50, 75), 0u);
-    copy->unlockRect();
+        gfx::SurfacePtr bb, copy;
+        ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
+        ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
+                                                      gfx::Pool::SystemMem, &copy),
+                  gfx::kOk);
+        ASSERT_EQ(device->getRenderTargetData(bb, copy), gfx::kOk);
+        gfx::LockedRect lr;
+        ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        auto px = [&](int x, int y) {
+            return static_cast<uint32_t*>(lr.bits)[y * (lr.pitch / 4) + x] & 0xFFFFFFu;
+        };
+        EXPECT_EQ(px(100, 75), 0xFF0000u);
+        EXPECT_EQ(px(50, 75), 0u);
+        copy->unlockRect();
     }
 
     // A reset with a picture loaded re-creates the quad; destroying releases it.
@@ -232,10 +236,12 @@ struct ResetFault {
 
 TEST_F(ResourcesTest, EveryResetFailureEndsInTheErrorReport) {
     const ResetFault faults[] = {
-        {gfx::FaultOp::Create, gfx::FaultResource::Surface, "Internal error - Failed to create surface1"},
+        {gfx::FaultOp::Create, gfx::FaultResource::Surface,
+         "Internal error - Failed to create surface1"},
         {gfx::FaultOp::Create, gfx::FaultResource::Texture,
          "Internal error - Failed to create collision surface1.5"},
-        {gfx::FaultOp::Lock, gfx::FaultResource::Surface, "Internal error - Failed to get render target."},
+        {gfx::FaultOp::Lock, gfx::FaultResource::Surface,
+         "Internal error - Failed to get render target."},
     };
     for (const ResetFault& f : faults) {
         resetErrorReport();

@@ -59,7 +59,8 @@ TEST_F(TexelsTest, SettlingMovesATexelInwardOncePerPassAndABlockedOneSettlesForG
     // Blocked on all three targets (which do not move themselves this pass).
     clearTexels(s);
     setTexel(s, tx, ty, m | 0xABCDEFu);
-    for (int k : {c, c - 1, c + 1}) setTexel(s, tx - kStep[k][0], ty - kStep[k][1], moved | 0x010101u);
+    for (int k : {c, c - 1, c + 1})
+        setTexel(s, tx - kStep[k][0], ty - kStep[k][1], moved | 0x010101u);
     ASSERT_TRUE(settleSprite(s));
     EXPECT_EQ(texel(s, tx, ty), m | 0xABCDEFu);
     // Next frame the marker flips: even with its targets free it stays put.
@@ -214,7 +215,8 @@ TEST_F(TexelsTest, RecentringNeverOverwritesATexel) {
     setTexel(s, c, 59, kSpriteMarker[0] | 0x5959u);
     ASSERT_TRUE(recentreSprite(s));
     EXPECT_EQ(setTexelCount(s), 9);
-    for (int y = c - 14; y <= c - 8; ++y) EXPECT_EQ(texel(s, c, y + 11), kSpriteMarker[0] | uint32_t(y));
+    for (int y = c - 14; y <= c - 8; ++y)
+        EXPECT_EQ(texel(s, c, y + 11), kSpriteMarker[0] | uint32_t(y));
     EXPECT_EQ(texel(s, c, 70), kSpriteMarker[0] | 0x7070u);
     EXPECT_EQ(texel(s, c, 59), kSpriteMarker[0] | 0x5959u);
     EXPECT_FLOAT_EQ(b->radius, 31.0f);
@@ -256,7 +258,8 @@ TEST_F(TexelsTest, DissolvingPairsTexelsWithMembersAndPlacesTheRest) {
     // settled disc, starting again after ringStart[2] of them.
     const int32_t limit = ringTables.ringStart[2];
     ASSERT_GE(limit, 3);
-    const Particle* placed[4] = {&sim.particles[2], &sim.particles[3], &sim.particles[5], &sim.particles[4]};
+    const Particle* placed[4] = {&sim.particles[2], &sim.particles[3], &sim.particles[5],
+                                 &sim.particles[4]};
     for (int k = 0; k < 4; ++k) {
         const RingPoint& pt = ringTables.ringPoints[k % limit];
         EXPECT_FLOAT_EQ(placed[k]->x, 100.0f + float(pt.x - 800)) << k;
@@ -264,8 +267,9 @@ TEST_F(TexelsTest, DissolvingPairsTexelsWithMembersAndPlacesTheRest) {
         EXPECT_EQ(placed[k]->polarRadius, 0.0f);
     }
     for (int i = 0; i < 6; ++i) EXPECT_EQ(sim.particles[i].links().listId, kOnLooseList) << i;
-    EXPECT_EQ(members(b), (std::vector<Particle*>{&sim.particles[0], &sim.particles[1], &sim.particles[2],
-                                                  &sim.particles[3], &sim.particles[5], &sim.particles[4]}));
+    EXPECT_EQ(members(b),
+              (std::vector<Particle*>{&sim.particles[0], &sim.particles[1], &sim.particles[2],
+                                      &sim.particles[3], &sim.particles[5], &sim.particles[4]}));
     EXPECT_EQ(b->memberCount, 6);
     EXPECT_EQ(b->tail, &sim.particles[4]);
     EXPECT_EQ(s->extraHead, nullptr);
@@ -319,7 +323,11 @@ TEST_F(TexelsTest, LockFailuresEndInTheErrorReport) {
         {"Internal error - Failed to lock texture1.", [&] { return settleSprite(s); }},
         {"Internal error - Failed to lock texture2.", [&] { return recentreSprite(s); }},
         {"Internal error - Failed to initialise texture.", [&] { return initialStamp(s); }},
-        {"Internal error - Failed to build texture.", [&] { dissolveSprite(s); return false; }},
+        {"Internal error - Failed to build texture.",
+         [&] {
+             dissolveSprite(s);
+             return false;
+         }},
     };
     for (const Case& c : cases) {
         resetErrorReport();
@@ -327,7 +335,8 @@ TEST_F(TexelsTest, LockFailuresEndInTheErrorReport) {
         boxes.clear();
         device->injectFault(gfx::FaultOp::Lock, gfx::FaultResource::Texture, 1);
         EXPECT_FALSE(c.run()) << c.message;
-        EXPECT_NE(report().find(std::string("\n") + c.message + "\n"), std::string::npos) << c.message;
+        EXPECT_NE(report().find(std::string("\n") + c.message + "\n"), std::string::npos)
+            << c.message;
         EXPECT_EQ(boxes.size(), 1u) << c.message;
         EXPECT_EQ(getExitCode(), 1) << c.message;
         device->clearFaults();

@@ -236,8 +236,10 @@ TEST_F(SpritesTest, DeviceFailuresEndInTheErrorReport) {
     };
     const Case cases[] = {
         {gfx::FaultResource::Texture, 2, true, "Internal error - Failed to create texture1"},
-        {gfx::FaultResource::VertexBuffer, 1, false, "Internal error - Failed to lock texture buffer."},
-        {gfx::FaultResource::VertexBuffer, 2, false, "Internal error - Failed to lock vertex buffer."},
+        {gfx::FaultResource::VertexBuffer, 1, false,
+         "Internal error - Failed to lock texture buffer."},
+        {gfx::FaultResource::VertexBuffer, 2, false,
+         "Internal error - Failed to lock vertex buffer."},
     };
     for (const Case& c : cases) {
         resetErrorReport();
@@ -249,7 +251,8 @@ TEST_F(SpritesTest, DeviceFailuresEndInTheErrorReport) {
         s->halfSide = c.copy ? s->halfSide : 0.0f;  // grow without a copy
         device->injectFault(gfx::FaultOp::Lock, c.resource, c.nth);
         EXPECT_FALSE(createSpriteTexture(s, c.copy)) << c.message;
-        EXPECT_NE(report().find(std::string("\n") + c.message + "\n"), std::string::npos) << c.message;
+        EXPECT_NE(report().find(std::string("\n") + c.message + "\n"), std::string::npos)
+            << c.message;
         EXPECT_NE(s->slot->texture, nullptr) << c.message;
     }
 
@@ -258,7 +261,8 @@ TEST_F(SpritesTest, DeviceFailuresEndInTheErrorReport) {
     device->clearFaults();
     device->injectFault(gfx::FaultOp::Create, gfx::FaultResource::VertexBuffer, 1);
     resetSprites();
-    EXPECT_NE(report().find("\nInternal error - Failed to create all buffers.\n"), std::string::npos);
+    EXPECT_NE(report().find("\nInternal error - Failed to create all buffers.\n"),
+              std::string::npos);
     ASSERT_NE(sim.spriteState.pool, nullptr);
     EXPECT_NE(nextSprite(), nullptr);
 }

@@ -179,7 +179,8 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
         auto draw = [&](const Particle& p) {
             if (p.cell < 0 || p.cell >= sim.cellCount) return;
             const int32_t row = p.cell / sim.worldWidth, col = p.cell % sim.worldWidth;
-            if (col < int32_t(screenW) && row < int32_t(screenH)) image[size_t(row) * screenW + col] = p.colour;
+            if (col < int32_t(screenW) && row < int32_t(screenH))
+                image[size_t(row) * screenW + col] = p.colour;
         };
         if (sim.sparseFlag == 1) {
             for (const Particle* p = sim.looseList; p; p = p->links().listPrev) draw(*p);
@@ -194,11 +195,13 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
         EXPECT_EQ(ParticleImageTexture->lockRect(0, &lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
         for (uint32_t y = 0; y < screenH; ++y)
             for (uint32_t x = 0; x < screenW; ++x)
-                image[size_t(y) * screenW + x] = static_cast<uint32_t*>(lr.bits)[size_t(y) * (lr.pitch / 4) + x];
+                image[size_t(y) * screenW + x] =
+                    static_cast<uint32_t*>(lr.bits)[size_t(y) * (lr.pitch / 4) + x];
         ParticleImageTexture->unlockRect(0);
         return image;
     };
-    for (uint32_t i = 0; i < kCount; ++i) put(i, float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
+    for (uint32_t i = 0; i < kCount; ++i)
+        put(i, float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
     // Filled on the caller's thread, then beside the sprite layer on the helper thread.
     struct Restore {
         ImageFill fill = particleImageFill;
@@ -216,7 +219,9 @@ TEST_F(FrameTest, ImageMatchesAFreshDrawingFrameAfterFrame) {
             Particle* p = &sim.particles[next(kCount)];
             if (k % 10 == 0) takeOutOfGrid(p);
             else if (k % 10 == 1) p->cell = sim.particles[next(kCount)].cell;  // a shared cell
-            else put(uint32_t(p - sim.particles), float(next(screenW)) + 0.5f, float(next(screenH)) + 0.5f);
+            else
+                put(uint32_t(p - sim.particles), float(next(screenW)) + 0.5f,
+                    float(next(screenH)) + 0.5f);
         }
     }
 }
@@ -337,7 +342,9 @@ protected:
         for (const Body* b : bodies)
             for (float v : {b->centroid.x, b->centroid.y, b->mass}) o.bits.push_back(bitsOf(v));
         for (int32_t c = 0; c < sim.cellCount; ++c)
-            if (sim.grid[c]) o.gridOwners.push_back(c), o.gridOwners.push_back(int32_t(sim.grid[c] - sim.particles));
+            if (sim.grid[c])
+                o.gridOwners.push_back(c),
+                    o.gridOwners.push_back(int32_t(sim.grid[c] - sim.particles));
         return o;
     }
 };

@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
-#include "support/rings.h"
+#include "bodies/sprites.h"
 #include "framework/backend.h"
 #include "framework/framework.h"
 #include "framework/run_options.h"
@@ -24,8 +23,9 @@
 #include "render/frame.h"
 #include "render/resources.h"
 #include "render/sprite_quads.h"
-#include "bodies/sprites.h"
+#include "support/rings.h"
 #include "ui/error_report.h"
+#include "ui/ring_generator.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
 #include "universe/world.h"
@@ -70,9 +70,8 @@ public:
     // The headless framework's device at w x h with the renderer's resources.
     bool start(uint32_t w, uint32_t h) {
         ensureRingTables();
-        setMessageBoxSink([this](const std::string& text, const std::string&) {
-            messages.push_back(text);
-        });
+        setMessageBoxSink(
+            [this](const std::string& text, const std::string&) { messages.push_back(text); });
         frameworkResetForTests();
         connectErrorReport();
         runOptions() = RunOptions{};
@@ -90,9 +89,8 @@ public:
             onDeviceCreated(d);
             return gfx::kOk;
         });
-        setCallbackDeviceReset([](gfx::Device* d, const gfx::SurfaceDesc&, void*) {
-            return onDeviceReset(d);
-        });
+        setCallbackDeviceReset(
+            [](gfx::Device* d, const gfx::SurfaceDesc&, void*) { return onDeviceReset(d); });
         setCallbackDeviceLost([](void*) { onDeviceLost(); });
         setCallbackDeviceDestroyed([](void*) { onDeviceDestroyed(); });
         DeviceSettings ds;
@@ -141,7 +139,8 @@ public:
         sim.pictureTop = float(int(0.5f * (sh - h)));
         sim.pictureRight = sim.pictureLeft + float(int(w));
         sim.pictureBottom = sim.pictureTop + float(int(h));
-        screenQuad.setRect(sim.pictureLeft, sim.pictureTop, sim.pictureRight, sim.pictureBottom, 0xFFFFFFFFu);
+        screenQuad.setRect(sim.pictureLeft, sim.pictureTop, sim.pictureRight, sim.pictureBottom,
+                           0xFFFFFFFFu);
 
         // What the simulation phase does as it begins.
         releaseParticles();

@@ -52,11 +52,11 @@ RunResult runScene(int frames) {
         result.sprites = scene::spriteCount();
         for (uint32_t i = 0; i < sim.particleCount; ++i) {
             const Particle& p = sim.particles[i];
-            ParticleState st{{bitsOf(p.x), bitsOf(p.y), bitsOf(p.vx), bitsOf(p.vy), p.colour,
-                              bitsOf(p.mass)},
-                             p.cell,
-                             p.holdOff,
-                             p.body ? (index.count(p.body) ? index[p.body] : -2) : -1};
+            ParticleState st{
+                {bitsOf(p.x), bitsOf(p.y), bitsOf(p.vx), bitsOf(p.vy), p.colour, bitsOf(p.mass)},
+                p.cell,
+                p.holdOff,
+                p.body ? (index.count(p.body) ? index[p.body] : -2) : -1};
             result.particles.push_back(st);
         }
     }

@@ -80,7 +80,8 @@ TEST(LongRuns, ExtremeValuesMidSimulation) {
 
 TEST(LongRuns, AFolderThatVanishesWhileRunning) {
     std::string dir = gxtest::makeTempDir("gxvanish");
-    for (int i = 0; i < 3; ++i) gxtest::writeTestPicture(dir, "p" + std::to_string(i) + ".bmp", 60 + i * 20, 40, i);
+    for (int i = 0; i < 3; ++i)
+        gxtest::writeTestPicture(dir, "p" + std::to_string(i) + ".bmp", 60 + i * 20, 40, i);
     SaverOptions o;
     o.width = 320;
     o.height = 240;
@@ -128,11 +129,11 @@ TEST(LongRuns, SoakOfManyCycles) {
         }
     }
     atEnd = heapInUse();
-    std::printf("heap in use after cycle %d: %zu bytes, after cycle %d: %zu bytes\n", measureAt, atMeasure,
-                cycles, atEnd);
+    std::printf("heap in use after cycle %d: %zu bytes, after cycle %d: %zu bytes\n", measureAt,
+                atMeasure, cycles, atEnd);
     const size_t rssAtEnd = residentBytes();
-    std::printf("resident after cycle %d: %zu bytes, after cycle %d: %zu bytes\n", measureAt, rssAtMeasure, cycles,
-                rssAtEnd);
+    std::printf("resident after cycle %d: %zu bytes, after cycle %d: %zu bytes\n", measureAt,
+                rssAtMeasure, cycles, rssAtEnd);
     EXPECT_LE(double(atEnd), double(atMeasure) * 1.05);
 #if !defined(__SANITIZE_ADDRESS__)
     // AddressSanitizer holds freed blocks back in its quarantine, so there only the

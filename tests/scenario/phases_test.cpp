@@ -207,7 +207,8 @@ TEST(Phases, SpeedKeysAtTheLimitsStillSave) {
     Saver s(o);
     ASSERT_TRUE(s.started) << s.boxes;
     std::string ini = s.home + "/Glimmerax.ini";
-    struct stat before{}, after{};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(ini.c_str(), &before), 0);
     s.press(VK_ADD);
     EXPECT_EQ(settings.GameSpeed, 10);
@@ -236,7 +237,8 @@ TEST(Phases, ResizeDuringTheSimulationRecentresEverything) {
     }
     float left = windUpState.StartX2, top = windUpState.StartY2;
     // The display grows at 8 s (the script), during the simulation.
-    while (getD3D9BackBufferSurfaceDesc()->width == 640u && currentState == &simulationState) s.frame();
+    while (getD3D9BackBufferSurfaceDesc()->width == 640u && currentState == &simulationState)
+        s.frame();
     EXPECT_EQ(getD3D9BackBufferSurfaceDesc()->width, 800u);
     EXPECT_EQ(sim.worldWidth, 800);
     EXPECT_FLOAT_EQ(windUpState.StartX2, left + 80.0f);
@@ -269,8 +271,8 @@ TEST(Phases, PictureFormsAgainPixelForPixel) {
     ASSERT_EQ(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
     std::vector<uint32_t> capture(size_t(d.width) * d.height);
     for (uint32_t y = 0; y < d.height; ++y)
-        std::memcpy(&capture[size_t(y) * d.width], static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch,
-                    d.width * 4);
+        std::memcpy(&capture[size_t(y) * d.width],
+                    static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch, d.width * 4);
     ScreenCaptureSurface->unlockRect();
     ASSERT_TRUE(s.runUntil(&windDownState));
     while (windDownState.elapsed < 6.0f) s.frame();
@@ -278,13 +280,15 @@ TEST(Phases, PictureFormsAgainPixelForPixel) {
     ASSERT_EQ(shown.size(), capture.size());
     std::vector<uint8_t> home(capture.size(), 0);
     for (uint32_t i = 0; i < sim.particleCount; ++i)
-        home[size_t(sim.particles[i].links().originY) * d.width + size_t(sim.particles[i].links().originX)] = 1;
+        home[size_t(sim.particles[i].links().originY) * d.width +
+             size_t(sim.particles[i].links().originX)] = 1;
     size_t wrong = 0;
     for (size_t i = 0; i < capture.size(); ++i) {
         uint32_t expected = home[i] ? capture[i] & 0xFFFFFF : 0;
         if ((shown[i] & 0xFFFFFF) != expected) ++wrong;
     }
-    EXPECT_EQ(wrong, 0u) << "of " << capture.size() << " pixels, " << sim.particleCount << " particles";
+    EXPECT_EQ(wrong, 0u) << "of " << capture.size() << " pixels, " << sim.particleCount
+                         << " particles";
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ public:
         setenv("GLIMMERAX_HOME", home.c_str(), 1);
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
-        gx::setMessageBoxSink([this](const std::string& text, const std::string&) { boxes += text + "\n"; });
+        gx::setMessageBoxSink(
+            [this](const std::string& text, const std::string&) { boxes += text + "\n"; });
         gx::resetAllModulesForTests();
         gx::runOptions() = gx::RunOptions{};
         gx::runOptions().headless = true;

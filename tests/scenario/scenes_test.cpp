@@ -3,8 +3,8 @@
 #include <set>
 
 #include "app/run_observers.h"
-#include "render/collision_surfaces.h"
 #include "bodies/sprites.h"
+#include "render/collision_surfaces.h"
 #include "scenario/scenario.h"
 #include "support/scenes.h"
 #include "universe/world.h"
@@ -123,7 +123,8 @@ TEST(Scenes, PinnedTracesAndFrames) {
         bool sprites = false, stamped = false, readback = false;
         auto check = [&](const Pin& pin) {
             EXPECT_EQ(hashParticleStates(), pin.trace) << name << " frame " << pin.frame;
-            EXPECT_EQ(digestOf(getD3D9Device()->frontBuffer()), pin.digest) << name << " frame " << pin.frame;
+            EXPECT_EQ(digestOf(getD3D9Device()->frontBuffer()), pin.digest)
+                << name << " frame " << pin.frame;
         };
         while (currentState == &simulationState && !RenderSuppressed) {
             s.frame();

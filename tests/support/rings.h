@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/ring_generator.h"
 #include "bodies/ring_tables.h"
+#include "ui/ring_generator.h"
 
 namespace gxtest {
 

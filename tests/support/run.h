@@ -43,7 +43,7 @@ inline std::string readFile(const std::string& path) {
 }
 
 inline bool fileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
 
@@ -127,7 +127,8 @@ inline std::string sharedDataFile() {
     mkdir(dir.c_str(), 0755);
     // Named after the tables' hash, so a file an earlier build made is not taken.
     char name[64];
-    std::snprintf(name, sizeof name, "/Glimmerax-%016llx.dat", (unsigned long long)gx::kRingTablesHash);
+    std::snprintf(name, sizeof name, "/Glimmerax-%016llx.dat",
+                  (unsigned long long)gx::kRingTablesHash);
     path = dir + name;
     if (!fileExists(path)) {
         std::string tmp = makeTempDir("gxdat");

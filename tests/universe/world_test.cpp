@@ -145,7 +145,8 @@ TEST_F(WorldTest, ShortestDifferenceCorrectsOnce) {
 
 TEST_F(WorldTest, PopulationListsAppendRemoveAndWalkBackwards) {
     makeParticles(4);
-    Particle *a = &sim.particles[0], *b = &sim.particles[1], *c = &sim.particles[2], *d = &sim.particles[3];
+    Particle *a = &sim.particles[0], *b = &sim.particles[1], *c = &sim.particles[2],
+             *d = &sim.particles[3];
     appendToLooseList(a);
     appendToLooseList(b);
     appendToLooseList(c);
@@ -199,7 +200,8 @@ TEST_F(WorldTest, MembersMoveToSpriteListAndLeaveTheGrid) {
     body->tail = &sim.particles[2];
     moveMembersToSpriteList(body);
     EXPECT_EQ(sim.looseList, nullptr);
-    EXPECT_EQ(walk(sim.spriteList), (std::vector<Particle*>{&sim.particles[2], &sim.particles[1], &sim.particles[0]}));
+    EXPECT_EQ(walk(sim.spriteList),
+              (std::vector<Particle*>{&sim.particles[2], &sim.particles[1], &sim.particles[0]}));
     for (uint32_t i = 0; i < 3; ++i) {
         EXPECT_EQ(sim.particles[i].cell, -1);
         EXPECT_EQ(sim.grid[10 * 1280 + 10 + i], nullptr);
@@ -213,8 +215,9 @@ TEST_F(WorldTest, RefillNeverOverwritesOccupiedCells) {
         ASSERT_TRUE(initWorldSized(1280, 721));
         makeParticles(5);
         for (uint32_t i = 0; i < 5; ++i) appendToLooseList(&sim.particles[i]);
-        Particle *owner = &sim.particles[0], *claimant = &sim.particles[1], *lost = &sim.particles[2],
-                 *outside = &sim.particles[3], *offList = &sim.particles[4];
+        Particle *owner = &sim.particles[0], *claimant = &sim.particles[1],
+                 *lost = &sim.particles[2], *outside = &sim.particles[3],
+                 *offList = &sim.particles[4];
         place(owner, 20.5f, 30.5f);
         claimant->x = 20.2f;
         claimant->y = 30.9f;

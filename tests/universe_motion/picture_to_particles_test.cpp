@@ -156,7 +156,8 @@ TEST_F(PictureToParticles, LargeConnectedRegionEndsInOneBody) {
     EXPECT_NEAR(b->velocity.y, 10.0f * out.y, 1e-4f);
     EXPECT_GE(b->spin, -30.0f);
     EXPECT_LE(b->spin, 30.0f);
-    for (uint32_t i = 0; i < sim.particleCount; ++i) EXPECT_EQ(sim.grid[sim.particles[i].cell], &sim.particles[i]);
+    for (uint32_t i = 0; i < sim.particleCount; ++i)
+        EXPECT_EQ(sim.grid[sim.particles[i].cell], &sim.particles[i]);
 }
 
 TEST_F(PictureToParticles, DarkPictureGivesAnEmptyPopulation) {

@@ -36,7 +36,8 @@ void showMessageBox(const std::string& text, const std::string& caption) {
     const char* quiet = std::getenv("GLIMMERAX_NO_DIALOGS");
     if ((quiet && *quiet) || !haveDisplay()) return;
     if (beforeShowHook) beforeShowHook();
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), parentWindow);
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(),
+                             parentWindow);
 }
 
 }  // namespace gx
