@@ -29,7 +29,7 @@
 #include "framework/frame_timer.h"
 #include "platform/image/image.h"
 #include "render/frame.h"
-#include "scenario/scenario.h"
+#include "support/whole_run.h"
 #include "support/scenes.h"
 
 namespace {

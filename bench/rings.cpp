@@ -1,37 +1,22 @@
 // Ring tables: generating them on the first run, loading them on every later one.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bodies/ring_tables.h"
+#include "support/temp_folder.h"
 #include "ui/progress_window.h"
 #include "ui/ring_generator.h"
 
 namespace {
 
-struct BenchFolder {
-    BenchFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "rings-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path = pattern;
-    }
-    ~BenchFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file() const { return path + "/" + gx::kRingFileName; }
-    std::string path;
-};
-
 // The whole first-run generation, file writing included, with no display.
 void BM_GenerateRingTables(benchmark::State& state) {
     gx::setProgressDisplay(gx::ProgressDisplay::None);
-    BenchFolder dir;
+    gxtest::TempFolder dir("rings-bench");
     for (auto _ : state) {
-        if (!gx::generateRingTablesTo(dir.file())) state.SkipWithError("generation failed");
+        if (!gx::generateRingTablesTo(dir.file(gx::kRingFileName))) state.SkipWithError("generation failed");
         state.PauseTiming();
         gx::freeRingTables();
         state.ResumeTiming();
@@ -107,13 +92,13 @@ BENCHMARK(BM_RingCodesOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
 // Writing the data file alone, through the temporary file, over an existing file.
 void BM_WriteRingTables(benchmark::State& state) {
     gx::setProgressDisplay(gx::ProgressDisplay::None);
-    BenchFolder dir;
-    if (!gx::generateRingTablesTo(dir.file())) {
+    gxtest::TempFolder dir("rings-bench");
+    if (!gx::generateRingTablesTo(dir.file(gx::kRingFileName))) {
         state.SkipWithError("generation failed");
         return;
     }
     for (auto _ : state) {
-        if (!gx::writeRingTables(gx::ringTables, dir.file())) state.SkipWithError("write failed");
+        if (!gx::writeRingTables(gx::ringTables, dir.file(gx::kRingFileName))) state.SkipWithError("write failed");
     }
     gx::freeRingTables();
 }
@@ -122,15 +107,15 @@ BENCHMARK(BM_WriteRingTables)->Unit(benchmark::kMillisecond)->Iterations(10);
 // Loading a file that sits in the page cache, with its validation.
 void BM_LoadRingTables(benchmark::State& state) {
     gx::setProgressDisplay(gx::ProgressDisplay::None);
-    BenchFolder dir;
-    if (!gx::generateRingTablesTo(dir.file())) {
+    gxtest::TempFolder dir("rings-bench");
+    if (!gx::generateRingTablesTo(dir.file(gx::kRingFileName))) {
         state.SkipWithError("generation failed");
         return;
     }
     gx::freeRingTables();
-    gx::loadRingTablesFrom(dir.file());  // warm the page cache
+    gx::loadRingTablesFrom(dir.file(gx::kRingFileName));  // warm the page cache
     for (auto _ : state) {
-        if (!gx::loadRingTablesFrom(dir.file())) state.SkipWithError("load failed");
+        if (!gx::loadRingTablesFrom(dir.file(gx::kRingFileName))) state.SkipWithError("load failed");
         state.PauseTiming();
         gx::freeRingTables();
         state.ResumeTiming();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bodies/bodies.h"
+#include "support/builders.h"
 #include "universe/membership.h"
 #include "universe/world.h"
 
@@ -29,15 +30,7 @@ protected:
         setSpriteAttachHook(recordHandOver);
         ASSERT_TRUE(initWorldSized(w, h));
     }
-    void makeParticles(uint32_t n) {
-        ASSERT_TRUE(allocateParticles(n));
-        sim.particleCount = n;
-        for (uint32_t i = 0; i < n; ++i) {
-            sim.particles[i].links().memberSelf = &sim.particles[i];
-            sim.particles[i].cell = -1;
-            sim.particles[i].mass = 200.0f;
-        }
-    }
+    void makeParticles(uint32_t n) { ASSERT_TRUE(gxtest::makeParticles(n)); }
     static void place(Particle* p, float x, float y) {
         p->x = x;
         p->y = y;
@@ -45,15 +38,7 @@ protected:
     }
     // A body over the given particles, linked in order; centroid and radius as given.
     static Body* bodyOf(const std::vector<Particle*>& members, Vec2 centroid, float radius) {
-        Body* b = newBody();
-        for (size_t i = 0; i < members.size(); ++i) {
-            members[i]->body = b;
-            members[i]->memberNext = i + 1 < members.size() ? members[i + 1] : nullptr;
-            b->mass += members[i]->mass;
-        }
-        b->head = members.front();
-        b->tail = members.back();
-        b->memberCount = int32_t(members.size());
+        Body* b = gxtest::bodyOver(members);
         b->centroid = centroid;
         b->radius = radius;
         return b;

@@ -21,15 +21,12 @@
 #include "platform/os/message_box.h"
 #include "support/picture_encoders.h"
 #include "support/run.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 using namespace gx;
 using gxtest::readFile;
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 image::Bitmap colourful(uint32_t w, uint32_t h) {
     image::Bitmap b;
@@ -88,7 +85,7 @@ protected:
     void expectRefused(const std::string& name, const std::string& bytes) {
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
-        writeBytes(path, bytes);
+        gxtest::writeFile(path, bytes);
         long before = peakKilobytes();
         image::ImageInfo info;
         gfx::Result header = image::getImageInfoFromFile(path, &info);
@@ -152,7 +149,7 @@ TEST_F(HostilePictures, TruncatedJpg) {
     // but only at the size its header gives.
     expectRefused("start.jpg", jpg.substr(0, 20));
     const std::string path = dir + "/third.jpg";
-    writeBytes(path, jpg.substr(0, jpg.size() / 3));
+    gxtest::writeFile(path, jpg.substr(0, jpg.size() / 3));
     image::Bitmap bitmap;
     if (gfx::succeeded(image::decodeImageFile(path, &bitmap))) {
         EXPECT_EQ(bitmap.width, 64u);
@@ -203,7 +200,7 @@ TEST_F(HostilePictures, TheFormatsOfTodayClaimingHugeSizes) {
     // Run-length data: a run far past the row's end, then a move far outside.
     gxtest::BmpWriter rle(4, 4, 8, 1, {0xFF0000});
     rle.data = std::string("\xFF\0\0\2\x01\x00\xFF\0\0\2\xFF\xFF\xFF\0\0\1", 16);
-    writeBytes(dir + "/moves.bmp", rle.file());
+    gxtest::writeFile(dir + "/moves.bmp", rle.file());
     image::Bitmap b;
     EXPECT_EQ(image::decodeImageFile(dir + "/moves.bmp", &b), gfx::kOk);
     EXPECT_EQ(b.width, 4u);
@@ -218,8 +215,8 @@ TEST_F(HostilePictures, SixteenBitNetpbmFromRawConverters) {
         for (int k = 0; k < 3; ++k) ppm += char(v >> 8), ppm += char(v & 0xFF);
         pgm += char(v >> 8), pgm += char(v & 0xFF);
     }
-    writeBytes(dir + "/raw.ppm", ppm);
-    writeBytes(dir + "/raw.pgm", pgm);
+    gxtest::writeFile(dir + "/raw.ppm", ppm);
+    gxtest::writeFile(dir + "/raw.pgm", pgm);
     for (const char* name : {"/raw.ppm", "/raw.pgm"}) {
         image::Bitmap b;
         ASSERT_EQ(image::decodeImageFile(dir + name, &b), gfx::kOk) << name;
@@ -266,7 +263,7 @@ TEST_F(HostilePictures, PfmWithANegativeNanOrInfiniteScale) {
     expectRefused("zero.pfm", "PF\n4 4\n-0.0\n" + colour);
     expectRefused("short.pfm", "PF\n4 4\n-1.0\n" + colour.substr(1));
     // A negative scale is the little-endian order, nothing wrong with it.
-    writeBytes(dir + "/little.pfm", "PF\n4 4\n-1.0\n" + colour);
+    gxtest::writeFile(dir + "/little.pfm", "PF\n4 4\n-1.0\n" + colour);
     image::Bitmap b;
     ASSERT_EQ(image::decodeImageFile(dir + "/little.pfm", &b), gfx::kOk);
     EXPECT_EQ(b.width, 4u);
@@ -291,7 +288,7 @@ TEST_F(HostilePictures, TenThousandPicturesScanAndTheFirstLoads) {
     for (int i = 1; i < 10000; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/%04d.bmp", i);
-        writeBytes(many + name, bmp);
+        gxtest::writeFile(many + name, bmp);
     }
     std::strncpy(settings.ImagePath, many.c_str(), sizeof settings.ImagePath - 1);
     auto t0 = std::chrono::steady_clock::now();

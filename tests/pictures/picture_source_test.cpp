@@ -21,6 +21,7 @@
 #include "platform/gfx/gfx.h"
 #include "platform/image/image_write.h"
 #include "platform/os/message_box.h"
+#include "support/temp_folder.h"
 
 namespace gx {
 namespace {
@@ -44,8 +45,8 @@ std::vector<std::string> listed() {
 class PictureSource : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "gx-pictures-XXXXXX").string();
-        root = mkdtemp(pattern.data());
+        root = gxtest::makeTempDir("gx-pictures");
+        ASSERT_FALSE(root.empty());
         resetPictureSource();
         setMessageBoxSink([this](const std::string& text, const std::string& caption) {
             messages.push_back(caption + ": " + text);
@@ -59,8 +60,7 @@ protected:
         resetPictureSource();
         setMessageBoxSink({});
         std::memset(settings.ImagePath, 0, sizeof settings.ImagePath);
-        fs::permissions(root, fs::perms::owner_all);
-        fs::remove_all(root);
+        gxtest::removeTree(root);
     }
 
     void useDevice(uint32_t maxTextureSize) {

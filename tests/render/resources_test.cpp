@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 
 namespace gx::testing {
 namespace {

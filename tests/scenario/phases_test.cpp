@@ -10,7 +10,7 @@
 #include "pictures/picture_list.h"
 #include "pictures/picture_loading.h"
 #include "render/resources.h"
-#include "scenario/scenario.h"
+#include "support/whole_run.h"
 #include "universe/world.h"
 
 namespace gx {

@@ -5,7 +5,7 @@
 #include "app/run_observers.h"
 #include "bodies/sprites.h"
 #include "render/collision_surfaces.h"
-#include "scenario/scenario.h"
+#include "support/whole_run.h"
 #include "support/scenes.h"
 #include "universe/world.h"
 

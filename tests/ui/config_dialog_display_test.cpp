@@ -40,14 +40,8 @@ bool onPath(const std::string& tool) {
     return false;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using gxtest::readFile;
+using gxtest::writeFile;
 
 // A complete settings file, so loading keeps it as it is.
 std::string settingsFile(int width, int height, const std::string& imagePath) {

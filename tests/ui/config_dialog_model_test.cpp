@@ -20,6 +20,7 @@
 #include "ui/config_dialog_model.h"
 #include "ui/contact.h"
 #include "ui/preview_stream.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -190,14 +191,13 @@ TEST(ConfigDialogModel, MissingPicturesFolderSaysTheSamplesAreShown) {
 class ChooserFolders : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/gx_chooser_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        root = name;
+        root = gxtest::makeTempDir("gx_chooser");
+        ASSERT_FALSE(root.empty());
         std::filesystem::create_directories(root + "/photos/2024");
         std::filesystem::create_directories(root + "/samples");
         std::ofstream(root + "/photos/one.png") << "x";
     }
-    void TearDown() override { std::filesystem::remove_all(root); }
+    void TearDown() override { gxtest::removeTree(root); }
     std::string root;
 };
 

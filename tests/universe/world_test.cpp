@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "bodies/bodies.h"
+#include "support/builders.h"
 #include "universe/world.h"
 
 namespace gx {
 namespace {
 
-class WorldTest : public ::testing::Test {
+class WorldModel : public ::testing::Test {
 protected:
     void SetUp() override {
         resetSimulation();
@@ -20,15 +21,7 @@ protected:
     }
     void TearDown() override { resetSimulation(); }
     // n fresh free particles, none in the grid.
-    void makeParticles(uint32_t n) {
-        ASSERT_TRUE(allocateParticles(n));
-        sim.particleCount = n;
-        for (uint32_t i = 0; i < n; ++i) {
-            sim.particles[i].links().memberSelf = &sim.particles[i];
-            sim.particles[i].cell = -1;
-            sim.particles[i].mass = 200.0f;
-        }
-    }
+    void makeParticles(uint32_t n) { ASSERT_TRUE(gxtest::makeParticles(n)); }
     static void place(Particle* p, float x, float y) {
         p->x = x;
         p->y = y;
@@ -41,7 +34,7 @@ protected:
     }
 };
 
-TEST_F(WorldTest, RandomGeneratorDrawsOneToN) {
+TEST_F(WorldModel, RandomGeneratorDrawsOneToN) {
     sim.randomSeed = 0;
     EXPECT_EQ(nextRandom(0), 0);
     EXPECT_EQ(sim.randomSeed, 0) << "n = 0 must not advance the generator";
@@ -80,7 +73,7 @@ TEST_F(WorldTest, RandomGeneratorDrawsOneToN) {
     EXPECT_EQ(nextRandom(1000), a2);
 }
 
-TEST_F(WorldTest, WrapUsesPeriodOneLessThanBound) {
+TEST_F(WorldModel, WrapUsesPeriodOneLessThanBound) {
     float x = 1280.0f - 0.5f, y = 10.0f;
     EXPECT_TRUE(wrapPoint(x, y));
     EXPECT_EQ(x, 1279.5f) << "x in [W - 1, W) is in range and kept";
@@ -99,7 +92,7 @@ TEST_F(WorldTest, WrapUsesPeriodOneLessThanBound) {
     EXPECT_EQ(y, 717.0f);
 }
 
-TEST_F(WorldTest, WrapSurvivesHugeAndNonFiniteCoordinates) {
+TEST_F(WorldModel, WrapSurvivesHugeAndNonFiniteCoordinates) {
     makeParticles(2);
     Particle* p = &sim.particles[0];
     p->x = std::numeric_limits<float>::infinity();
@@ -123,7 +116,7 @@ TEST_F(WorldTest, WrapSurvivesHugeAndNonFiniteCoordinates) {
     EXPECT_EQ(sim.grid[q->cell], q);
 }
 
-TEST_F(WorldTest, ShortestDifferenceCorrectsOnce) {
+TEST_F(WorldModel, ShortestDifferenceCorrectsOnce) {
     EXPECT_EQ(sim.halfWidth, 639);
     EXPECT_EQ(shortestDx(-700.0f), 579.0f);
     EXPECT_EQ(shortestDx(639.0f), 639.0f);
@@ -143,7 +136,7 @@ TEST_F(WorldTest, ShortestDifferenceCorrectsOnce) {
     EXPECT_EQ(stepWrapX(600.0f, 10.0f), 600.0f);
 }
 
-TEST_F(WorldTest, PopulationListsAppendRemoveAndWalkBackwards) {
+TEST_F(WorldModel, PopulationListsAppendRemoveAndWalkBackwards) {
     makeParticles(4);
     Particle *a = &sim.particles[0], *b = &sim.particles[1], *c = &sim.particles[2],
              *d = &sim.particles[3];
@@ -185,7 +178,7 @@ TEST_F(WorldTest, PopulationListsAppendRemoveAndWalkBackwards) {
     EXPECT_EQ(sim.looseList, nullptr);
 }
 
-TEST_F(WorldTest, MembersMoveToSpriteListAndLeaveTheGrid) {
+TEST_F(WorldModel, MembersMoveToSpriteListAndLeaveTheGrid) {
     makeParticles(3);
     Body* body = newBody();
     ASSERT_NE(body, nullptr);
@@ -208,7 +201,7 @@ TEST_F(WorldTest, MembersMoveToSpriteListAndLeaveTheGrid) {
     }
 }
 
-TEST_F(WorldTest, RefillNeverOverwritesOccupiedCells) {
+TEST_F(WorldModel, RefillNeverOverwritesOccupiedCells) {
     for (int sparse = 0; sparse <= 1; ++sparse) {
         SCOPED_TRACE(sparse);
         resetSimulation();
@@ -245,7 +238,7 @@ TEST_F(WorldTest, RefillNeverOverwritesOccupiedCells) {
     }
 }
 
-TEST_F(WorldTest, RefillEntersBodyMembersButNotSpriteBodies) {
+TEST_F(WorldModel, RefillEntersBodyMembersButNotSpriteBodies) {
     makeParticles(2);
     Body* body = newBody();
     Particle *m = &sim.particles[0], *f = &sim.particles[1];
@@ -273,7 +266,7 @@ TEST_F(WorldTest, RefillEntersBodyMembersButNotSpriteBodies) {
     spriteBody->group = nullptr;
 }
 
-TEST_F(WorldTest, GravityFollowsPopulationSize) {
+TEST_F(WorldModel, GravityFollowsPopulationSize) {
     sim.particleCount = 0;
     setGravityForPopulation();
     EXPECT_EQ(sim.gravityStrength, 0.33362952f);
@@ -289,7 +282,7 @@ TEST_F(WorldTest, GravityFollowsPopulationSize) {
     sim.particleCount = 0;
 }
 
-TEST_F(WorldTest, SpeedAndReleaseLeaveNoDanglingState) {
+TEST_F(WorldModel, SpeedAndReleaseLeaveNoDanglingState) {
     setSpeed(0.1f);
     EXPECT_EQ(sim.speedFactor, 0.1f);
     EXPECT_EQ(sim.inverseSpeed, 1.0f / 0.1f);
@@ -312,7 +305,7 @@ TEST_F(WorldTest, SpeedAndReleaseLeaveNoDanglingState) {
     for (int32_t c = 0; c < sim.cellCount; ++c) ASSERT_EQ(sim.grid[c], nullptr);
 }
 
-TEST_F(WorldTest, RecentreMovesParticlesCentroidsAndGrid) {
+TEST_F(WorldModel, RecentreMovesParticlesCentroidsAndGrid) {
     makeParticles(2);
     Particle *free = &sim.particles[0], *member = &sim.particles[1];
     place(free, 100.0f, 100.0f);

@@ -14,24 +14,14 @@
 #include "platform/image/image.h"
 #include "platform/image/image_write.h"
 #include "support/picture_encoders.h"
+#include "support/temp_folder.h"
 
 namespace gx::image {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "gx-image-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
+using gxtest::TempFolder;
 
 // Opaque, odd-sized (blocks and row padding get partial), colourful, with a black patch.
 Bitmap sourcePicture(uint32_t w = 37, uint32_t h = 23) {

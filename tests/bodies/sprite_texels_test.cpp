@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 
 namespace gx::testing {
 namespace {

@@ -12,7 +12,7 @@
 #include "bodies/bodies.h"
 #include "pictures/picture_list.h"
 #include "pictures/picture_loading.h"
-#include "scenario/scenario.h"
+#include "support/whole_run.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // GCC 12 ships no allocator_interface.h; the function is there all the same.

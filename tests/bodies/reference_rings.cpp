@@ -1,4 +1,4 @@
-#include "rings/reference_rings.h"
+#include "reference_rings.h"
 
 #include <cmath>
 

@@ -24,11 +24,13 @@
 #include "platform/gfx/gfx.h"
 #include "platform/os/message_box.h"
 #include "render/collision_surfaces.h"
+#include "render/frame.h"
 #include "render/resources.h"
 #include "render/sprite_quads.h"
+#include "support/builders.h"
 #include "support/rings.h"
+#include "support/temp_folder.h"
 #include "ui/error_report.h"
-#include "ui/ring_generator.h"
 #include "universe/world.h"
 
 namespace gx::testing {
@@ -42,10 +44,8 @@ struct Box {
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/gx_render_XXXXXX";
-        const char* made = mkdtemp(name);
-        ASSERT_NE(made, nullptr);
-        home = made;
+        home = gxtest::makeTempDir("gx_render");
+        ASSERT_FALSE(home.empty());
         setenv("GLIMMERAX_HOME", home.c_str(), 1);
         frameworkResetForTests();
         resetErrorReport();
@@ -80,8 +80,7 @@ protected:
         resetErrorReport();
         setInternalErrorReporter(nullptr);
         frameworkResetForTests();
-        std::error_code ec;
-        std::filesystem::remove_all(home, ec);
+        gxtest::removeTree(home);
         unsetenv("GLIMMERAX_HOME");
     }
 
@@ -102,35 +101,21 @@ protected:
 
     // n free particles, every one on the loose list and out of the grid.
     void makeParticles(uint32_t n) {
-        ASSERT_TRUE(allocateParticles(n));
-        sim.particleCount = n;
-        for (uint32_t i = 0; i < n; ++i) {
-            Particle* p = &sim.particles[i];
-            p->mass = 100.0f;
-            p->cell = -1;
-            p->links().listSelf = p;
-            p->colour = 0xFF000000u | (0x010203u * (i + 1));
-            appendToLooseList(p);
-        }
+        gxtest::ParticleSetup setup;
+        setup.mass = 100.0f;
+        setup.onLooseList = true;
+        setup.colourOf = [](uint32_t i) { return 0xFF000000u | (0x010203u * (i + 1)); };
+        ASSERT_TRUE(gxtest::makeParticles(n, setup));
     }
 
     // A body at (cx, cy) of the given radius whose members are particles [first, first + n).
     Body* makeBody(float cx, float cy, float radius, uint32_t first, uint32_t n) {
         Body* b = newBody();
         EXPECT_NE(b, nullptr);
+        if (!b) return nullptr;
         b->centroid = {cx, cy};
         b->radius = radius;
-        for (uint32_t i = first; i < first + n; ++i) {
-            Particle* p = &sim.particles[i];
-            p->links().memberSelf = p;
-            p->body = b;
-            p->memberNext = nullptr;
-            if (b->tail) b->tail->memberNext = p;
-            else b->head = p;
-            b->tail = p;
-            b->memberCount += 1;
-            b->mass += p->mass;
-        }
+        for (uint32_t i = first; i < first + n; ++i) gxtest::appendMember(b, &sim.particles[i]);
         return b;
     }
 
@@ -203,6 +188,79 @@ protected:
     std::string home;
     std::unique_ptr<gfx::Device> device;
     std::vector<Box> boxes;
+};
+
+// The renderer's screen as a frame sees it: a world as wide as the capture surface's rows
+// and the picture quad, for tests of frames and of the particle pass.
+class FrameTest : public RenderTest {
+protected:
+    void SetUp() override {
+        RenderTest::SetUp();
+        // Without the framework the world takes its height from here.
+        ASSERT_TRUE(initWorldSized(screenLayout.rowPitchBytes / 4, int32_t(screenH)));
+        ASSERT_EQ(screenQuad.createForPicture(screenW, screenH), gfx::kOk);
+    }
+
+    Particle* put(uint32_t i, float x, float y) {
+        Particle* p = &sim.particles[i];
+        p->x = x;
+        p->y = y;
+        refileInGrid(p);
+        return p;
+    }
+
+    // Texel (x, y) of the particle image.
+    uint32_t imageTexel(int x, int y) {
+        gfx::LockedRect lr;
+        EXPECT_EQ(ParticleImageTexture->lockRect(0, &lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        const uint32_t v = static_cast<uint32_t*>(lr.bits)[size_t(y) * size_t(lr.pitch / 4) + x];
+        ParticleImageTexture->unlockRect(0);
+        return v;
+    }
+
+    // Every pixel of the read-back, low 24 bits.
+    std::vector<uint32_t> readback() {
+        gfx::LockedRect lr;
+        std::vector<uint32_t> out;
+        EXPECT_EQ(CollisionReadback->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        for (int y = 0; y < collisionHeight; ++y)
+            for (int x = 0; x < collisionWidth; ++x)
+                out.push_back(static_cast<uint32_t*>(lr.bits)[size_t(y) * (lr.pitch / 4) + x] &
+                              0xFFFFFFu);
+        CollisionReadback->unlockRect();
+        return out;
+    }
+
+    void render() { renderFrame(device.get(), 0.0, 0.0f, nullptr); }
+};
+
+// Sprites without the simulation: records handed to bodies, bodies packed around a point.
+class SpritesTest : public RenderTest {
+protected:
+    // A sprite handed to body b without stamping (texture and quads only).
+    BodySprite* spriteFor(Body* b) {
+        BodySprite* s = nextSprite();
+        EXPECT_NE(s, nullptr);
+        s->body = b;
+        b->group = s;
+        return s;
+    }
+
+    // A body of n members packed around (cx, cy).
+    Body* packedBody(float cx, float cy, float radius, uint32_t first, uint32_t n) {
+        for (uint32_t i = first; i < first + n; ++i) {
+            sim.particles[i].x = cx + float(int(i - first) % 5) - 2.0f;
+            sim.particles[i].y = cy + float(int(i - first) / 5) - 1.0f;
+        }
+        return makeBody(cx, cy, radius, first, n);
+    }
+
+    std::vector<BodySprite*> listOrder() {
+        std::vector<BodySprite*> out;
+        for (SpriteListNode* n = sim.spriteState.list.head; n && out.size() < 100; n = n->next)
+            out.push_back(n->owner);
+        return out;
+    }
 };
 
 }  // namespace gx::testing

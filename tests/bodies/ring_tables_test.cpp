@@ -15,8 +15,9 @@
 #include "bodies/ring_tables.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
-#include "rings/reference_rings.h"
-#include "rings/rings_test_support.h"
+#include "reference_rings.h"
+#include "support/rings.h"
+#include "support/temp_folder.h"
 #include "ui/progress_window.h"
 #include "ui/ring_generator.h"
 
@@ -34,13 +35,13 @@ constexpr size_t kCodesOffset = 20486616;
 class GeneratedRings : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = new TempFolder;
+        folder_ = new gxtest::TempFolder;
         setProgressDisplay(ProgressDisplay::None);
         setRingGeneratorHooks({});
         generated_ = generateRingTablesTo(folder_->file(kRingFileName));
-        memoryImage_ = new std::vector<char>(imageOf(ringTables));
+        memoryImage_ = new std::string(gxtest::imageOf(ringTables));
         freeRingTables();
-        file_ = new std::vector<char>(readAll(folder_->file(kRingFileName)));
+        file_ = new std::string(gxtest::readFile(folder_->file(kRingFileName)));
     }
     static void TearDownTestSuite() {
         delete file_;
@@ -62,13 +63,13 @@ protected:
 
     // Writes the shared file with one change and reports whether it loads.
     bool loadsWithChange(size_t offset, int32_t value) {
-        std::vector<char> bytes = *file_;
+        std::string bytes = *file_;
         std::memcpy(bytes.data() + offset, &value, 4);
         return loadsBytes(bytes);
     }
-    bool loadsBytes(const std::vector<char>& bytes) {
-        TempFolder dir;
-        writeAll(dir.file("x.dat"), bytes);
+    bool loadsBytes(const std::string& bytes) {
+        gxtest::TempFolder dir;
+        gxtest::writeFile(dir.file("x.dat"), bytes);
         const bool ok = loadRingTablesFrom(dir.file("x.dat"));
         if (!ok) {
             EXPECT_EQ(ringTables.ringPoints, nullptr);
@@ -80,10 +81,10 @@ protected:
         return ok;
     }
 
-    static inline TempFolder* folder_ = nullptr;
+    static inline gxtest::TempFolder* folder_ = nullptr;
     static inline bool generated_ = false;
-    static inline std::vector<char>* memoryImage_ = nullptr;
-    static inline std::vector<char>* file_ = nullptr;
+    static inline std::string* memoryImage_ = nullptr;
+    static inline std::string* file_ = nullptr;
 };
 
 TEST_F(GeneratedRings, GeneratesWithoutAnyWindowAndWritesWhatItComputed) {
@@ -148,11 +149,11 @@ TEST_F(GeneratedRings, LoadedTablesHaveTheShapeTheSpritesRelyOn) {
 TEST_F(GeneratedRings, LoaderAcceptsOnlyWholeUnspoiledFiles) {
     ASSERT_TRUE(generated_);
     EXPECT_TRUE(loadsBytes(*file_));
-    std::vector<char> longer = *file_;
+    std::string longer = *file_;
     longer.push_back(0);
     EXPECT_TRUE(loadsBytes(longer));
 
-    std::vector<char> shortBy1(file_->begin(), file_->end() - 1);
+    std::string shortBy1(file_->begin(), file_->end() - 1);
     EXPECT_FALSE(loadsBytes(shortBy1));
     EXPECT_FALSE(loadsBytes({}));
     EXPECT_FALSE(loadRingTablesFrom(folder_->file("missing.dat")));
@@ -166,13 +167,13 @@ TEST_F(GeneratedRings, LoaderAcceptsOnlyWholeUnspoiledFiles) {
     EXPECT_FALSE(loadsWithChange(kPointsOffset + 8 * 1000, 1600));       // x outside
     EXPECT_FALSE(loadsWithChange(kPointsOffset + 8 * 2559999 + 4, -1));  // y outside
     for (char code : {char(1), char(10), char(255)}) {
-        std::vector<char> bytes = *file_;
+        std::string bytes = *file_;
         bytes[kCodesOffset + 123456] = code;
         EXPECT_FALSE(loadsBytes(bytes)) << int(code);
     }
     // Two points of a ring swapped keep every rule, but the file no longer holds the
     // tables every machine makes (as a file of an earlier version may not): made again.
-    std::vector<char> swapped = *file_;
+    std::string swapped = *file_;
     std::swap_ranges(swapped.begin() + long(kPointsOffset + 8 * 1000),
                      swapped.begin() + long(kPointsOffset + 8 * 1001),
                      swapped.begin() + long(kPointsOffset + 8 * 1001));
@@ -189,11 +190,11 @@ TEST_F(GeneratedRings, TablesAreTheSameOnEveryMachine) {
 
 TEST_F(GeneratedRings, RejectedFileIsRegeneratedWithRisingProgress) {
     ASSERT_TRUE(generated_);
-    TempFolder dir;
+    gxtest::TempFolder dir;
     const std::string path = dir.file(kRingFileName);
-    std::vector<char> corrupt = *file_;
+    std::string corrupt = *file_;
     corrupt[kCodesOffset + 77] = 1;
-    writeAll(path, corrupt);
+    gxtest::writeFile(path, corrupt);
     ASSERT_FALSE(loadRingTablesFrom(path));
 
     // Progress is shown as text here: no display in the test run.
@@ -201,7 +202,7 @@ TEST_F(GeneratedRings, RejectedFileIsRegeneratedWithRisingProgress) {
     std::vector<int> shown;
     RingGeneratorHooks hooks;
     hooks.afterStep = [](int stage, int step, DataGenWindow& w) {
-        if (stage == 1 && step == 1) waitFor([&] { return w.windowShown(); });
+        if (stage == 1 && step == 1) gxtest::waitUntil([&] { return w.windowShown(); });
     };
     hooks.beforeClose = [&](DataGenWindow& w) { shown = w.shownPercentages(); };
     setRingGeneratorHooks(hooks);
@@ -216,7 +217,7 @@ TEST_F(GeneratedRings, RejectedFileIsRegeneratedWithRisingProgress) {
     EXPECT_EQ(shown.back(), 100);
 
     // Same tables as before (the shades are drawn afresh), and loadable.
-    const std::vector<char> again = readAll(path);
+    const std::string again = gxtest::readFile(path);
     ASSERT_EQ(again.size(), file_->size());
     EXPECT_EQ(std::memcmp(again.data(), file_->data(), kShadesOffset), 0);
     EXPECT_EQ(std::memcmp(again.data() + kPointsOffset, file_->data() + kPointsOffset,
@@ -251,7 +252,7 @@ pid_t deadProcessId() {
 }
 
 TEST(StaleDataFileParts, OnlyThoseOfEndedProcessesAreRemoved) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     const std::string data = dir.file(kRingFileName);
     const std::string dead = std::to_string(deadProcessId());
     const std::vector<std::string> kept = {
@@ -262,9 +263,9 @@ TEST(StaleDataFileParts, OnlyThoseOfEndedProcessesAreRemoved) {
         "Other.dat.part." + dead,
         std::string(kRingFileName),
     };
-    for (const std::string& name : kept) writeAll(dir.file(name), {'k'});
-    writeAll(dir.file(std::string(kRingFileName) + ".part." + dead),
-             std::vector<char>(1 << 20, 'x'));
+    for (const std::string& name : kept) gxtest::writeFile(dir.file(name), "k");
+    gxtest::writeFile(dir.file(std::string(kRingFileName) + ".part." + dead),
+             std::string(1 << 20, 'x'));
     // A folder of that name is not a file of ours.
     const std::string dead2 = std::to_string(deadProcessId());
     fs::create_directory(dir.file(std::string(kRingFileName) + ".part." + dead2));
@@ -276,11 +277,11 @@ TEST(StaleDataFileParts, OnlyThoseOfEndedProcessesAreRemoved) {
 }
 
 TEST(StaleDataFileParts, LoadingAtStartRemovesThem) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     setenv("GLIMMERAX_HOME", dir.path().c_str(), 1);
     const std::string part =
         dir.file(std::string(kRingFileName) + ".part." + std::to_string(deadProcessId()));
-    writeAll(part, std::vector<char>(14 << 20, 'x'));  // what a killed run leaves
+    gxtest::writeFile(part, std::string(14 << 20, 'x'));  // what a killed run leaves
     EXPECT_FALSE(loadRingTables());                    // no data file: the generator's turn
     unsetenv("GLIMMERAX_HOME");
     EXPECT_FALSE(fs::exists(part));

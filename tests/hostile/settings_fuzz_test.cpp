@@ -10,7 +10,7 @@
 
 #include "config/key_value_file.h"
 #include "config/settings.h"
-#include "fuzz/mutation.h"
+#include "support/mutation.h"
 #include "support/run.h"
 
 namespace {

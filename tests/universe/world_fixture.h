@@ -10,6 +10,7 @@
 #include "bodies/sprites.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
+#include "support/builders.h"
 #include "universe/world.h"
 
 namespace gx::testing {
@@ -26,16 +27,10 @@ protected:
 
     // n zeroed free particles on the loose list, not yet in the grid.
     void makeParticles(uint32_t n) {
-        ASSERT_TRUE(allocateParticles(n));
-        sim.particleCount = n;
-        for (uint32_t i = 0; i < n; ++i) {
-            Particle* p = &sim.particles[i];
-            p->mass = 200.0f;
-            p->cell = -1;
-            p->links().listSelf = p;
-            p->colour = 0xFF808080u;
-            appendToLooseList(p);
-        }
+        gxtest::ParticleSetup setup;
+        setup.onLooseList = true;
+        setup.colourOf = [](uint32_t) { return 0xFF808080u; };
+        ASSERT_TRUE(gxtest::makeParticles(n, setup));
     }
 
     // Places a particle and files it in the grid.
@@ -53,16 +48,8 @@ protected:
     Body* makeBody(std::vector<uint32_t> members, Vec2 velocity = {0.0f, 0.0f}) {
         Body* b = newBody();
         for (uint32_t i : members) {
-            Particle* p = &sim.particles[i];
-            p->body = b;
-            p->links().memberSelf = p;
-            p->memberNext = nullptr;
-            p->holdOff = 0;
-            if (b->tail) b->tail->memberNext = p;
-            else b->head = p;
-            b->tail = p;
-            ++b->memberCount;
-            b->mass += p->mass;
+            sim.particles[i].holdOff = 0;
+            gxtest::appendMember(b, &sim.particles[i]);
         }
         b->velocity = velocity;
         updateAfterAdd(b);

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <sstream>
 
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 #include "ui/contact.h"
 
 namespace gx::testing {

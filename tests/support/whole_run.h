@@ -1,5 +1,6 @@
-// The whole saver in this process on the headless display: settings written first,
-// frames stepped one at a time, input dispatched as the window would deliver it.
+// The whole saver in this process on the headless display, for tests and benchmarks:
+// settings written first, frames stepped one at a time, input dispatched as the window
+// would deliver it.
 #pragma once
 
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include "app/phases.h"
 #include "app/startup.h"
+#include "bodies/sprites.h"
 #include "config/settings.h"
 #include "framework/backend.h"
 #include "framework/framework.h"
@@ -31,9 +33,8 @@ struct SaverOptions {
     std::string dataFile;   // copied into the home first when set (skips generating it)
 };
 
-// A picture of w x h bright, varied colours, written as a BMP.
-inline std::string writeTestPicture(const std::string& dir, const std::string& name, uint32_t w,
-                                    uint32_t h, uint32_t seed = 1) {
+// A picture of w x h bright, varied colours.
+inline gx::image::Bitmap testBitmap(uint32_t w, uint32_t h, uint32_t seed = 1) {
     gx::image::Bitmap b;
     b.width = w;
     b.height = h;
@@ -45,9 +46,22 @@ inline std::string writeTestPicture(const std::string& dir, const std::string& n
             uint32_t bl = 120 + (((x / 8 + y / 8) * 37 + seed) % 136);
             b.at(x, y) = 0xFF000000u | (r << 16) | (g << 8) | bl;
         }
+    return b;
+}
+
+// The same written as a BMP; returns its path.
+inline std::string writeTestPicture(const std::string& dir, const std::string& name, uint32_t w,
+                                    uint32_t h, uint32_t seed = 1) {
     std::string path = dir + "/" + name;
-    gx::image::writeBmp(path, b);
+    gx::image::writeBmp(path, testBitmap(w, h, seed));
     return path;
+}
+
+// Sprites attached to bodies now.
+inline uint32_t attachedSprites() {
+    uint32_t n = 0;
+    for (gx::BodySprite* s = gx::firstAttachedSprite(); s && s->body; s = gx::nextAttachedSprite(s)) ++n;
+    return n;
 }
 
 class Saver {

@@ -12,7 +12,8 @@
 #include <string>
 
 #include "bodies/ring_tables.h"
-#include "rings/rings_test_support.h"
+#include "support/rings.h"
+#include "support/temp_folder.h"
 #include "ui/progress_window.h"
 #include "ui/ring_generator.h"
 
@@ -85,7 +86,7 @@ protected:
         if (!VirtualDisplay::up()) GTEST_SKIP() << "no Xvfb";
         setProgressDisplay(ProgressDisplay::Window);
         // The server may take a moment to answer after its socket appears.
-        ASSERT_TRUE(waitFor([] {
+        ASSERT_TRUE(gxtest::waitUntil([] {
             run("xdotool mousemove 120 140");
             return run("xdotool getmouselocation").find("x:120 y:140") != std::string::npos;
         }));
@@ -98,13 +99,13 @@ protected:
 };
 
 TEST_F(ProgressWindow, ComesUpAtTheCursorAndShowsTheProgressToTheEnd) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     bool shown = false;
     std::string geometry;
     std::vector<int> percentages;
     RingGeneratorHooks hooks;
     hooks.afterStep = [&](int stage, int step, DataGenWindow& w) {
-        if (stage == 1 && step == 1) shown = waitFor([&] { return w.windowShown(); }, kWindowWait);
+        if (stage == 1 && step == 1) shown = gxtest::waitUntil([&] { return w.windowShown(); }, kWindowWait);
         if (stage == 1 && step == 2) {
             geometry = run("xdotool search --name '^Glimmerax$' getwindowgeometry");
         }
@@ -126,10 +127,10 @@ TEST_F(ProgressWindow, ComesUpAtTheCursorAndShowsTheProgressToTheEnd) {
 
 TEST_F(ProgressWindow, ShowsOneHundredPercentEvenWhenTheEndFollowsAtOnce) {
     // No file to write: the generator ends right after its last step.
-    TempFolder dir;
+    gxtest::TempFolder dir;
     RingGeneratorHooks hooks;
     hooks.afterStep = [&](int stage, int step, DataGenWindow& w) {
-        if (stage == 1 && step == 1) waitFor([&] { return w.windowShown(); }, kWindowWait);
+        if (stage == 1 && step == 1) gxtest::waitUntil([&] { return w.windowShown(); }, kWindowWait);
     };
     setRingGeneratorHooks(hooks);
     testing::internal::CaptureStderr();
@@ -139,17 +140,17 @@ TEST_F(ProgressWindow, ShowsOneHundredPercentEvenWhenTheEndFollowsAtOnce) {
 }
 
 TEST_F(ProgressWindow, QuitButtonStopsTheGeneration) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     bool closed = false;
     std::pair<int, int> last{0, 0};
     RingGeneratorHooks hooks;
     hooks.afterStep = [&](int stage, int step, DataGenWindow& w) {
         last = {stage, step};
         if (stage == 1 && step == 10) {
-            if (!waitFor([&] { return w.windowShown(); }, kWindowWait)) return;
+            if (!gxtest::waitUntil([&] { return w.windowShown(); }, kWindowWait)) return;
             // The button's middle, the window's corner being at the cursor.
             run("xdotool mousemove 355 209 click 1");
-            closed = waitFor([&] { return w.closed(); });
+            closed = gxtest::waitUntil([&] { return w.closed(); });
         }
     };
     setRingGeneratorHooks(hooks);

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "bodies/ring_tables.h"
-#include "fuzz/mutation.h"
+#include "support/mutation.h"
 #include "support/run.h"
 
 namespace {

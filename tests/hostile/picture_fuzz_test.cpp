@@ -12,7 +12,7 @@
 #include <fstream>
 #include <map>
 
-#include "fuzz/mutation.h"
+#include "support/mutation.h"
 #include "platform/gfx/gfx.h"
 #include "platform/image/image.h"
 #include "platform/image/image_write.h"

@@ -11,7 +11,8 @@
 
 #include "bodies/ring_tables.h"
 #include "platform/os/message_box.h"
-#include "rings/rings_test_support.h"
+#include "support/rings.h"
+#include "support/temp_folder.h"
 #include "ui/progress_window.h"
 #include "ui/ring_generator.h"
 #include "universe/trig.h"
@@ -35,10 +36,10 @@ protected:
         return !ringTables.ringStart && !ringTables.ringPoints && !ringTables.directionCodes &&
                ringTables.ringCentreX == 0;
     }
-    static bool folderEmpty(const TempFolder& dir) { return fs::is_empty(dir.path()); }
+    static bool folderEmpty(const gxtest::TempFolder& dir) { return fs::is_empty(dir.path()); }
 
     // Presses QUIT after step `at` of `stage` and reports the last step run.
-    std::pair<int, int> quitAt(int stage, int at, bool* result, const TempFolder& dir) {
+    std::pair<int, int> quitAt(int stage, int at, bool* result, const gxtest::TempFolder& dir) {
         std::pair<int, int> last{0, 0};
         RingGeneratorHooks hooks;
         hooks.afterStep = [&](int s, int step, DataGenWindow& w) {
@@ -52,7 +53,7 @@ protected:
 };
 
 TEST_F(RingGenerator, QuitDuringTheRingsStopsAfterThatRing) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     bool result = true;
     EXPECT_EQ(quitAt(1, 200, &result, dir), std::make_pair(1, 200));
     EXPECT_FALSE(result);
@@ -61,7 +62,7 @@ TEST_F(RingGenerator, QuitDuringTheRingsStopsAfterThatRing) {
 }
 
 TEST_F(RingGenerator, QuitDuringTheCodesStopsAfterThatPoint) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     bool result = true;
     EXPECT_EQ(quitAt(2, 1234567, &result, dir), std::make_pair(2, 1234567));
     EXPECT_FALSE(result);
@@ -71,14 +72,14 @@ TEST_F(RingGenerator, QuitDuringTheCodesStopsAfterThatPoint) {
 
 TEST_F(RingGenerator, CtrlCInTheTextDisplayActsAsQuit) {
     setProgressDisplay(ProgressDisplay::Text);
-    TempFolder dir;
+    gxtest::TempFolder dir;
     std::pair<int, int> last{0, 0};
     bool shown = false;
     RingGeneratorHooks hooks;
     hooks.afterStep = [&](int stage, int step, DataGenWindow& w) {
         last = {stage, step};
         if (stage == 1 && step == 50) {
-            shown = waitFor([&] { return w.windowShown(); });
+            shown = gxtest::waitUntil([&] { return w.windowShown(); });
             std::raise(SIGINT);
         }
     };
@@ -101,7 +102,7 @@ TEST_F(RingGenerator, ProgressCountsOnlyOnceTheWindowIsUp) {
     EXPECT_EQ(window.lastShown(), -1);
     window.start();
     EXPECT_TRUE(window.running());
-    ASSERT_TRUE(waitFor([&] { return window.windowShown(); }));
+    ASSERT_TRUE(gxtest::waitUntil([&] { return window.windowShown(); }));
     window.setProgress(5);
     window.setProgress(5);
     window.setProgress(7);
@@ -122,7 +123,7 @@ TEST_F(RingGenerator, WithoutAnyDisplayNothingIsShown) {
 
 TEST_F(RingGenerator, OutOfMemoryInEitherStageReportsAndStops) {
     for (int stage : {1, 2}) {
-        TempFolder dir;
+        gxtest::TempFolder dir;
         std::vector<std::pair<std::string, std::string>> boxes;
         setMessageBoxSink([&](const std::string& text, const std::string& caption) {
             boxes.emplace_back(text, caption);
@@ -140,7 +141,7 @@ TEST_F(RingGenerator, OutOfMemoryInEitherStageReportsAndStops) {
 }
 
 TEST_F(RingGenerator, UnwritableFolderStillGivesTheTablesAndSaysSo) {
-    TempFolder dir;
+    gxtest::TempFolder dir;
     const std::string path = dir.file("no/such/folder/" + std::string(kRingFileName));
     testing::internal::CaptureStderr();
     EXPECT_TRUE(generateRingTablesTo(path));
