@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "bodies/bodies.h"
+#include "support/builders.h"
 #include "universe/world.h"
 
 namespace {
@@ -16,13 +17,11 @@ constexpr int kMembers = kBodies * kMembersPerBody;
 void noHandOver(gx::BodyNode*) {}
 
 void buildScene() {
-    gx::resetBodyModule();
-    gx::resetWorldModule();
+    gx::resetSimulation();
     gx::resetBodies();
     gx::setSpriteAttachHook(noHandOver);
     gx::initWorldSized(1920, 1081);
-    gx::allocateParticles(kMembers);
-    gx::particleCount = kMembers;
+    gxtest::makeParticles(kMembers);
     int k = 0;
     for (int b = 0; b < kBodies; ++b) {
         gx::Body* body = gx::newBody();
@@ -32,29 +31,16 @@ void buildScene() {
         body->velocity = {0.37f, -0.21f};
         body->spin = 0.5f;
         body->radius = 2.0f;
-        gx::Particle* prev = nullptr;
         for (int m = 0; m < kMembersPerBody; ++m, ++k) {
-            gx::Particle* p = &gx::particles[k];
+            gx::Particle* p = &gx::sim.particles[k];
             // A filled disc, member by member on a spiral of whole cells.
             const float r = std::sqrt(float(m)) * 0.6f;
             const float a = float(m) * 2.3999632f;
             p->x = cx + std::sin(a) * r;
             p->y = cy + std::cos(a) * r;
-            p->mass = 200.0f;
-            p->links().memberSelf = p;
-            p->body = body;
-            p->cell = -1;
             gx::refileInGrid(p);
-            if (prev) {
-                prev->memberNext = p;
-            } else {
-                body->head = p;
-            }
-            prev = p;
-            body->mass += p->mass;
+            gxtest::appendMember(body, p);
         }
-        body->tail = prev;
-        body->memberCount = kMembersPerBody;
         gx::recentreFull(body);
     }
 }

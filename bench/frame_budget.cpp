@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "bodies/bodies.h"
+#include "bodies/sprites.h"
+#include "core/stage_marks.h"
 #include "framework/frame_timer.h"
 #include "platform/image/image.h"
-#include "platform/os/stage_marks.h"
 #include "render/frame.h"
-#include "render/sprites.h"
-#include "scenario/scenario.h"
 #include "support/scenes.h"
+#include "support/whole_run.h"
 
 namespace {
 
@@ -45,11 +45,11 @@ constexpr int kDuration = 68;       // game seconds: the wind-down starts after 
 
 // Stage columns, in frame order. "move" is the frame-move work outside the simulation
 // (the wind-down's own update); "present" is the device's present and the back end.
-const char* const kStages[] = {"move",         "sim.lock",      "sim.attract",  "sim.clump",
-                               "sim.contacts", "sim.recentre",  "sim.particles", "sim.unlock",
-                               "sim.pull",     "sim.advance",   "sim.refill",   "sprites",
-                               "observers",    "render.clear",  "render.particles",
-                               "render.sprites", "render.compose", "present"};
+const char* const kStages[] = {
+    "move",           "sim.lock",       "sim.attract", "sim.clump",    "sim.contacts",
+    "sim.recentre",   "sim.particles",  "sim.unlock",  "sim.pull",     "sim.advance",
+    "sim.refill",     "sprites",        "observers",   "render.clear", "render.particles",
+    "render.sprites", "render.compose", "present"};
 constexpr int kStageCount = int(sizeof kStages / sizeof kStages[0]);
 
 int stageIndex(const char* name) {
@@ -147,7 +147,8 @@ void runScene(const gxtest::Scene& scene, const std::string& dataFile, std::FILE
     const auto t0 = Clock::now();
     gxtest::Saver saver(o);
     if (!saver.started) {
-        std::fprintf(stderr, "%s: the saver did not start: %s\n", scene.name.c_str(), saver.boxes.c_str());
+        std::fprintf(stderr, "%s: the saver did not start: %s\n", scene.name.c_str(),
+                     saver.boxes.c_str());
         return;
     }
     saver.frame();
@@ -157,7 +158,8 @@ void runScene(const gxtest::Scene& scene, const std::string& dataFile, std::FILE
     gx::stageListener = onStage;
     int windDownFrames = -1;
     for (int step = 0; step < 40000 && !gx::RenderSuppressed; ++step) {
-        if (gx::getCallbackFrameRender() == gx::renderFrame) gx::setCallbackFrameRender(timedRender);
+        if (gx::getCallbackFrameRender() == gx::renderFrame)
+            gx::setCallbackFrameRender(timedRender);
         const bool inSimulation = gx::currentState == &gx::simulationState;
         const int simFrame = gx::simulationState.frames + 1;  // the frame this step runs
         if (gx::currentState == &gx::windDownState) ++windDownFrames;
@@ -173,7 +175,7 @@ void runScene(const gxtest::Scene& scene, const std::string& dataFile, std::FILE
         if (!point.empty()) {
             std::fprintf(out, "sample %s", point.c_str());
             for (double ms : frameClock.ms) std::fprintf(out, " %.4f", ms);
-            std::fprintf(out, " %u %d %d\n", gx::particleCount, countBodies(), countSprites());
+            std::fprintf(out, " %u %d %d\n", gx::sim.particleCount, countBodies(), countSprites());
         }
         if (windDownFrames >= kWindDownFrame + kWindow) break;
     }
@@ -233,8 +235,9 @@ struct Row {
     double budget() const { return sim() + sprite() + render(); }
 };
 
-std::vector<Row> aggregate(const std::string& scene, const std::vector<std::vector<std::string>>& runs,
-                           double* startup, double* decode) {
+std::vector<Row> aggregate(const std::string& scene,
+                           const std::vector<std::vector<std::string>>& runs, double* startup,
+                           double* decode) {
     std::map<std::string, std::vector<Sample>> byPoint;
     std::vector<std::string> order;
     std::vector<double> starts, decodes;
@@ -293,17 +296,17 @@ std::vector<Row> aggregate(const std::string& scene, const std::vector<std::vect
 // The results file: one line per scene and point, "scene point budget sim sprites render
 // present particles bodies sprites peak stages...", then "startup" and "whole" lines.
 void writeRow(std::FILE* f, const Row& r) {
-    std::fprintf(f, "%-20s %-9s %8.2f %8.2f %7.2f %7.2f %7.2f %8.0f %6.0f %6.0f %7.1f", r.scene.c_str(),
-                 r.point.c_str(), r.budget(), r.sim(), r.sprite(), r.render(),
+    std::fprintf(f, "%-20s %-9s %8.2f %8.2f %7.2f %7.2f %7.2f %8.0f %6.0f %6.0f %7.1f",
+                 r.scene.c_str(), r.point.c_str(), r.budget(), r.sim(), r.sprite(), r.render(),
                  r.ms[stageIndex("present")], r.particles, r.bodies, r.sprites, r.peak);
     for (double m : r.ms) std::fprintf(f, " %.3f", m);
     std::fprintf(f, "\n");
 }
 
 void printHeader(std::FILE* f) {
-    std::fprintf(f, "# %-18s %-9s %8s %8s %7s %7s %7s %8s %6s %6s %7s  stages(ms):", "scene", "point",
-                 "budget", "sim", "sprites", "render", "present", "particle", "bodies", "sprite",
-                 "peakMB");
+    std::fprintf(f, "# %-18s %-9s %8s %8s %7s %7s %7s %8s %6s %6s %7s  stages(ms):", "scene",
+                 "point", "budget", "sim", "sprites", "render", "present", "particle", "bodies",
+                 "sprite", "peakMB");
     for (const char* s : kStages) std::fprintf(f, " %s", s);
     std::fprintf(f, "\n");
 }
@@ -335,7 +338,8 @@ Committed readCommitted(const std::string& path) {
             continue;
         }
         c.budget[a + " " + b] = v;
-        double sim = 0, sprites = 0, render = 0, present = 0, particles = 0, bodies = 0, spriteCount = 0;
+        double sim = 0, sprites = 0, render = 0, present = 0, particles = 0, bodies = 0,
+               spriteCount = 0;
         if (s >> sim >> sprites >> render >> present >> particles >> bodies >> spriteCount)
             c.population[a + " " + b] = populationOf(particles, bodies, spriteCount);
     }
@@ -423,7 +427,8 @@ int main(int argc, char** argv) {
         startups.push_back({scene.name, {startup, decode}});
         for (const Row& r : sceneRows) {
             rows.push_back(r);
-            std::fprintf(stderr, "%-20s %-9s %8.2f ms\n", r.scene.c_str(), r.point.c_str(), r.budget());
+            std::fprintf(stderr, "%-20s %-9s %8.2f ms\n", r.scene.c_str(), r.point.c_str(),
+                         r.budget());
         }
     }
     double wholeCpu = -1, wholeTime = 0;
@@ -440,17 +445,20 @@ int main(int argc, char** argv) {
     gxtest::removeTree(dataDir);
 
     auto emit = [&](std::FILE* f) {
-        std::fprintf(f, "# frame budget: median ms per frame (%d frames x %d runs per point)\n", kWindow,
-                     runs);
-        std::fprintf(f, "# budget = simulation + sprites + render; targets 8 ms at 1080p, 30 ms at 4K\n");
+        std::fprintf(f, "# frame budget: median ms per frame (%d frames x %d runs per point)\n",
+                     kWindow, runs);
+        std::fprintf(
+            f, "# budget = simulation + sprites + render; targets 8 ms at 1080p, 30 ms at 4K\n");
         printHeader(f);
         for (const Row& r : rows) writeRow(f, r);
         for (const auto& [name, v] : startups)
-            std::fprintf(f, "startup %-20s %8.1f ms (decode %.1f ms; target %.1f ms)\n", name.c_str(),
-                         v.first, v.second, 300.0 + v.second);
+            std::fprintf(f, "startup %-20s %8.1f ms (decode %.1f ms; target %.1f ms)\n",
+                         name.c_str(), v.first, v.second, 300.0 + v.second);
         if (wholeCpu >= 0)
-            std::fprintf(f, "whole sunset@1920x1080 %.1f %% of a core (%.2f CPU s over %.0f s; target 20 %%)\n",
-                         100.0 * wholeCpu / wholeTime, wholeCpu, wholeTime);
+            std::fprintf(
+                f,
+                "whole sunset@1920x1080 %.1f %% of a core (%.2f CPU s over %.0f s; target 20 %%)\n",
+                100.0 * wholeCpu / wholeTime, wholeCpu, wholeTime);
     };
     emit(stdout);
     if (!writePath.empty()) {

@@ -3,15 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <vector>
 
+#include "core/background_task.h"
 #include "platform/gfx/gfx.h"
-#include "platform/os/background_task.h"
 
 namespace {
 
@@ -69,14 +69,16 @@ std::unique_ptr<Device> makeDevice(uint32_t w, uint32_t h, bool twoThreads = fal
     return d;
 }
 
-TexturePtr makeTexture(Device& d, uint32_t w, uint32_t h, Format f, uint32_t (*texel)(std::mt19937&)) {
+TexturePtr makeTexture(Device& d, uint32_t w, uint32_t h, Format f,
+                       uint32_t (*texel)(std::mt19937&)) {
     TexturePtr t;
     d.createTexture(w, h, 1, 0, f, Pool::Managed, &t);
     LockedRect lr;
     t->lockRect(0, &lr, nullptr, 0);
     std::mt19937 rng(7);
     for (uint32_t y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch);
+        auto* row =
+            reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch);
         for (uint32_t x = 0; x < w; ++x) row[x] = texel(rng);
     }
     t->unlockRect(0);
@@ -110,7 +112,8 @@ double memcpyTwoThreadsSeconds(size_t bytes) {
     std::vector<double> runs;
     for (int i = 0; i < 15; ++i) {
         double t0 = wallNow();
-        bool shared = helper.start([&] { std::memcpy(b.data() + half, a.data() + half, bytes - half); });
+        bool shared =
+            helper.start([&] { std::memcpy(b.data() + half, a.data() + half, bytes - half); });
         std::memcpy(b.data(), a.data(), shared ? half : bytes);
         helper.wait();
         benchmark::DoNotOptimize(b.data());
@@ -157,12 +160,14 @@ uint32_t sparseTexel(std::mt19937& rng) { return rng() % 100 == 0 ? (rng() | 0xF
 
 // A full-screen layer of the given texels blended over the back buffer; with
 // threadArg, arg 2 is 1 for the device's second thread.
-void layerCase(benchmark::State& state, Format format, uint32_t (*texel)(std::mt19937&), bool threadArg) {
+void layerCase(benchmark::State& state, Format format, uint32_t (*texel)(std::mt19937&),
+               bool threadArg) {
     uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
     bool two = threadArg && state.range(2) != 0;
     auto d = makeDevice(w, h, two);
     auto tex = makeTexture(*d, w, h, format, texel);
-    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4, two);
+    runDraws(state, *d, tex, quadBuffer(*d, rect(0, 0, float(w), float(h))), size_t(w) * h * 4,
+             two);
 }
 
 // Random colours and alphas.
@@ -175,22 +180,27 @@ BENCHMARK(BM_LayerBlend)
 
 // A layer with nothing to draw: the cost of looking.
 uint32_t emptyTexel(std::mt19937&) { return 0; }
-void BM_LayerEmpty(benchmark::State& state) { layerCase(state, Format::A8R8G8B8, emptyTexel, false); }
+void BM_LayerEmpty(benchmark::State& state) {
+    layerCase(state, Format::A8R8G8B8, emptyTexel, false);
+}
 BENCHMARK(BM_LayerEmpty)->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
 // The sprite layer: an X8 render target, so every texel is opaque.
-void BM_LayerOpaque(benchmark::State& state) { layerCase(state, Format::X8R8G8B8, anyTexel, false); }
+void BM_LayerOpaque(benchmark::State& state) {
+    layerCase(state, Format::X8R8G8B8, anyTexel, false);
+}
 BENCHMARK(BM_LayerOpaque)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
 // The particle image: transparent except 1% of its texels (on two threads as the saver
 // runs it).
-void BM_LayerSparse(benchmark::State& state) { layerCase(state, Format::A8R8G8B8, sparseTexel, true); }
+void BM_LayerSparse(benchmark::State& state) {
+    layerCase(state, Format::A8R8G8B8, sparseTexel, true);
+}
 BENCHMARK(BM_LayerSparse)
     ->Args({1920, 1080, 0})
     ->Args({3840, 2160, 0})
     ->Args({3840, 2160, 1})
     ->Unit(benchmark::kMillisecond);
-
 
 // The largest body sprite, turned, on a 1920 x 1080 screen (memcpy of the texture).
 void BM_TurnedSprite(benchmark::State& state) {
@@ -199,15 +209,22 @@ void BM_TurnedSprite(benchmark::State& state) {
     auto tex = makeTexture(*d, side, side, Format::A8R8G8B8, anyTexel);
     float angle = 0.5f, half = side / std::sqrt(2.0f);
     auto corner = [&](float off, float u, float v) {
-        return ScreenVertex{std::sin(angle + off) * half + 960, std::cos(angle + off) * half + 540, 0, 1, 0xFFFFFFFFu, u, v};
+        return ScreenVertex{std::sin(angle + off) * half + 960,
+                            std::cos(angle + off) * half + 540,
+                            0,
+                            1,
+                            0xFFFFFFFFu,
+                            u,
+                            v};
     };
-    ScreenVertex c0 = corner(3.9269910f, 0, 0), c1 = corner(0.78539819f, 1, 1), c2 = corner(5.4977875f, 0, 1),
-                 c4 = corner(2.3561945f, 1, 0);
+    ScreenVertex c0 = corner(3.9269910f, 0, 0), c1 = corner(0.78539819f, 1, 1),
+                 c2 = corner(5.4977875f, 0, 1), c4 = corner(2.3561945f, 1, 0);
     runDraws(state, *d, tex, quadBuffer(*d, {c0, c1, c2, c0, c4, c1}), size_t(side) * side * 4);
 }
 BENCHMARK(BM_TurnedSprite)->Unit(benchmark::kMillisecond);
 
-// The collision shrink: a screen-sized render-target layer drawn onto 128 x 128 (memcpy of 128 x 128).
+// The collision shrink: a screen-sized render-target layer drawn onto 128 x 128 (memcpy of 128 x
+// 128).
 void BM_Shrink(benchmark::State& state) {
     uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
     auto d = makeDevice(w, h);
@@ -218,7 +235,8 @@ void BM_Shrink(benchmark::State& state) {
     small->getSurfaceLevel(0, &s);
     d->setRenderTarget(0, s);
     float sx = 128.0f / float(w), sy = 128.0f / float(h);
-    runDraws(state, *d, layer, quadBuffer(*d, rect(0, 0, float(w) * sx, float(h) * sy)), 128 * 128 * 4);
+    runDraws(state, *d, layer, quadBuffer(*d, rect(0, 0, float(w) * sx, float(h) * sy)),
+             128 * 128 * 4);
 }
 BENCHMARK(BM_Shrink)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMicrosecond);
 
@@ -298,7 +316,8 @@ FrameScene makeFrameScene(uint32_t w, uint32_t h, bool twoThreads) {
         t->lockRect(0, &lr, nullptr, 0);
         float c = float(side) * 0.5f;
         for (uint32_t y = 0; y < side; ++y) {
-            auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch);
+            auto* row =
+                reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch);
             for (uint32_t x = 0; x < side; ++x) {
                 float dx = float(x) + 0.5f - c, dy = float(y) + 0.5f - c;
                 row[x] = dx * dx + dy * dy <= float(r * r) ? (rng() | 0xFF000000u) : 0u;
@@ -309,14 +328,20 @@ FrameScene makeFrameScene(uint32_t w, uint32_t h, bool twoThreads) {
         float cx = float(rng() % w), cy = float(rng() % h), angle = float(rng() % 628) / 100.0f;
         float half = float(side) / std::sqrt(2.0f);
         auto corner = [&](float off, float u, float vv) {
-            return ScreenVertex{std::sin(angle + off) * half + cx, std::cos(angle + off) * half + cy, 0, 1,
-                                0xFFFFFFFFu, u, vv};
+            return ScreenVertex{std::sin(angle + off) * half + cx,
+                                std::cos(angle + off) * half + cy,
+                                0,
+                                1,
+                                0xFFFFFFFFu,
+                                u,
+                                vv};
         };
         ScreenVertex c0 = corner(3.9269910f, 0, 0), c1 = corner(0.78539819f, 1, 1),
                      c2 = corner(5.4977875f, 0, 1), c4 = corner(2.3561945f, 1, 0);
         for (const ScreenVertex& q : {c0, c1, c2, c0, c4, c1}) v.push_back(q);
     }
-    d.createVertexBuffer(uint32_t(v.size() * sizeof(ScreenVertex)), 0, kFvfScreenVertex, Pool::Managed, &f.sprites);
+    d.createVertexBuffer(uint32_t(v.size() * sizeof(ScreenVertex)), 0, kFvfScreenVertex,
+                         Pool::Managed, &f.sprites);
     void* p;
     f.sprites->lock(0, 0, &p, 0);
     std::memcpy(p, v.data(), v.size() * sizeof(ScreenVertex));
@@ -327,7 +352,8 @@ FrameScene makeFrameScene(uint32_t w, uint32_t h, bool twoThreads) {
 // Wall-clock milliseconds (a second thread's share would not show in thread time);
 // the third argument asks for the second thread.
 void BM_Frame(benchmark::State& state) {
-    FrameScene f = makeFrameScene(uint32_t(state.range(0)), uint32_t(state.range(1)), state.range(2) != 0);
+    FrameScene f =
+        makeFrameScene(uint32_t(state.range(0)), uint32_t(state.range(1)), state.range(2) != 0);
     Device& d = *f.d;
     constexpr int kStages = 6;
     const char* names[kStages] = {"clear", "particles", "sprites", "layer", "image", "present"};

@@ -26,8 +26,7 @@ double cpuSeconds() {
 // Stands in for a frame's simulation and drawing.
 void busy(double seconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-    }
+    while (std::chrono::steady_clock::now() < end) {}
 }
 
 }  // namespace

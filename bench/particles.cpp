@@ -2,12 +2,15 @@
 // on a 1920 x 1080 and a 3840 x 2160 capture.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "../tests/render_frame/scene.h"
+#include "bodies/bodies.h"
+#include "platform/image/image.h"
+#include "support/scenes.h"
+#include "support/whole_run.h"
+#include "universe/picture_to_particles.h"
+#include "universe/world.h"
 
 namespace {
 
@@ -17,14 +20,10 @@ const uint32_t kRegions[2][2] = {{384, 288}, {768, 576}};
 // The first bundled sample picture (or the test pattern) resampled into the region,
 // centred on a black screen.
 std::vector<uint32_t> captureImage(uint32_t sw, uint32_t sh, uint32_t rw, uint32_t rh) {
-    gx::scene::Picture pic;
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(GLIMMERAX_SOURCE_DIR "/data/samples", ec))
-        if (e.is_regular_file()) files.push_back(e.path().string());
-    std::sort(files.begin(), files.end());
-    if (files.empty() || !gx::scene::loadPicture(files.front(), &pic))
-        pic = gx::scene::testPicture(rw, rh);
+    gx::image::Bitmap pic;
+    const std::vector<std::string> files = gxtest::samplePictures(GLIMMERAX_SOURCE_DIR);
+    if (files.empty() || gx::gfx::failed(gx::image::decodeImageFile(files.front(), &pic)))
+        pic = gxtest::testBitmap(rw, rh);
     std::vector<uint32_t> screen(size_t(sw) * sh, 0xFF000000u);
     const uint32_t left = (sw - rw) / 2, top = (sh - rh) / 2;
     for (uint32_t y = 0; y < rh; ++y)
@@ -44,26 +43,25 @@ void CreateParticles(benchmark::State& state) {
     capture.rows = int32_t(screen[1]);
     capture.backBufferWidth = int32_t(screen[0]);
     capture.backBufferHeight = int32_t(screen[1]);
-    gx::resetWorldModule();
+    gx::resetSimulation();
     gx::resetBodies();
     for (auto _ : state) {
         state.PauseTiming();
         gx::releaseParticles();
         gx::resetBodies();
         gx::initWorldSized(int32_t(screen[0]), int32_t(screen[1]));
-        gx::pictureLeft = float((screen[0] - region[0]) / 2);
-        gx::pictureTop = float((screen[1] - region[1]) / 2);
-        gx::pictureRight = gx::pictureLeft + float(region[0]);
-        gx::pictureBottom = gx::pictureTop + float(region[1]);
+        gx::sim.pictureLeft = float((screen[0] - region[0]) / 2);
+        gx::sim.pictureTop = float((screen[1] - region[1]) / 2);
+        gx::sim.pictureRight = gx::sim.pictureLeft + float(region[0]);
+        gx::sim.pictureBottom = gx::sim.pictureTop + float(region[1]);
         state.ResumeTiming();
         gx::countBrightPixels(capture);
     }
     state.SetLabel(std::to_string(region[0]) + "x" + std::to_string(region[1]) + " on " +
                    std::to_string(screen[0]) + "x" + std::to_string(screen[1]));
-    state.counters["particles"] = double(gx::particleCount);
+    state.counters["particles"] = double(gx::sim.particleCount);
     state.counters["bodies"] = double(gx::bodyCount());
-    gx::resetBodies();
-    gx::resetWorldModule();
+    gx::resetSimulation();
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <time.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -55,8 +55,11 @@ gx::image::Bitmap photo(uint32_t w, uint32_t h) {
             noise = noise * 1664525u + 1013904223u;
             const int grain = int(noise >> 28) - 8;
             const float fx = float(x) / float(w), fy = float(y) / float(h);
-            auto channel = [&](float v) { return uint32_t(std::clamp(int(v * 255.0f) + grain, 0, 255)); };
-            b.at(x, y) = 0xFF000000u | channel(0.5f + 0.5f * std::sin(fx * 17.0f + fy * 5.0f)) << 16 |
+            auto channel = [&](float v) {
+                return uint32_t(std::clamp(int(v * 255.0f) + grain, 0, 255));
+            };
+            b.at(x, y) = 0xFF000000u |
+                         channel(0.5f + 0.5f * std::sin(fx * 17.0f + fy * 5.0f)) << 16 |
                          channel(0.5f + 0.5f * std::sin(fy * 11.0f - fx * 3.0f)) << 8 |
                          channel(0.5f + 0.5f * std::cos((fx - fy) * 23.0f));
         }
@@ -69,7 +72,8 @@ struct CameraPictures {
     std::string jpeg = dir + "/camera-6000x4000.jpg";
     std::string heic = dir + "/phone-4000x3000.heic";
     bool jpegMade = gxtest::encodeJpeg(jpeg, photo(6000, 4000), {90});
-    bool heicMade = gxtest::heifEncoderAvailable(false) && gxtest::encodeHeif(heic, photo(4000, 3000), false, 80);
+    bool heicMade = gxtest::heifEncoderAvailable(false) &&
+                    gxtest::encodeHeif(heic, photo(4000, 3000), false, 80);
     ~CameraPictures() { gxtest::removeTree(dir); }
 };
 const CameraPictures& cameraPictures() {
@@ -99,8 +103,8 @@ void djpegCamera(benchmark::State& state) {
         pid_t pid = 0;
         int status = 0;
         rusage usage{};
-        if (posix_spawnp(&pid, "djpeg", nullptr, nullptr, argv, environ) != 0 || wait4(pid, &status, 0, &usage) != pid ||
-            !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        if (posix_spawnp(&pid, "djpeg", nullptr, nullptr, argv, environ) != 0 ||
+            wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
             return state.SkipWithError("djpeg did not run (libjpeg-turbo-progs)");
         cpu += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
@@ -110,7 +114,11 @@ void djpegCamera(benchmark::State& state) {
     djpegCpu = cpu / n;
     state.counters["cpu_ms"] = djpegCpu * 1000.0;
 }
-BENCHMARK(djpegCamera)->Name("djpeg_6000x4000")->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(djpegCamera)
+    ->Name("djpeg_6000x4000")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 // Decoding into the pixels of the previous decode (warm) is what djpeg does, writing
 // rows into buffers it already has; a fresh bitmap each time (cold) adds the first
@@ -129,23 +137,33 @@ void decodeCamera(benchmark::State& state, bool heic, bool warm) {
         benchmark::DoNotOptimize(bitmap.pixels.data());
     }
     const double n = double(state.iterations());
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / n;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / n;
     const double cpu = (threadCpuSeconds() - cpu0) / n;
     state.counters["megapixels_per_s"] = (heic ? 12.0 : 24.0) / wall;
-    if (heic) return;  // libheif decodes on threads of its own: its processor time is not this thread's
+    if (heic)
+        return;  // libheif decodes on threads of its own: its processor time is not this thread's
     state.counters["cpu_ms"] = cpu * 1000.0;
     // Ours over djpeg's for the same file in the same run (the budget is 1.5).
     if (djpegWall > 0) state.counters["x_djpeg"] = wall / djpegWall;
     if (djpegCpu > 0) state.counters["x_djpeg_cpu"] = cpu / djpegCpu;
 }
 BENCHMARK_CAPTURE(decodeCamera, jpg_6000x4000_warm, false, true)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 BENCHMARK_CAPTURE(decodeCamera, jpg_6000x4000_cold, false, false)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 BENCHMARK_CAPTURE(decodeCamera, heic_4000x3000_warm, true, true)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 BENCHMARK_CAPTURE(decodeCamera, heic_4000x3000_cold, true, false)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 void smoothSnapshotScreen(benchmark::State& state) {
     const int w = int(state.range(0)), h = int(state.range(1));
@@ -156,7 +174,10 @@ void smoothSnapshotScreen(benchmark::State& state) {
         benchmark::DoNotOptimize(destination.data());
     }
 }
-BENCHMARK(smoothSnapshotScreen)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(smoothSnapshotScreen)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond);
 
 void scanSamples(benchmark::State& state) {
     for (auto _ : state) {

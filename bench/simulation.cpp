@@ -2,71 +2,66 @@
 // picture, on a 1920 x 1080 and a 3840 x 2160 screen.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <string>
-#include <vector>
 
-#include "../tests/render_frame/scene.h"
+#include "bodies/bodies.h"
+#include "bodies/sprites.h"
+#include "framework/framework.h"
+#include "render/frame.h"
+#include "support/scenes.h"
+#include "support/whole_run.h"
+#include "universe/motion.h"
+#include "universe/world.h"
 
 namespace {
 
 constexpr int kWarmUpFrames = 200;
-const uint32_t kSizes[2][2] = {{1920, 1080}, {3840, 2160}};
-
-std::vector<std::string> samplePictures() {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(GLIMMERAX_SOURCE_DIR "/data/samples", ec))
-        if (e.is_regular_file()) out.push_back(e.path().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 double msSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
 void SimulationFrame(benchmark::State& state) {
-    const auto pictures = samplePictures();
-    const size_t which = size_t(state.range(1));
-    if (which >= pictures.size()) {
+    const auto scenes = gxtest::sampleScenes(GLIMMERAX_SOURCE_DIR);
+    const size_t perSize = scenes.size() / 2;
+    const size_t which = size_t(state.range(0)) * perSize + size_t(state.range(1));
+    if (size_t(state.range(1)) >= perSize || which >= scenes.size()) {
         state.SkipWithError("no such sample picture");
         return;
     }
-    gx::scene::Picture pic;
-    if (!gx::scene::loadPicture(pictures[which], &pic)) {
-        state.SkipWithError("sample picture unreadable");
-        return;
-    }
-    setenv("GLIMMERAX_HOME", "/tmp", 0);
-    gx::scene::Scene s;
-    const uint32_t* size = kSizes[state.range(0)];
-    if (!s.start(size[0], size[1]) || !s.capture(pic, 0.0f)) {
+    const gxtest::Scene& scene = scenes[which];
+    gxtest::SaverOptions o;
+    o.width = scene.width;
+    o.height = scene.height;
+    o.imagePath = scene.picture;
+    o.dataFile = gxtest::sharedDataFile();
+    gxtest::Saver s(o);
+    if (!s.started || !s.runUntil(&gx::simulationState)) {
         state.SkipWithError("scene could not start");
         return;
     }
     for (int f = 0; f < kWarmUpFrames; ++f) s.frame();
 
+    // The simulation phase's frame and the frame render, each on its own.
     double simulateMs = 0, renderMs = 0;
     int64_t frames = 0;
     for (auto _ : state) {
         auto t0 = std::chrono::steady_clock::now();
-        s.simulate();
+        gx::simulateFrame();
+        gx::updateAllSprites();
         simulateMs += msSince(t0);
         t0 = std::chrono::steady_clock::now();
-        s.render();
+        gx::renderFrame(gx::getD3D9Device(), 0.0, 0.0f, nullptr);
         renderMs += msSince(t0);
         ++frames;
     }
-    state.SetLabel(std::filesystem::path(pictures[which]).filename().string() + " " +
-                   std::to_string(size[0]) + "x" + std::to_string(size[1]));
+    state.SetLabel(scene.name);
     state.counters["simulate_ms"] = simulateMs / double(frames);
     state.counters["render_ms"] = renderMs / double(frames);
-    state.counters["particles"] = double(gx::particleCount);
+    state.counters["particles"] = double(gx::sim.particleCount);
     state.counters["bodies"] = double(gx::bodyCount());
-    state.counters["sprites"] = double(gx::scene::spriteCount());
+    state.counters["sprites"] = double(gxtest::attachedSprites());
 }
 
 }  // namespace

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
-#include "support/rings.h"
+#include "bodies/sprite_texels.h"
+#include "bodies/sprites.h"
 #include "platform/gfx/gfx.h"
 #include "render/resources.h"
-#include "render/sprite_texels.h"
-#include "render/sprites.h"
+#include "render/sprite_quads.h"
+#include "support/rings.h"
+#include "ui/ring_generator.h"
 #include "universe/world.h"
 
 namespace {
@@ -49,7 +50,7 @@ Scene& scene() {
         sc.sprite = nextSprite();
         sc.sprite->body = sc.body;
         sc.body->group = sc.sprite;
-        spriteState.list.head = &sc.sprite->listNode;
+        sim.spriteState.list.head = &sc.sprite->listNode;
         createSpriteTexture(sc.sprite, false);
         int32_t stride = 0;
         uint32_t* bits = lockSpriteTexture(sc.sprite->slot->texture, 0, &stride);
@@ -57,7 +58,8 @@ Scene& scene() {
             int32_t tx = 0, ty = 0;
             ringTexel(sc.sprite, i, &tx, &ty);
             if (texelInside(sc.sprite, tx, ty))
-                bits[size_t(ty) * size_t(stride) + size_t(tx)] = 0xFF000000u | uint32_t(i & 0xFFFFFF);
+                bits[size_t(ty) * size_t(stride) + size_t(tx)] =
+                    0xFF000000u | uint32_t(i & 0xFFFFFF);
         }
         sc.sprite->slot->texture->unlockRect(0);
         sc.sprite->reach = sc.body->radius;
@@ -79,7 +81,7 @@ void BM_SettleSprite(benchmark::State& state) {
     Scene& sc = scene();
     for (auto _ : state) {
         sc.sprite->settledRadius = 1;
-        spriteState.markerFlag = !spriteState.markerFlag;
+        sim.spriteState.markerFlag = !sim.spriteState.markerFlag;
         settleSprite(sc.sprite);
     }
 }

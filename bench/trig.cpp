@@ -77,7 +77,8 @@ void Atan2(benchmark::State& state) {
     for (auto _ : state) {
         float sum = 0.0f;
         for (int i = 0; i < kCount; ++i)
-            sum += ours ? gx::trig::atan2(in.y[size_t(i)], in.x[size_t(i)]) : std::atan2(in.y[size_t(i)], in.x[size_t(i)]);
+            sum += ours ? gx::trig::atan2(in.y[size_t(i)], in.x[size_t(i)])
+                        : std::atan2(in.y[size_t(i)], in.x[size_t(i)]);
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(state.iterations() * kCount);
@@ -90,7 +91,8 @@ void Atan2x4(benchmark::State& state) {
     for (auto _ : state) {
         __m128 sum = _mm_setzero_ps();
         for (int i = 0; i < kCount; i += 4)
-            sum = _mm_add_ps(sum, gx::trig::atan2x4(_mm_loadu_ps(&in.y[size_t(i)]), _mm_loadu_ps(&in.x[size_t(i)])));
+            sum = _mm_add_ps(sum, gx::trig::atan2x4(_mm_loadu_ps(&in.y[size_t(i)]),
+                                                    _mm_loadu_ps(&in.x[size_t(i)])));
         benchmark::DoNotOptimize(sum);
     }
     state.SetItemsProcessed(state.iterations() * kCount);
@@ -105,7 +107,9 @@ void bounceWithLibc(gx::Particle* p, gx::Particle* q) {
     const float phi = angle(mx, my);
     const float thetaP = 2.0f * phi - angle(p->vx, p->vy);
     const float thetaQ = 2.0f * phi - angle(q->vx, q->vy);
-    const float s = (std::sqrt(p->vx * p->vx + p->vy * p->vy) + std::sqrt(q->vx * q->vx + q->vy * q->vy)) * 0.5f;
+    const float s =
+        (std::sqrt(p->vx * p->vx + p->vy * p->vy) + std::sqrt(q->vx * q->vx + q->vy * q->vy)) *
+        0.5f;
     p->vx = s * std::sin(thetaP);
     p->vy = s * std::cos(thetaP);
     q->vx = s * std::sin(thetaQ);

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
+#include "ui/ring_generator.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string good = [] {

@@ -7,10 +7,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 static volatile std::sig_atomic_t done = 0;
 static volatile std::sig_atomic_t destroy = 0;
@@ -25,8 +25,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gx_test_window: no display\n");
         return 1;
     }
-    Window win = XCreateSimpleWindow(d, DefaultRootWindow(d), 10, 10, unsigned(w), unsigned(h), 0,
-                                     WhitePixel(d, DefaultScreen(d)), WhitePixel(d, DefaultScreen(d)));
+    Window win =
+        XCreateSimpleWindow(d, DefaultRootWindow(d), 10, 10, unsigned(w), unsigned(h), 0,
+                            WhitePixel(d, DefaultScreen(d)), WhitePixel(d, DefaultScreen(d)));
     XStoreName(d, win, "gx-test-window");
     if (argc > 3) {
         unsigned long rgb = std::strtoul(argv[3], nullptr, 16);

@@ -25,12 +25,12 @@ Colour hsv(float h, float s, float v) {
     float i = std::floor(h * 6.0f), f = h * 6.0f - i;
     float p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
     switch (int(i) % 6) {
-        case 0: return {v, t, p};
-        case 1: return {q, v, p};
-        case 2: return {p, v, t};
-        case 3: return {p, q, v};
-        case 4: return {t, p, v};
-        default: return {v, p, q};
+    case 0: return {v, t, p};
+    case 1: return {q, v, p};
+    case 2: return {p, v, t};
+    case 3: return {p, q, v};
+    case 4: return {t, p, v};
+    default: return {v, p, q};
     }
 }
 
@@ -64,11 +64,15 @@ struct Lcg {
 
 // Coloured gas clouds and stars on a near-black sky.
 Bitmap nebula() {
-    struct Cloud { float x, y, r; Colour c; };
+    struct Cloud {
+        float x, y, r;
+        Colour c;
+    };
     Lcg rng{7};
     Cloud clouds[9];
     for (auto& c : clouds) {
-        c = {rng.next() * 640, 80 + rng.next() * 240, 30 + rng.next() * 70, hsv(rng.next(), 0.8f, 1.0f)};
+        c = {rng.next() * 640, 80 + rng.next() * 240, 30 + rng.next() * 70,
+             hsv(rng.next(), 0.8f, 1.0f)};
     }
     Bitmap b = draw(640, 400, [&](float x, float y) {
         Colour out{0.01f, 0.01f, 0.02f};
@@ -109,7 +113,8 @@ Bitmap sunset() {
 Bitmap lighthouse() {
     return draw(200, 320, [](float x, float y) {
         Colour sky = mix({0.2f, 0.45f, 0.9f}, {0.7f, 0.85f, 1.0f}, y / 320.0f);
-        if (y > 280) return mix(Colour{0.9f, 0.8f, 0.5f}, Colour{0.6f, 0.5f, 0.3f}, (y - 280) / 40.0f);
+        if (y > 280)
+            return mix(Colour{0.9f, 0.8f, 0.5f}, Colour{0.6f, 0.5f, 0.3f}, (y - 280) / 40.0f);
         float half = 18 + (y - 60) * 0.06f;
         if (y > 60 && std::fabs(x - 100) < half) {
             int band = int((y - 60) / 28);
@@ -144,10 +149,15 @@ Bitmap tiles() {
 
 // Flowers on a meadow, portrait.
 Bitmap flowers() {
-    struct Flower { float x, y, r; Colour c; };
+    struct Flower {
+        float x, y, r;
+        Colour c;
+    };
     Lcg rng{11};
     Flower fs[14];
-    for (auto& f : fs) f = {10 + rng.next() * 140, 10 + rng.next() * 220, 8 + rng.next() * 10, hsv(rng.next(), 0.75f, 1.0f)};
+    for (auto& f : fs)
+        f = {10 + rng.next() * 140, 10 + rng.next() * 220, 8 + rng.next() * 10,
+             hsv(rng.next(), 0.75f, 1.0f)};
     return draw(160, 240, [&](float x, float y) {
         Colour c = mix({0.25f, 0.6f, 0.2f}, {0.1f, 0.35f, 0.1f}, y / 240.0f);
         for (const auto& f : fs) {

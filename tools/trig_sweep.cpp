@@ -31,8 +31,10 @@ uint32_t bitsOf(float f) { return std::bit_cast<uint32_t>(f); }
 float fromBits(uint32_t b) { return std::bit_cast<float>(b); }
 
 bool report(const char* what, const Tally& t) {
-    std::printf("%-12s worst %lld ulp (at 0x%08X), %lld of 4294967296 not correctly rounded, %lld forms differ\n",
-                what, (long long)t.worst, t.worstInput, (long long)t.inexact, (long long)t.differ);
+    std::printf(
+        "%-12s worst %lld ulp (at 0x%08X), %lld of 4294967296 not correctly rounded, %lld forms "
+        "differ\n",
+        what, (long long)t.worst, t.worstInput, (long long)t.inexact, (long long)t.differ);
     return t.worst <= 1 && t.differ == 0;
 }
 
@@ -85,8 +87,10 @@ void atan2Four(uint32_t first, std::vector<Tally>& t) {
     _mm_store_ps(r2, gx::trig::atan2x4(one, _mm_load_ps(v)));
     for (int k = 0; k < 4; ++k) {
         const float a = gx::trig::atan2(v[k], 1.0f), b = gx::trig::atan2(1.0f, v[k]);
-        if (bitsOf(a) != bitsOf(r1[k]) || bitsOf(a) != bitsOf(gx::trig::plain::atan2(v[k], 1.0f))) ++t[0].differ;
-        if (bitsOf(b) != bitsOf(r2[k]) || bitsOf(b) != bitsOf(gx::trig::plain::atan2(1.0f, v[k]))) ++t[1].differ;
+        if (bitsOf(a) != bitsOf(r1[k]) || bitsOf(a) != bitsOf(gx::trig::plain::atan2(v[k], 1.0f)))
+            ++t[0].differ;
+        if (bitsOf(b) != bitsOf(r2[k]) || bitsOf(b) != bitsOf(gx::trig::plain::atan2(1.0f, v[k])))
+            ++t[1].differ;
         t[0].add(a, float(std::atan2(double(v[k]), 1.0)), first + uint32_t(k));
         t[1].add(b, float(std::atan2(1.0, double(v[k]))), first + uint32_t(k));
     }

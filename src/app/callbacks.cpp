@@ -56,38 +56,37 @@ void onMouse(bool, bool, bool, bool, bool, int, int, int, void*) {}
 
 intptr_t onMessage(void*, uint32_t msg, uintptr_t wparam, intptr_t, bool*, void*) {
     switch (msg) {
-        case WM_KEYUP:
-            if (wparam == VK_ESCAPE) {
+    case WM_KEYUP:
+        if (wparam == VK_ESCAPE) {
+            shutdown(0);
+            return getExitCode();
+        }
+        // Pause holds the phases; it does not also skip the picture.
+        if (isSpeedKey(wparam) || wparam == VK_PAUSE) return 0;
+        skipPicture();
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        // A click always skips, whatever buttons and modifier keys it carries.
+        skipPicture();
+        return 0;
+    case WM_MOUSEMOVE: {
+        double t = getGlobalTimer()->absoluteTime();
+        if (lastMoveTime > 3.0) {
+            int x = 0, y = 0;
+            getCursorPos(&x, &y);
+            if (lastCursorX != -1 && lastCursorY != -1 && x != lastCursorX && y != lastCursorY) {
                 shutdown(0);
                 return getExitCode();
             }
-            // Pause holds the phases; it does not also skip the picture.
-            if (isSpeedKey(wparam) || wparam == VK_PAUSE) return 0;
-            skipPicture();
-            return 0;
-        case WM_LBUTTONDOWN:
-        case WM_RBUTTONDOWN:
-        case WM_MBUTTONDOWN:
-            // A click always skips, whatever buttons and modifier keys it carries.
-            skipPicture();
-            return 0;
-        case WM_MOUSEMOVE: {
-            double t = getGlobalTimer()->absoluteTime();
-            if (lastMoveTime > 3.0) {
-                int x = 0, y = 0;
-                getCursorPos(&x, &y);
-                if (lastCursorX != -1 && lastCursorY != -1 && x != lastCursorX && y != lastCursorY) {
-                    shutdown(0);
-                    return getExitCode();
-                }
-                lastCursorX = x;
-                lastCursorY = y;
-            }
-            lastMoveTime = t;
-            return 0;
+            lastCursorX = x;
+            lastCursorY = y;
         }
-        default:
-            return 0;
+        lastMoveTime = t;
+        return 0;
+    }
+    default: return 0;
     }
 }
 

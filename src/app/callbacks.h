@@ -13,7 +13,8 @@ extern int32_t lastCursorY;
 
 void onFrameMove(double time, float elapsed, void* ctx);
 void onKeyboard(uint32_t key, bool keyDown, bool altDown, void* ctx);
-void onMouse(bool left, bool right, bool middle, bool x1, bool x2, int wheel, int x, int y, void* ctx);
+void onMouse(bool left, bool right, bool middle, bool x1, bool x2, int wheel, int x, int y,
+             void* ctx);
 intptr_t onMessage(void* window, uint32_t msg, uintptr_t wparam, intptr_t lparam,
                    bool* noFurtherProcessing, void* ctx);
 gfx::Result onDeviceCreatedCallback(gfx::Device* device, const gfx::SurfaceDesc& bb, void* ctx);

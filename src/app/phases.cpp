@@ -7,15 +7,16 @@
 
 #include "app/picture_source.h"
 #include "bodies/bodies.h"
+#include "bodies/sprites.h"
 #include "config/settings.h"
+#include "core/stage_marks.h"
+#include "framework/failures.h"
 #include "framework/framework.h"
-#include "platform/os/message_box.h"
-#include "platform/os/stage_marks.h"
 #include "render/collision_surfaces.h"
 #include "render/frame.h"
 #include "render/resources.h"
-#include "render/sprites.h"
 #include "ui/error_report.h"
+#include "universe/colour_matching.h"
 #include "universe/motion.h"
 #include "universe/picture_to_particles.h"
 #include "universe/trig.h"
@@ -30,11 +31,6 @@ WindDownState windDownState;
 State* currentState = nullptr;
 bool PauseFlag = false;
 bool FirstPictureLoaded = true;
-uint8_t* colourBucket = nullptr;
-
-namespace {
-constexpr size_t kColourBucketBytes = 16777216;
-}
 
 void switchState(State* next) {
     if (currentState) currentState->leave();
@@ -62,7 +58,7 @@ void stateDrawOverlay() {
 // ---- wind-up ----
 
 void WindUpState::enter() {
-    MinimumFrameTime = 1.0 / 30.0;
+    MinimumFrameTime = kPictureFrameTime;
     if (FirstPictureLoaded) {
         FirstPictureLoaded = false;
     } else {
@@ -83,10 +79,10 @@ void WindUpState::enter() {
     float sh = float(bb->height);
     float dispW, dispH;
     if (h < w) {
-        dispW = 0.2f * sw;
+        dispW = kPictureShare * sw;
         dispH = dispW * (h / w);
     } else {
-        dispH = 0.2f * sw * 0.75f;
+        dispH = kPictureShare * sw * kUprightShare;
         dispW = dispH * (w / h);
     }
     float x0 = 0.5f * sw - 0.5f * dispW;
@@ -121,39 +117,45 @@ void WindUpState::update(float dt) {
         if (RenderSuppressed) return;
     }
     float T = elapsed;
-    float u = (T - 3.0f) / 3.0f;
+    float u = (T - kShrinkStart) / kShrinkSeconds;
     float s = u * u * u;
     float x1, y1, x2, y2;
-    if (T < 3.0f) {
-        x1 = StartX1; y1 = StartY1; x2 = EndX1; y2 = EndY1;
-    } else if (T <= 6.0f) {
+    if (T < kShrinkStart) {
+        x1 = StartX1;
+        y1 = StartY1;
+        x2 = EndX1;
+        y2 = EndY1;
+    } else if (T <= kShrinkEnd) {
         x1 = StartX1 + s * (StartX2 - StartX1);
         y1 = StartY1 + s * (StartY2 - StartY1);
         x2 = EndX1 + s * (EndX2 - EndX1);
         y2 = EndY1 + s * (EndY2 - EndY1);
     } else {
-        x1 = StartX2; y1 = StartY2; x2 = EndX2; y2 = EndY2;
+        x1 = StartX2;
+        y1 = StartY2;
+        x2 = EndX2;
+        y2 = EndY2;
     }
     uint32_t colour;
-    if (T < 3.0f) {
-        float a = T <= 0.75f ? T / 0.75f : 1.0f;
+    if (T < kShrinkStart) {
+        float a = T <= kFadeInSeconds ? T / kFadeInSeconds : 1.0f;
         colour = (uint32_t(a * 255.0f) << 24) | 0x00FFFFFFu;
     } else {
         colour = 0xFFFFFFFFu;
     }
     float px[4] = {x1, x2, x1, x2};
     float py[4] = {y1, y2, y2, y1};
-    if (T + dt <= 6.5f) {
-        float r = T / 6.5f;
-        float phi = T * 20.0f * (r * r);
+    if (T + dt <= kWindUpSeconds) {
+        float r = T / kWindUpSeconds;
+        float phi = T * kTwistSpeed * (r * r);
         float A = 0.0f;
-        if (T > 3.0f && T < 6.0f) {
-            float b = T - 3.0f;
-            A = b <= 1.5f ? b / 1.5f : (3.0f - b) / 1.5f;
+        if (T > kShrinkStart && T < kShrinkEnd) {
+            float b = T - kShrinkStart;
+            A = b <= kWobbleRise ? b / kWobbleRise : (kShrinkSeconds - b) / kWobbleRise;
         }
-        float rho = 7.5f * A;
+        float rho = kWobbleRadius * A;
         for (int i = 0; i < 4; ++i) {
-            float theta = float(i) * 1.5707964f + phi;
+            float theta = float(i) * kQuarterTurn + phi;
             const trig::SinCos sc = trig::sinCos(theta);
             px[i] += rho * sc.sin;
             py[i] += rho * sc.cos;
@@ -174,14 +176,14 @@ void WindUpState::update(float dt) {
     std::memcpy(data, verts, sizeof verts);
     screenQuad.vertexBuffer->unlock();
 
-    if (T > 6.5f) {
+    if (T > kWindUpSeconds) {
         switchState(&simulationState);
         if (RenderSuppressed) return;
         // The cracks are cut inside the picture as it now stands.
-        pictureLeft = StartX2;
-        pictureTop = StartY2;
-        pictureRight = EndX2;
-        pictureBottom = EndY2;
+        sim.pictureLeft = StartX2;
+        sim.pictureTop = StartY2;
+        sim.pictureRight = EndX2;
+        sim.pictureBottom = EndY2;
         if (gfx::succeeded(capturePicture())) {
             setCallbackFrameRender(renderFrame);
             onPopulationCreated();
@@ -193,9 +195,9 @@ void WindUpState::update(float dt) {
 }
 
 void WindUpState::leave() {
-    CreationWidth = worldWidth;
-    CreationHeight = wrapHeight;
-    MinimumFrameTime = 1.0 / 15.0;
+    CreationWidth = sim.worldWidth;
+    CreationHeight = sim.wrapHeight;
+    MinimumFrameTime = kSimulationFrameTime;
 }
 
 // ---- simulation ----
@@ -205,15 +207,15 @@ void SimulationState::enter() {
     elapsed = 0;
     releaseParticles();
     // The universe starts empty: no read-back, no bodies, no sprites.
-    collisionView.bits = nullptr;
-    processedCount = int32_t(particleCount);
+    sim.collisionView.bits = nullptr;
+    sim.processedCount = int32_t(sim.particleCount);
     resetBodies();
     resetSprites();
-    bodyLimit = 1;
-    bodySnapshot = nullptr;
+    sim.bodyLimit = 1;
+    sim.bodySnapshot = nullptr;
     setGravityForPopulation();
     PauseFlag = false;
-    sparseFlag = 0;
+    sim.sparseFlag = 0;
 }
 
 void SimulationState::update(float dt) {
@@ -222,8 +224,8 @@ void SimulationState::update(float dt) {
         return;
     }
     frames += 1;
-    elapsed += speedFactor * dt;
-    if (particles) {
+    elapsed += sim.speedFactor * dt;
+    if (sim.particles) {
         simulateFrame();
         if (RenderSuppressed) return;
         markStage("sprites");
@@ -237,99 +239,9 @@ void SimulationState::leave() { PauseFlag = false; }
 
 // ---- wind-down ----
 
-int32_t bucketSize(uint32_t n) { return 1 - int32_t(double(n) / -255.0); }
-
-void matchColours() {
-    uint32_t n = particleCount;
-    if (n == 0 || !particles) return;
-    if (!colourBucket) {
-        colourBucket = static_cast<uint8_t*>(std::calloc(kColourBucketBytes, 1));
-        if (!colourBucket) {
-            reportOutOfMemory();
-            return;
-        }
-    }
-    std::vector<Particle*> localSlots;
-    Particle** slots = matchSlots;
-    if (!slots) {
-        localSlots.assign(n, nullptr);
-        slots = localSlots.data();
-    }
-    const int32_t B = bucketSize(n);
-    std::memset(colourBucket, 0, kColourBucketBytes);
-    std::memset(slots, 0, sizeof(Particle*) * n);
-    uint32_t f = 0;
-    std::vector<uint8_t> changed(n);
-    for (uint32_t i = 0; i < n; ++i) changed[i] = particles[i].colour != particles[i].links().pictureColour;
-
-    // Slots at or beyond n count as empty.
-    auto findSlot = [&](uint32_t key, uint32_t wanted) -> int64_t {
-        int64_t first = int64_t(colourBucket[key & 0xFFFFFF]) * B;
-        for (int64_t k = first; k < first + B && k < int64_t(n); ++k)
-            if (slots[k] && slots[k]->links().pictureColour == wanted) return k;
-        return -1;
-    };
-
-    // Chains by picture colour.
-    for (uint32_t i = 0; i < n; ++i) {
-        Particle* p = &particles[i];
-        const uint32_t wanted = p->links().pictureColour;
-        if (p->colour == wanted) continue;
-        int64_t k = findSlot(wanted, wanted);
-        if (k >= 0) {
-            p->memberNext = slots[k];
-            slots[k] = p;
-        } else {
-            p->memberNext = nullptr;
-            colourBucket[wanted & 0xFFFFFF] = uint8_t(f / uint32_t(B));
-            if (f < n) slots[f] = p;
-            f += 1;
-        }
-    }
-    // The chain of each particle's present colour.
-    for (uint32_t i = 0; i < n; ++i) {
-        Particle* p = &particles[i];
-        if (p->colour == p->links().pictureColour) continue;
-        int64_t k = findSlot(p->colour, p->colour);
-        p->links().matchSlot = k >= 0 ? int32_t(k) : -1;
-    }
-    // Take homes; those left without one take the homes nobody took, in array order.
-    std::vector<uint8_t> taken(n, 0);
-    std::vector<Particle*> unmatched;
-    for (uint32_t i = 0; i < n; ++i) {
-        Particle* p = &particles[i];
-        ParticleLinks& l = p->links();
-        if (p->colour == l.pictureColour) continue;
-        Particle* q = l.matchSlot >= 0 ? slots[l.matchSlot] : nullptr;
-        if (!q) {
-            unmatched.push_back(p);
-            continue;
-        }
-        l.homeX = q->links().originX;
-        l.homeY = q->links().originY;
-        taken[size_t(q - particles)] = 1;
-        l.pictureColour = p->colour;
-        slots[l.matchSlot] = q->memberNext;
-    }
-    size_t next = 0;
-    for (Particle* p : unmatched) {
-        // Homes in play are those of the particles that changed colour.
-        while (next < n && (taken[next] || !changed[next])) ++next;
-        ParticleLinks& l = p->links();
-        if (next < n) {
-            l.homeX = particles[next].links().originX;
-            l.homeY = particles[next].links().originY;
-            taken[next] = 1;
-            ++next;
-        }
-        l.pictureColour = p->colour;
-    }
-    for (uint32_t i = 0; i < n; ++i) particles[i].memberNext = nullptr;
-}
-
 void WindDownState::enter() {
     elapsed = 0;
-    MinimumFrameTime = 1.0 / 30.0;
+    MinimumFrameTime = kPictureFrameTime;
     for (BodyNode* node = bodyList(); node;) {
         BodyNode* next = node->next;
         dissolveBody(node, 0);
@@ -341,21 +253,22 @@ void WindDownState::enter() {
 
 void WindDownState::update(float dt) {
     const float T = elapsed;
-    const int32_t W = worldWidth;
-    const int32_t Hb = wrapHeight;
+    const int32_t W = sim.worldWidth;
+    const int32_t Hb = sim.wrapHeight;
     const int32_t offX = (W - windUpState.CreationWidth) / 2;
     const int32_t offY = (Hb - windUpState.CreationHeight) / 2;
-    if (particles) {
+    if (sim.particles) {
         float a = 1.0f;
-        if (T - 5.0f >= 2.25f) a = 1.0f - ((T - 5.0f) - 2.25f) / 0.75f;
+        if (T - kGlideSeconds >= kFadeOutDelay)
+            a = 1.0f - ((T - kGlideSeconds) - kFadeOutDelay) / kFadeOutSeconds;
         if (a < 0.0f) a = 0.0f;
-        for (uint32_t i = particleCount; i-- > 0;) {
-            Particle* p = &particles[i];
+        for (uint32_t i = sim.particleCount; i-- > 0;) {
+            Particle* p = &sim.particles[i];
             const ParticleLinks& l = p->links();
             int32_t hx = l.homeX + offX;
             int32_t hy = l.homeY + offY;
-            if (T <= 5.0f) {
-                float g = T / 5.0f;
+            if (T <= kGlideSeconds) {
+                float g = T / kGlideSeconds;
                 float nx = g * (float(hx) - p->x) + p->x;
                 float ny = g * (float(hy) - p->y) + p->y;
                 p->cell = (nx >= 0.0f && nx < float(W) && ny >= 0.0f && ny < float(Hb))
@@ -371,11 +284,11 @@ void WindDownState::update(float dt) {
             }
         }
     }
-    if (T > 8.0f) switchState(&windUpState);
+    if (T > kWindDownSeconds) switchState(&windUpState);
     elapsed += dt;
 }
 
-void WindDownState::leave() { MinimumFrameTime = 1.0 / 15.0; }
+void WindDownState::leave() { MinimumFrameTime = kSimulationFrameTime; }
 
 void connectPhases() {
     renderHooks().moveWindUpRect = [](int dx, int dy) {
@@ -412,10 +325,7 @@ void connectPhases() {
     };
 }
 
-void releasePhases() {
-    std::free(colourBucket);
-    colourBucket = nullptr;
-}
+void releasePhases() { releaseColourBuckets(); }
 
 void resetPhasesForTests() {
     releasePhases();

@@ -6,6 +6,31 @@
 
 namespace gx {
 
+// The cycle's times, in seconds of each phase's own elapsed time.
+// Frame pacing: the picture phases at 30 frames a second, the simulation at 15.
+constexpr double kPictureFrameTime = 1.0 / 30.0;
+constexpr double kSimulationFrameTime = 1.0 / 15.0;
+// Wind-up: the picture fades in, holds, then shrinks into its rectangle while its
+// corners wobble outward and back; the corners turn faster and faster until the end.
+constexpr float kFadeInSeconds = 0.75f;
+constexpr float kShrinkStart = 3.0f;
+constexpr float kShrinkSeconds = 3.0f;
+constexpr float kShrinkEnd = 6.0f;
+constexpr float kWobbleRise = 1.5f;    // the wobble grows this long, then shrinks as long
+constexpr float kWobbleRadius = 7.5f;  // pixels at its largest
+constexpr float kTwistSpeed = 20.0f;   // radians per second at the end of the wind-up
+constexpr float kQuarterTurn = 1.5707964f;
+constexpr float kWindUpSeconds = 6.5f;  // then the picture becomes particles
+// Where the wind-up leaves the picture: a landscape one this share of the screen's width
+// wide, an upright one that share of three quarters of the width high.
+constexpr float kPictureShare = 0.2f;
+constexpr float kUprightShare = 0.75f;
+// Wind-down: every particle glides home, the picture stands, then fades to black.
+constexpr float kGlideSeconds = 5.0f;
+constexpr float kFadeOutDelay = 2.25f;  // after the glide
+constexpr float kFadeOutSeconds = 0.75f;
+constexpr float kWindDownSeconds = 8.0f;
+
 class State {
 public:
     virtual ~State() = default;
@@ -63,7 +88,6 @@ extern State* currentState;
 // flag, so that a later successful read-back never undoes the user's choice.
 extern bool PauseFlag;
 extern bool FirstPictureLoaded;
-extern uint8_t* colourBucket;
 
 void switchState(State* next);
 bool phaseHeld();
@@ -73,11 +97,6 @@ void stateUpdate(float dt);
 void stateBeforeUpdate();
 bool stateOnKey(bool keyDown, uint32_t key);
 void stateDrawOverlay();
-
-// The colour matching of the wind-down, on the current population.
-void matchColours();
-// Bucket size for n particles.
-int32_t bucketSize(uint32_t n);
 
 // Lets the renderer move the picture rectangle and the error report read the phase.
 void connectPhases();

@@ -63,8 +63,8 @@ bool writeCapturePng(const std::string& path) {
     ScreenCaptureSurface->getDesc(&d);
     gfx::LockedRect lr;
     if (gfx::failed(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly))) return false;
-    const bool written = image::writeFramePng(path, static_cast<const uint32_t*>(lr.bits), d.width, d.height,
-                                              size_t(lr.pitch) / 4);
+    const bool written = image::writeFramePng(path, static_cast<const uint32_t*>(lr.bits), d.width,
+                                              d.height, size_t(lr.pitch) / 4);
     ScreenCaptureSurface->unlockRect();
     return written;
 }
@@ -73,8 +73,8 @@ bool writeCapturePng(const std::string& path) {
 
 uint64_t hashParticleStates() {
     uint64_t h = 1469598103934665603ull;
-    for (uint32_t i = 0; particles && i < particleCount; ++i) {
-        const Particle& p = particles[i];
+    for (uint32_t i = 0; sim.particles && i < sim.particleCount; ++i) {
+        const Particle& p = sim.particles[i];
         float f[6] = {p.x, p.y, p.vx, p.vy, p.mass, p.polarRadius};
         int32_t n[4] = {p.cell, p.holdOff, int32_t(p.colour), p.body ? 1 : 0};
         mix(h, f, sizeof f);
@@ -91,14 +91,15 @@ bool dumpState(int32_t frame, const std::string& path) {
     int m = 0;
     for (BodyNode* node = bodyList(); node; node = node->next) index[node->body] = m++;
     const gfx::SurfaceDesc* bb = getD3D9BackBufferSurfaceDesc();
-    std::fprintf(f,
-                 "{\"frame\":%d,\"worldWidth\":%d,\"backBuffer\":[%u,%u],\"picture\":[%.9g,%.9g,%.9g,%.9g],"
-                 "\"particles\":%u,\"bodies\":%d}\n",
-                 frame, worldWidth, bb->width, bb->height, double(windUpState.StartX2),
-                 double(windUpState.StartY2), double(windUpState.EndX2), double(windUpState.EndY2),
-                 particles ? particleCount : 0u, m);
-    for (uint32_t i = 0; particles && i < particleCount; ++i) {
-        const Particle& p = particles[i];
+    std::fprintf(
+        f,
+        "{\"frame\":%d,\"worldWidth\":%d,\"backBuffer\":[%u,%u],\"picture\":[%.9g,%.9g,%.9g,%.9g],"
+        "\"particles\":%u,\"bodies\":%d}\n",
+        frame, sim.worldWidth, bb->width, bb->height, double(windUpState.StartX2),
+        double(windUpState.StartY2), double(windUpState.EndX2), double(windUpState.EndY2),
+        sim.particles ? sim.particleCount : 0u, m);
+    for (uint32_t i = 0; sim.particles && i < sim.particleCount; ++i) {
+        const Particle& p = sim.particles[i];
         auto it = p.body ? index.find(p.body) : index.end();
         std::fprintf(f,
                      "{\"p\":%u,\"x\":%.9g,\"y\":%.9g,\"colour\":%u,\"mass\":%.9g,\"vx\":%.9g,"

@@ -5,9 +5,9 @@
 
 #include <cctype>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "app/callbacks.h"
@@ -15,8 +15,8 @@
 #include "app/picture_source.h"
 #include "app/run_observers.h"
 #include "bodies/bodies.h"
-#include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
+#include "bodies/sprites.h"
 #include "config/settings.h"
 #include "framework/framework.h"
 #include "framework/headless_script.h"
@@ -24,16 +24,16 @@
 #include "platform/os/desktop_capture.h"
 #include "platform/os/paths.h"
 #include "platform/os/x11_errors.h"
+#include "render/collision_surfaces.h"
 #include "render/resources.h"
-#include "render/sprites.h"
 #include "ui/config_dialog.h"
 #include "ui/config_dialog_model.h"
-#include "ui/progress_window.h"
-#include "universe/world.h"
 #include "ui/error_report.h"
-#include "render/collision_surfaces.h"
-#include "universe/picture_to_particles.h"
+#include "ui/progress_window.h"
+#include "ui/ring_generator.h"
 #include "universe/motion.h"
+#include "universe/picture_to_particles.h"
+#include "universe/world.h"
 
 #ifndef GLIMMERAX_VERSION
 #define GLIMMERAX_VERSION "0.0.0"
@@ -88,9 +88,10 @@ bool startPreviewOutput() {
         return false;
     }
     if (isatty(STDOUT_FILENO)) {
-        std::fputs("glimmerax: --preview writes frames to standard output; run it with the output "
-                   "going to a pipe or a file\n",
-                   stderr);
+        std::fputs(
+            "glimmerax: --preview writes frames to standard output; run it with the output "
+            "going to a pipe or a file\n",
+            stderr);
         return false;
     }
     std::fflush(stdout);
@@ -183,14 +184,16 @@ ParsedArgs parseArguments(const std::vector<std::string>& args) {
                 return fail("--size takes WxH, e.g. 1920x1080");
         } else if (a == "--seconds") {
             double s = 0;
-            if (!value(&v) || !parseNumber(v, &s) || s <= 0) return fail("--seconds takes a positive number");
+            if (!value(&v) || !parseNumber(v, &s) || s <= 0)
+                return fail("--seconds takes a positive number");
             o.seconds = s;
         } else if (a == "--frames-out") {
             if (!value(&v) || v.empty()) return fail("--frames-out takes a folder");
             o.framesOut = v;
         } else if (a == "--every") {
             double n = 0;
-            if (!value(&v) || !parseNumber(v, &n) || n < 1) return fail("--every takes a whole number of at least 1");
+            if (!value(&v) || !parseNumber(v, &n) || n < 1)
+                return fail("--every takes a whole number of at least 1");
             o.every = int(n);
         } else if (a == "--script") {
             std::vector<ScriptEvent> events;
@@ -250,6 +253,7 @@ bool startRun() {
     if (!loadRingTables() && (RenderSuppressed || !generateRingTables())) return false;
     if (RenderSuppressed) return false;
 
+    connectErrorReport();
     registerCallbacks();
     connectPhases();
     connectPictureSource();
@@ -266,7 +270,8 @@ bool startRun() {
     // The reset stores the back buffer's size plus 2; asking for the stored size minus 2
     // keeps the user's choice from drifting run after run.
     request.pp.backBufferWidth = settings.ScreenWidth > 2 ? uint32_t(settings.ScreenWidth - 2) : 0;
-    request.pp.backBufferHeight = settings.ScreenHeight > 2 ? uint32_t(settings.ScreenHeight - 2) : 0;
+    request.pp.backBufferHeight =
+        settings.ScreenHeight > 2 ? uint32_t(settings.ScreenHeight - 2) : 0;
     request.pp.windowed = false;
     // The preview shows the saver at the pane's size, whatever the settings ask for.
     if (runOptions().preview) request.pp.backBufferWidth = request.pp.backBufferHeight = 0;
@@ -308,10 +313,7 @@ void resetAllModulesForTests() {
     frameworkResetForTests();
     resetPhasesForTests();
     resetCallbacksForTests();
-    resetMotion();
-    resetPictureToParticles();
-    resetBodyModule();
-    resetWorldModule();
+    resetSimulation();
     resetCollisionSurfaces();
     resetRenderResources();
     resetErrorReport();

@@ -19,7 +19,7 @@ struct ParsedArgs {
     int32_t mode = 0;
     bool exitNow = false;  // --help, --version, or a usage error
     int exitCode = 0;
-    std::string message;   // printed before exiting
+    std::string message;  // printed before exiting
 };
 // Takes the Linux options (with their values) out first, then the switch decides;
 // run options without a switch mean run mode.

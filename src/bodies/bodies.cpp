@@ -4,9 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "bodies/body_state.h"
 #include "bodies/member_trail.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "universe/membership.h"
 
 namespace gx {
@@ -16,7 +15,7 @@ namespace {
 void defaultAttach(BodyNode* node) { attachSprite(node); }
 
 void handOverToSprite(BodyNode* node) {
-    SpriteAttachFn fn = bodyState.attachHook ? bodyState.attachHook : defaultAttach;
+    SpriteAttachFn fn = sim.bodyState.attachHook ? sim.bodyState.attachHook : defaultAttach;
     fn(node);
 }
 
@@ -70,15 +69,15 @@ void pullMember(Particle* link, const Body* body) {
     for (int i = 0; i < 3; ++i) {
         if (!inRange(cx[i], cy[i])) continue;
         const int32_t idx = cellIndexOf(cx[i], cy[i]);
-        if (grid[idx] != nullptr) continue;
+        if (sim.grid[idx] != nullptr) continue;
         link->x = cx[i];
         link->y = cy[i];
-        if (idx != link->cell && link->cell >= 0 && link->cell < cellCount &&
-            grid[link->cell] == link) {
-            grid[link->cell] = nullptr;
+        if (idx != link->cell && link->cell >= 0 && link->cell < sim.cellCount &&
+            sim.grid[link->cell] == link) {
+            sim.grid[link->cell] = nullptr;
         }
         link->cell = idx;
-        grid[idx] = link;
+        sim.grid[idx] = link;
         return;
     }
 }
@@ -135,7 +134,7 @@ private:
 
 }  // namespace
 
-void setSpriteAttachHook(SpriteAttachFn fn) { bodyState.attachHook = fn; }
+void setSpriteAttachHook(SpriteAttachFn fn) { sim.bodyState.attachHook = fn; }
 
 void measureMember(Particle* link) {
     if (link->body) measureAgainst(link, link->body);
@@ -244,7 +243,7 @@ void recentreDirtyBodies() {
 }
 
 void pullMembers() {
-    if (!grid) return;
+    if (!sim.grid) return;
     beginTrailPass();
     for (BodyNode* node = bodyList(); node; node = node->next) {
         Body* body = node->body;
@@ -274,8 +273,8 @@ void advanceBodies() {
         Body* body = node->body;
         const float ox = body->centroid.x;
         const float oy = body->centroid.y;
-        body->centroid.x += speedFactor * body->velocity.x;
-        body->centroid.y += speedFactor * body->velocity.y;
+        body->centroid.x += sim.speedFactor * body->velocity.x;
+        body->centroid.y += sim.speedFactor * body->velocity.y;
         wrapCentroid(body);
         body->invRadius = safeInverseRadius(body->radius);
         if (!std::isfinite(body->spin)) body->spin = 0.0f;  // would turn every member into NaN
@@ -285,7 +284,7 @@ void advanceBodies() {
         if (!body->group) {
             body->looseCount = 0;
             const int32_t radiusInt = truncToInt(body->radius);
-            const float turn = speedFactor * body->angularVelocity;
+            const float turn = sim.speedFactor * body->angularVelocity;
             Particle* previous = nullptr;
             Particle* link = body->head;
             MemberWalk walk(body);
@@ -304,18 +303,19 @@ void advanceBodies() {
                         link = nextLink;
                         continue;
                     }
-                    float nx = link->x + speedFactor * link->vx;
-                    float ny = link->y + speedFactor * link->vy;
+                    float nx = link->x + sim.speedFactor * link->vx;
+                    float ny = link->y + sim.speedFactor * link->vy;
                     wrapPoint(nx, ny);
-                    Particle* there = inRange(nx, ny) ? grid[cellIndexOf(nx, ny)] : nullptr;
-                    if (there && there != link && there->holdOff != -1 && there->body == link->body) {
+                    Particle* there = inRange(nx, ny) ? sim.grid[cellIndexOf(nx, ny)] : nullptr;
+                    if (there && there != link && there->holdOff != -1 &&
+                        there->body == link->body) {
                         link->holdOff = 0;
                         placeBound(link, body, direction, largest, radiusInt);
                     } else {
                         link->vx += link->ax;
                         link->vy += link->ay;
-                        link->x += speedFactor * link->vx;
-                        link->y += speedFactor * link->vy;
+                        link->x += sim.speedFactor * link->vx;
+                        link->y += sim.speedFactor * link->vy;
                         wrapParticle(link);
                         body->looseCount += 1;
                         refileInGrid(link);
@@ -390,13 +390,13 @@ BodyNode* dissolveBody(BodyNode* node, int32_t newHoldOff) {
 }
 
 void clumpScan(int32_t tileSize, int32_t needed) {
-    const double rawPeriod = ((1.0 - double(speedFactor)) + double(0.1f)) * 10.0;
+    const double rawPeriod = ((1.0 - double(sim.speedFactor)) + double(0.1f)) * 10.0;
     int32_t period = rawPeriod >= 1.0 && rawPeriod < 1.0e9 ? int32_t(rawPeriod) : 1;
-    const uint32_t frame = bodyState.clumpCounter++;
+    const uint32_t frame = sim.bodyState.clumpCounter++;
     if (frame % uint32_t(period) != 0) return;
-    if (!grid || tileSize <= 0) return;
-    const int32_t w = worldWidth;
-    const int32_t h = wrapHeight;
+    if (!sim.grid || tileSize <= 0) return;
+    const int32_t w = sim.worldWidth;
+    const int32_t h = sim.wrapHeight;
     // Free particles per tile by the cell each one last claimed. A grid entry always
     // names a particle whose cell is that entry (tests hold the grid to this), so these
     // counts bound what the walk below can find in a tile; the walk only takes particles
@@ -404,10 +404,10 @@ void clumpScan(int32_t tileSize, int32_t needed) {
     // grid far larger than the cache, which the walk reads down its columns.
     const int32_t tilesX = (w + tileSize - 1) / tileSize;
     const int32_t tilesY = (h + tileSize - 1) / tileSize;
-    static std::vector<int32_t> freeInTile;
+    std::vector<int32_t>& freeInTile = sim.freeInTile;
     freeInTile.assign(size_t(tilesX) * size_t(tilesY), 0);
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        const Particle& p = particles[i];
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        const Particle& p = sim.particles[i];
         if (p.body != nullptr || p.cell < 0 || p.cell >= w * h) continue;
         const int32_t y = p.cell / w;
         const int32_t x = p.cell - y * w;
@@ -421,7 +421,7 @@ void clumpScan(int32_t tileSize, int32_t needed) {
             int32_t count = 0;
             for (int32_t x = x0; x < x1 && count < needed; ++x) {
                 for (int32_t y = y0; y < y1; ++y) {
-                    const Particle* p = grid[y * w + x];
+                    const Particle* p = sim.grid[y * w + x];
                     if (p && !p->body && ++count >= needed) break;
                 }
             }
@@ -429,7 +429,7 @@ void clumpScan(int32_t tileSize, int32_t needed) {
             Particle* seed = nullptr;
             for (int32_t x = x0; x < x1; ++x) {
                 for (int32_t y = y0; y < y1; ++y) {
-                    Particle* q = grid[y * w + x];
+                    Particle* q = sim.grid[y * w + x];
                     if (!q || q->body) continue;
                     if (!seed) {
                         seed = q;

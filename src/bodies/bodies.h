@@ -52,8 +52,6 @@ void initBodies();
 // Releases both pools, empties the list, clears the regrouping counter, initBodies.
 void resetBodies();
 void releaseBodies();
-// Releases everything and restores the module's initial state (no pools, hook reset).
-void resetBodyModule();
 // A zeroed body appended at the end of the list, or null after an out-of-memory stop.
 Body* newBody();
 // The node of a linked body (walks the list), or null.
@@ -86,8 +84,7 @@ BodyNode* dissolveBody(BodyNode* node, int32_t newHoldOff);
 inline float safeInverseRadius(float radius) { return 1.0f / (radius >= 2.0f ? radius : 2.0f); }
 
 // The sprite hand-over used when a body passes the member threshold; replaceable so
-// tests can watch it. Null restores attachSprite (render/sprites.h).
-using SpriteAttachFn = void (*)(BodyNode* node);
+// tests can watch it. Null restores attachSprite (bodies/sprites.h).
 void setSpriteAttachHook(SpriteAttachFn fn);
 
 // The regrouping frame counter (read by tests).

@@ -7,12 +7,9 @@
 
 #include "bodies/bodies.h"
 #include "bodies/member_trail.h"
-#include "bodies/body_state.h"
-#include "platform/os/message_box.h"
+#include "framework/failures.h"
 
 namespace gx {
-
-namespace {
 
 struct BodyBlock {
     uint32_t used;
@@ -26,8 +23,7 @@ struct NodeBlock {
     BodyNode entries[kNodesPerBlock];
 };
 
-BodyBlock* bodyBlocks = nullptr;
-NodeBlock* nodeBlocks = nullptr;
+namespace {
 
 template <typename Block>
 bool pushBlock(Block*& front) {
@@ -60,46 +56,39 @@ auto* takeEntry(Block*& front) {
 
 }  // namespace
 
-BodyState bodyState;
-
-BodyNode* bodyList() { return bodyState.head; }
+BodyNode* bodyList() { return sim.bodyState.head; }
 
 uint32_t bodyCount() {
     uint32_t n = 0;
-    for (BodyNode* node = bodyState.head; node; node = node->next) ++n;
+    for (BodyNode* node = sim.bodyState.head; node; node = node->next) ++n;
     return n;
 }
 
-uint32_t clumpFrameCounter() { return bodyState.clumpCounter; }
+uint32_t clumpFrameCounter() { return sim.bodyState.clumpCounter; }
 
 void initBodies() {
-    if (!bodyBlocks) pushBlock(bodyBlocks);
-    if (!nodeBlocks) pushBlock(nodeBlocks);
+    if (!sim.bodyBlocks) pushBlock(sim.bodyBlocks);
+    if (!sim.nodeBlocks) pushBlock(sim.nodeBlocks);
 }
 
 void releaseBodies() {
-    freeBlocks(bodyBlocks);
-    freeBlocks(nodeBlocks);
+    freeBlocks(sim.bodyBlocks);
+    freeBlocks(sim.nodeBlocks);
     releaseMemberTrail();
-    bodyState.head = nullptr;
-    bodyState.tail = nullptr;
+    sim.bodyState.head = nullptr;
+    sim.bodyState.tail = nullptr;
 }
 
 void resetBodies() {
     releaseBodies();
-    bodyState.clumpCounter = 0;
+    sim.bodyState.clumpCounter = 0;
     initBodies();
 }
 
-void resetBodyModule() {
-    releaseBodies();
-    bodyState = BodyState{};
-}
-
 Body* newBody() {
-    Body* body = takeEntry<BodyBlock, kBodiesPerBlock>(bodyBlocks);
+    Body* body = takeEntry<BodyBlock, kBodiesPerBlock>(sim.bodyBlocks);
     if (!body) return nullptr;
-    BodyNode* node = takeEntry<NodeBlock, kNodesPerBlock>(nodeBlocks);
+    BodyNode* node = takeEntry<NodeBlock, kNodesPerBlock>(sim.nodeBlocks);
     if (!node) return nullptr;
     node->body = body;
     appendNode(node);
@@ -107,7 +96,7 @@ Body* newBody() {
 }
 
 BodyNode* nodeOfBody(const Body* body) {
-    for (BodyNode* node = bodyState.head; node; node = node->next) {
+    for (BodyNode* node = sim.bodyState.head; node; node = node->next) {
         if (node->body == body) return node;
     }
     return nullptr;
@@ -116,13 +105,13 @@ BodyNode* nodeOfBody(const Body* body) {
 // The list keeps its last node so appending does not walk the whole list.
 void appendNode(BodyNode* node) {
     node->next = nullptr;
-    node->prev = bodyState.tail;
-    if (bodyState.tail) {
-        bodyState.tail->next = node;
+    node->prev = sim.bodyState.tail;
+    if (sim.bodyState.tail) {
+        sim.bodyState.tail->next = node;
     } else {
-        bodyState.head = node;
+        sim.bodyState.head = node;
     }
-    bodyState.tail = node;
+    sim.bodyState.tail = node;
 }
 
 BodyNode* unlinkNode(BodyNode* node) {
@@ -130,12 +119,12 @@ BodyNode* unlinkNode(BodyNode* node) {
     if (node->prev) {
         node->prev->next = node->next;
     } else {
-        bodyState.head = node->next;
+        sim.bodyState.head = node->next;
     }
     if (node->next) {
         node->next->prev = node->prev;
     } else {
-        bodyState.tail = node->prev;
+        sim.bodyState.tail = node->prev;
     }
     node->prev = nullptr;
     node->next = nullptr;
@@ -143,7 +132,7 @@ BodyNode* unlinkNode(BodyNode* node) {
 }
 
 bool nodeLinked(const BodyNode* node) {
-    return node != nullptr && (node->prev != nullptr || bodyState.head == node);
+    return node != nullptr && (node->prev != nullptr || sim.bodyState.head == node);
 }
 
 namespace {
@@ -153,7 +142,7 @@ void bubbleSortBodies() {
     bool swapped = true;
     while (swapped) {
         swapped = false;
-        BodyNode* p = bodyState.head;
+        BodyNode* p = sim.bodyState.head;
         while (p && p->next) {
             BodyNode* q = p->next;
             if (p->body->sortKey < q->body->sortKey) {
@@ -163,7 +152,7 @@ void bubbleSortBodies() {
                 if (before) {
                     before->next = q;
                 } else {
-                    bodyState.head = q;
+                    sim.bodyState.head = q;
                 }
                 q->prev = before;
                 q->next = p;
@@ -172,7 +161,7 @@ void bubbleSortBodies() {
                 if (after) {
                     after->prev = p;
                 } else {
-                    bodyState.tail = p;
+                    sim.bodyState.tail = p;
                 }
                 swapped = true;
             } else {
@@ -187,10 +176,10 @@ void bubbleSortBodies() {
 // Largest key first; equal keys keep their order. A body that grew past many others
 // would take one bubbling pass over the whole list per place it moves up.
 void sortBodies() {
-    static std::vector<BodyNode*> order;
+    std::vector<BodyNode*>& order = sim.order;
     try {
         order.clear();
-        for (BodyNode* n = bodyState.head; n; n = n->next) order.push_back(n);
+        for (BodyNode* n = sim.bodyState.head; n; n = n->next) order.push_back(n);
     } catch (const std::bad_alloc&) {
         std::vector<BodyNode*>().swap(order);
         bubbleSortBodies();
@@ -205,8 +194,8 @@ void sortBodies() {
         if (previous) previous->next = n;
         previous = n;
     }
-    bodyState.head = order.empty() ? nullptr : order.front();
-    bodyState.tail = previous;
+    sim.bodyState.head = order.empty() ? nullptr : order.front();
+    sim.bodyState.tail = previous;
     if (previous) previous->next = nullptr;
 }
 

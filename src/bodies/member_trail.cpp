@@ -5,10 +5,8 @@
 
 namespace gx {
 
-MemberTrailBuffers memberTrail;
-
 void beginTrailPass() {
-    MemberTrailBuffers& t = memberTrail;
+    MemberTrailBuffers& t = sim.memberTrail;
     // Grow to the round that did not fit; without memory the walks just go unhinted.
     if (t.overflowed || t.capacity == 0) {
         const uint32_t wanted = t.capacity == 0 ? 4096u : t.capacity * 2u;
@@ -35,7 +33,7 @@ void beginTrailPass() {
 }
 
 void releaseMemberTrail() {
-    MemberTrailBuffers& t = memberTrail;
+    MemberTrailBuffers& t = sim.memberTrail;
     delete[] t.previous;
     delete[] t.current;
     const uint32_t pass = t.pass + 2;  // records made before the release never match

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "bodies/bodies.h"
-#include "platform/os/prefetch.h"
+#include "core/prefetch.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -20,18 +20,6 @@ struct TrailStep {
     int32_t cell;
 };
 
-struct MemberTrailBuffers {
-    TrailStep* previous = nullptr;
-    TrailStep* current = nullptr;
-    uint32_t previousSize = 0;
-    uint32_t currentSize = 0;
-    uint32_t capacity = 0;
-    uint32_t pass = 1;
-    bool overflowed = false;
-};
-
-extern MemberTrailBuffers memberTrail;
-
 // Starts a new round of walks: the walks of the round just ended become the record.
 void beginTrailPass();
 // Frees both records (on a world reset and at exit).
@@ -40,8 +28,9 @@ void releaseMemberTrail();
 class MemberWalk {
 public:
     explicit MemberWalk(Body* body) : body_(body) {
-        MemberTrailBuffers& t = memberTrail;
-        if (body->trailPass + 1 == t.pass && body->trailStart + body->trailCount <= t.previousSize) {
+        MemberTrailBuffers& t = sim.memberTrail;
+        if (body->trailPass + 1 == t.pass &&
+            body->trailStart + body->trailCount <= t.previousSize) {
             ahead_ = t.previous + body->trailStart;
             aheadCount_ = body->trailCount;
         }
@@ -49,7 +38,7 @@ public:
     }
 
     ~MemberWalk() {
-        MemberTrailBuffers& t = memberTrail;
+        MemberTrailBuffers& t = sim.memberTrail;
         body_->trailPass = t.pass;
         body_->trailStart = start_;
         body_->trailCount = t.currentSize - start_;
@@ -67,10 +56,10 @@ public:
         const uint32_t near = seen_ + kCellAhead;
         if (near < aheadCount_) {
             const int32_t cell = ahead_[near].cell;
-            if (cell >= 0 && cell < cellCount) prefetchForRead(&grid[cell]);
+            if (cell >= 0 && cell < sim.cellCount) prefetchForRead(&sim.grid[cell]);
         }
         ++seen_;
-        MemberTrailBuffers& t = memberTrail;
+        MemberTrailBuffers& t = sim.memberTrail;
         if (t.currentSize < t.capacity) {
             t.current[t.currentSize++] = TrailStep{link, link->cell};
         } else {

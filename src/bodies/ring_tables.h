@@ -1,7 +1,7 @@
 // The ring tables the body sprites walk: every offset of a 1600 x 1600 square in order
 // of growing distance from its centre, where each distance ring starts, a few grey
 // levels, and a map of one-pixel outward steps. Loaded from "Glimmerax.dat" in the cache
-// folder, or generated on the first run (ring_generator.h).
+// folder, or generated on the first run (ui/ring_generator.h).
 #pragma once
 
 #include <cstddef>
@@ -31,18 +31,18 @@ static_assert(kRingFileSize == 23046616);
 constexpr const char* kRingFileName = "Glimmerax.dat";
 
 struct RingPoint {
-  int32_t x;
-  int32_t y;
+    int32_t x;
+    int32_t y;
 };
 static_assert(sizeof(RingPoint) == 8);
 
 struct RingTables {
-  int32_t ringCentreX = 0;
-  int32_t ringCentreY = 0;
-  int32_t* ringStart = nullptr;          // kRingCount entries
-  int32_t ringShades[kRingShadeCount] = {};
-  RingPoint* ringPoints = nullptr;       // kRingPointCount entries
-  uint8_t* directionCodes = nullptr;     // kRingSide rows of kRingSide, index y * 1600 + x
+    int32_t ringCentreX = 0;
+    int32_t ringCentreY = 0;
+    int32_t* ringStart = nullptr;  // kRingCount entries
+    int32_t ringShades[kRingShadeCount] = {};
+    RingPoint* ringPoints = nullptr;    // kRingPointCount entries
+    uint8_t* directionCodes = nullptr;  // kRingSide rows of kRingSide, index y * 1600 + x
 };
 
 // The process-wide tables; filled by loadRingTables or generateRingTables, read-only
@@ -56,10 +56,10 @@ extern const int8_t ringCompassSteps[11][2];
 // The code of a one-pixel step (dx, dy), each -1, 0 or +1 (0 for anything else).
 // Inline: the generator asks for it once per table point.
 inline int ringStepCode(int dx, int dy) {
-  // Rows dx = -1, 0, +1; columns dy = -1, 0, +1.
-  constexpr uint8_t codes[3][3] = {{5, 4, 3}, {6, 0, 2}, {7, 8, 9}};
-  if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return 0;
-  return codes[dx + 1][dy + 1];
+    // Rows dx = -1, 0, +1; columns dy = -1, 0, +1.
+    constexpr uint8_t codes[3][3] = {{5, 4, 3}, {6, 0, 2}, {7, 8, 9}};
+    if (dx < -1 || dx > 1 || dy < -1 || dy > 1) return 0;
+    return codes[dx + 1][dy + 1];
 }
 
 // Full path of the data file in the cache folder.

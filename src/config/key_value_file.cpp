@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "framework/failures.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-#include "platform/os/message_box.h"
 
 namespace gx {
 
@@ -55,8 +54,7 @@ Token nextToken(const char* line, size_t length, size_t& cursor) {
         return t;
     }
     t.start = cursor;
-    while (cursor < length && !isBlank(line[cursor]) && line[cursor] != '=' &&
-           line[cursor] != '\n')
+    while (cursor < length && !isBlank(line[cursor]) && line[cursor] != '=' && line[cursor] != '\n')
         ++cursor;
     t.end = cursor;
     t.found = true;
@@ -276,8 +274,7 @@ bool KeyValueFile::assign(uint32_t keyHash, const char* text) {
     }
     if (std::strpbrk(text, "\"\r\n") != nullptr) return false;
     if (e->unclosed && n == 0) return false;
-    if (!e->quoted && (e->glued || n == 0 || std::strpbrk(text, " \t=") != nullptr))
-        return false;
+    if (!e->quoted && (e->glued || n == 0 || std::strpbrk(text, " \t=") != nullptr)) return false;
     try {
         e->value.assign(text, n);
     } catch (const std::bad_alloc&) {
@@ -364,17 +361,14 @@ bool KeyValueFile::save() {
 
 std::string describeReadFailure(const std::string& path, ReadResult result, int error) {
     switch (result) {
-    case ReadResult::ok:
-        return "";
-    case ReadResult::missing:
-        return "it does not exist";
+    case ReadResult::ok: return "";
+    case ReadResult::missing: return "it does not exist";
     case ReadResult::notRegular: {
         struct stat st;
         if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
         return "it is not a regular file";
     }
-    case ReadResult::failed:
-        break;
+    case ReadResult::failed: break;
     }
     return std::strerror(error ? error : EIO);
 }
@@ -385,8 +379,8 @@ ReadResult readRegularFile(const std::string& path, std::string& bytes, size_t m
     if (truncated) *truncated = false;
     // Non-blocking so that a FIFO in the file's place cannot hang the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::missing
-                                                              : ReadResult::failed;
+    if (fd < 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::missing : ReadResult::failed;
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         ::close(fd);

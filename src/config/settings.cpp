@@ -8,7 +8,7 @@
 #include <new>
 
 #include "config/key_value_file.h"
-#include "platform/os/message_box.h"
+#include "framework/failures.h"
 #include "platform/os/paths.h"
 
 namespace gx {
@@ -38,13 +38,19 @@ struct SettingInfo {
 
 constexpr SettingInfo kSettings[] = {
     {kHashImagePath, Kind::text, &Settings::ImagePath, "ImagePath", nullptr, nullptr, "", 0},
-    {kHashScreenWidth, Kind::integer, nullptr, "ScreenWidth", &Settings::ScreenWidth, nullptr, nullptr, 800},
-    {kHashScreenHeight, Kind::integer, nullptr, "ScreenHeight", &Settings::ScreenHeight, nullptr, nullptr, 600},
+    {kHashScreenWidth, Kind::integer, nullptr, "ScreenWidth", &Settings::ScreenWidth, nullptr,
+     nullptr, 800},
+    {kHashScreenHeight, Kind::integer, nullptr, "ScreenHeight", &Settings::ScreenHeight, nullptr,
+     nullptr, 600},
     {kHashDuration, Kind::integer, nullptr, "Duration", &Settings::Duration, nullptr, nullptr, 300},
-    {kHashFullscreen, Kind::boolean, nullptr, "Fullscreen", nullptr, &Settings::Fullscreen, nullptr, 0},
-    {kHashResourcePath, Kind::text, &Settings::ResourcePath, "ResourcePath", nullptr, nullptr, "", 0},
-    {kHashLanguageFile, Kind::text, &Settings::LanguageFile, "LanguageFile", nullptr, nullptr, "English.txt", 0},
-    {kHashGameSpeed, Kind::integer, nullptr, "GameSpeed", &Settings::GameSpeed, nullptr, nullptr, 10},
+    {kHashFullscreen, Kind::boolean, nullptr, "Fullscreen", nullptr, &Settings::Fullscreen, nullptr,
+     0},
+    {kHashResourcePath, Kind::text, &Settings::ResourcePath, "ResourcePath", nullptr, nullptr, "",
+     0},
+    {kHashLanguageFile, Kind::text, &Settings::LanguageFile, "LanguageFile", nullptr, nullptr,
+     "English.txt", 0},
+    {kHashGameSpeed, Kind::integer, nullptr, "GameSpeed", &Settings::GameSpeed, nullptr, nullptr,
+     10},
 };
 
 struct LabelInfo {
@@ -54,25 +60,20 @@ struct LabelInfo {
 };
 
 constexpr LabelInfo kLabels[] = {
-    {0x23A2819D, &Labels::gamePoint, "GAME POINT"},
-    {0x4EC1D723, &Labels::gameOver, "GAME OVER"},
-    {0x6544A3D5, &Labels::redWins, "RED WINS"},
-    {0xC02CC9D4, &Labels::blueWins, "BLUE WINS"},
+    {0x23A2819D, &Labels::gamePoint, "GAME POINT"}, {0x4EC1D723, &Labels::gameOver, "GAME OVER"},
+    {0x6544A3D5, &Labels::redWins, "RED WINS"},     {0xC02CC9D4, &Labels::blueWins, "BLUE WINS"},
     {0x590A052D, &Labels::paused, "PAUSED"},
 };
 
 #define GX_SEPARATOR "//------------------------------------------------------------//\r\n"
 constexpr char kTemplate[] =
     "// Glimmerax Settings....\r\n"
-    "\r\n" GX_SEPARATOR
-    "// File or Directory path\r\n" GX_SEPARATOR
+    "\r\n" GX_SEPARATOR "// File or Directory path\r\n" GX_SEPARATOR
     "ImagePath = \"\"\r\n"
-    "\r\n" GX_SEPARATOR
-    "// Windowed and Full-Screen settings\r\n" GX_SEPARATOR
+    "\r\n" GX_SEPARATOR "// Windowed and Full-Screen settings\r\n" GX_SEPARATOR
     "ScreenWidth = 1600\r\n"
     "ScreenHeight = 1200\r\n"
-    "\r\n" GX_SEPARATOR
-    "// Misc settings\r\n" GX_SEPARATOR
+    "\r\n" GX_SEPARATOR "// Misc settings\r\n" GX_SEPARATOR
     "ResourcePath = \"Default\"\r\n"
     "LanguageFile = \"English.txt\"\r\n"
     "Fullscreen = false\r\n"
@@ -158,9 +159,7 @@ void apply(const KeyValueFile& reader) {
             // A refused number takes the value for an absent key.
             reader.getInt(s.hash, settings.*s.integer, s.absentNumber);
             break;
-        case Kind::boolean:
-            reader.getBool(s.hash, settings.*s.boolean, s.absentNumber != 0);
-            break;
+        case Kind::boolean: reader.getBool(s.hash, settings.*s.boolean, s.absentNumber != 0); break;
         }
     }
     if (settings.GameSpeed < 1 || settings.GameSpeed > 10) settings.GameSpeed = 10;
@@ -173,10 +172,8 @@ bool unchangedSinceLoad(const SettingInfo& s) {
     switch (s.kind) {
     case Kind::text:
         return std::strncmp(settings.*s.text, state.applied.*s.text, kTextCapacity) == 0;
-    case Kind::integer:
-        return settings.*s.integer == state.applied.*s.integer;
-    case Kind::boolean:
-        return settings.*s.boolean == state.applied.*s.boolean;
+    case Kind::integer: return settings.*s.integer == state.applied.*s.integer;
+    case Kind::boolean: return settings.*s.boolean == state.applied.*s.boolean;
     }
     return true;
 }
@@ -245,12 +242,8 @@ SettingsSaveResult saveSettings() {
             stored = reader->setString(s.hash, value);
             break;
         }
-        case Kind::integer:
-            stored = reader->setInt(s.hash, settings.*s.integer);
-            break;
-        case Kind::boolean:
-            stored = reader->setBool(s.hash, settings.*s.boolean ? 1 : 0);
-            break;
+        case Kind::integer: stored = reader->setInt(s.hash, settings.*s.integer); break;
+        case Kind::boolean: stored = reader->setBool(s.hash, settings.*s.boolean ? 1 : 0); break;
         }
         // A key the file lacks (a file the template could not replace) is no failure
         // of this save; a changed value the file cannot hold is.
@@ -281,10 +274,12 @@ std::string describeSaveFailure(const SettingsSaveResult& result) {
     if (result.ok()) return "";
     std::string line = "The settings could not be saved to " + state.path;
     if (!result.saved) {
-        line += ": " + (result.problem.empty() ? std::string("it cannot be written") : result.problem) +
+        line += ": " +
+                (result.problem.empty() ? std::string("it cannot be written") : result.problem) +
                 ". The file was left as it was.";
     } else {
-        line += ": " + result.problem + ". " + result.notStored + " kept its old value in the file.";
+        line +=
+            ": " + result.problem + ". " + result.notStored + " kept its old value in the file.";
     }
     return line;
 }

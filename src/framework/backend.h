@@ -17,8 +17,8 @@ struct InputEvent {
     uint32_t vk = 0;  // Windows virtual-key code
     bool down = false;
     bool alt = false;
-    bool system = false;  // would be a WM_SYS* message on Windows
-    int button = 0;       // 1 left, 2 right, 3 middle, 4 X1, 5 X2
+    bool system = false;       // would be a WM_SYS* message on Windows
+    int button = 0;            // 1 left, 2 right, 3 middle, 4 X1, 5 X2
     uint32_t buttonState = 0;  // MK_* flags
     int x = 0, y = 0;          // screen coordinates for mouse events
     int wheel = 0;

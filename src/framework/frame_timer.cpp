@@ -37,11 +37,9 @@ double FrameTimer::waitForElapsed(double minimum) {
         const int64_t wake = deadline - kSpinTicks;
         if (monotonicNow() < wake) {
             timespec ts{time_t(wake / kTicksPerSecond), long(wake % kTicksPerSecond)};
-            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-            }
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {}
         }
-        while (monotonicNow() < deadline) {
-        }
+        while (monotonicNow() < deadline) {}
         double e = elapsedTime();
         waitEnd_ = lastElapsed_;
         return e;

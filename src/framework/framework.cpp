@@ -85,9 +85,9 @@ void onSignal(int) { signalled = 1; }
 
 const char* formatName(gfx::Format f) {
     switch (f) {
-        case gfx::Format::A8R8G8B8: return "A8R8G8B8";
-        case gfx::Format::X8R8G8B8: return "X8R8G8B8";
-        default: return "UNKNOWN";
+    case gfx::Format::A8R8G8B8: return "A8R8G8B8";
+    case gfx::Format::X8R8G8B8: return "X8R8G8B8";
+    default: return "UNKNOWN";
     }
 }
 
@@ -229,7 +229,8 @@ void frameStep() {
         globalTimer.timeValues(&time, &absolute, &elapsedF);
         if (!globalTimer.isStopped() && elapsedF < MinimumFrameTime) {
             // The frame's time so far was read above; the wait adds the rest.
-            double waited = double(elapsedF) + globalTimer.waitForElapsed(MinimumFrameTime - elapsedF);
+            double waited =
+                double(elapsedF) + globalTimer.waitForElapsed(MinimumFrameTime - elapsedF);
             // A frame that takes back a late wake-up still counts as a whole one.
             elapsedF = float(std::max(waited, MinimumFrameTime));
             absolute = globalTimer.absoluteTime();
@@ -284,60 +285,56 @@ intptr_t sendMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
 void dispatch(const InputEvent& e) {
     AppFramework& s = fw();
     switch (e.kind) {
-        case InputEvent::Key: {
-            if (e.vk < 256) s.keys[e.vk] = e.down;
-            if (s.keyboard) s.keyboard(e.vk, e.down, e.alt, s.keyboardCtx);
-            if (s.quitRequested) return;
-            uint32_t msg = e.down ? (e.system ? WM_SYSKEYDOWN : WM_KEYDOWN)
-                                  : (e.system ? WM_SYSKEYUP : WM_KEYUP);
-            sendMessage(msg, e.vk, e.alt ? (1 << 29) : 0);
-            if (s.quitRequested || !e.down) return;
-            if (s.backend->hostedWindow()) return;
-            // The framework's own hot keys. Pause is not one of them: the application's
-            // pause is the only one, so a skip can never leave a second one behind.
-            if (e.vk == VK_ESCAPE) {
-                shutdown(0);
-            } else if (e.vk == VK_RETURN && e.alt) {
-                toggleFullscreen();
-            }
-            return;
-        }
-        case InputEvent::MouseButton: {
-            if (s.mouse)
-                s.mouse(e.button == 1 && e.down, e.button == 2 && e.down, e.button == 3 && e.down,
-                        e.button == 4 && e.down, e.button == 5 && e.down, 0, e.x, e.y, s.mouseCtx);
-            if (s.quitRequested || !e.down) return;
-            uint32_t msg = e.button == 1   ? WM_LBUTTONDOWN
-                           : e.button == 2 ? WM_RBUTTONDOWN
-                           : e.button == 3 ? WM_MBUTTONDOWN
-                                           : WM_XBUTTONDOWN;
-            sendMessage(msg, e.buttonState, (intptr_t(e.y) << 16) | (e.x & 0xFFFF));
-            return;
-        }
-        case InputEvent::MouseMove:
-            if (s.mouse && s.mouseMoves)
-                s.mouse(false, false, false, false, false, 0, e.x, e.y, s.mouseCtx);
-            sendMessage(WM_MOUSEMOVE, e.buttonState, (intptr_t(e.y) << 16) | (e.x & 0xFFFF));
-            return;
-        case InputEvent::Wheel:
-            if (s.mouse) s.mouse(false, false, false, false, false, e.wheel, e.x, e.y, s.mouseCtx);
-            return;
-        case InputEvent::Resize: {
-            // A window's new size, or (full screen) the display's: both reset the device.
-            if (!s.device) return;
-            if (e.width == s.pp.backBufferWidth && e.height == s.pp.backBufferHeight) return;
-            gfx::PresentParameters pp = s.pp;
-            pp.backBufferWidth = e.width;
-            pp.backBufferHeight = e.height;
-            resetDevice(pp);
-            return;
-        }
-        case InputEvent::ToggleFullscreen:
+    case InputEvent::Key: {
+        if (e.vk < 256) s.keys[e.vk] = e.down;
+        if (s.keyboard) s.keyboard(e.vk, e.down, e.alt, s.keyboardCtx);
+        if (s.quitRequested) return;
+        uint32_t msg =
+            e.down ? (e.system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (e.system ? WM_SYSKEYUP : WM_KEYUP);
+        sendMessage(msg, e.vk, e.alt ? (1 << 29) : 0);
+        if (s.quitRequested || !e.down) return;
+        if (s.backend->hostedWindow()) return;
+        // The framework's own hot keys. Pause is not one of them: the application's
+        // pause is the only one, so a skip can never leave a second one behind.
+        if (e.vk == VK_ESCAPE) {
+            shutdown(0);
+        } else if (e.vk == VK_RETURN && e.alt) {
             toggleFullscreen();
-            return;
-        case InputEvent::Close:
-            s.quitRequested = true;
-            return;
+        }
+        return;
+    }
+    case InputEvent::MouseButton: {
+        if (s.mouse)
+            s.mouse(e.button == 1 && e.down, e.button == 2 && e.down, e.button == 3 && e.down,
+                    e.button == 4 && e.down, e.button == 5 && e.down, 0, e.x, e.y, s.mouseCtx);
+        if (s.quitRequested || !e.down) return;
+        uint32_t msg = e.button == 1   ? WM_LBUTTONDOWN
+                       : e.button == 2 ? WM_RBUTTONDOWN
+                       : e.button == 3 ? WM_MBUTTONDOWN
+                                       : WM_XBUTTONDOWN;
+        sendMessage(msg, e.buttonState, (intptr_t(e.y) << 16) | (e.x & 0xFFFF));
+        return;
+    }
+    case InputEvent::MouseMove:
+        if (s.mouse && s.mouseMoves)
+            s.mouse(false, false, false, false, false, 0, e.x, e.y, s.mouseCtx);
+        sendMessage(WM_MOUSEMOVE, e.buttonState, (intptr_t(e.y) << 16) | (e.x & 0xFFFF));
+        return;
+    case InputEvent::Wheel:
+        if (s.mouse) s.mouse(false, false, false, false, false, e.wheel, e.x, e.y, s.mouseCtx);
+        return;
+    case InputEvent::Resize: {
+        // A window's new size, or (full screen) the display's: both reset the device.
+        if (!s.device) return;
+        if (e.width == s.pp.backBufferWidth && e.height == s.pp.backBufferHeight) return;
+        gfx::PresentParameters pp = s.pp;
+        pp.backBufferWidth = e.width;
+        pp.backBufferHeight = e.height;
+        resetDevice(pp);
+        return;
+    }
+    case InputEvent::ToggleFullscreen: toggleFullscreen(); return;
+    case InputEvent::Close: s.quitRequested = true; return;
     }
 }
 
@@ -345,47 +342,56 @@ void dispatch(const InputEvent& e) {
 
 int exitCodeForResult(gfx::Result r) {
     switch (uint32_t(r)) {
-        case 0x80040901u: return 2;
-        case 0x80040902u: return 3;
-        case 0x80040903u: return 4;
-        case 0x80040904u: return 5;
-        case 0x80040905u: return 6;
-        case 0x80040906u: return 7;
-        case 0x80040907u: return 8;
-        case 0x80040908u: return 9;
-        case 0x8004090au: return 11;
-        default: return 1;
+    case 0x80040901u: return 2;
+    case 0x80040902u: return 3;
+    case 0x80040903u: return 4;
+    case 0x80040904u: return 5;
+    case 0x80040905u: return 6;
+    case 0x80040906u: return 7;
+    case 0x80040907u: return 8;
+    case 0x80040908u: return 9;
+    case 0x8004090au: return 11;
+    default: return 1;
     }
 }
 
 const char* messageForResult(gfx::Result r) {
     switch (uint32_t(r)) {
-        case 0x80040901u:
-            return "Could not initialize Direct3D 9. Check that the latest version of DirectX is "
-                   "correctly installed on your system.  Also make sure that this program was "
-                   "compiled with header files that match the installed DirectX DLLs.";
-        case 0x80040902u: return "Could not find any compatible Direct3D devices.";
-        case 0x80040903u: return "Could not find required media.";
-        case 0x80040904u:
-            return "The Direct3D device has a non-zero reference count, meaning some objects "
-                   "were not released.";
-        case 0x80040905u: return "Failed creating the Direct3D device.";
-        case 0x80040906u: return "Failed resetting the Direct3D device.";
-        case 0x80040907u: return "An error occurred in the device create callback function.";
-        case 0x80040908u: return "An error occurred in the device reset callback function.";
-        case 0x8004090au: return "The Direct3D device was removed.";
-        default: return "";
+    case 0x80040901u:
+        return "Could not initialize Direct3D 9. Check that the latest version of DirectX is "
+               "correctly installed on your system.  Also make sure that this program was "
+               "compiled with header files that match the installed DirectX DLLs.";
+    case 0x80040902u: return "Could not find any compatible Direct3D devices.";
+    case 0x80040903u: return "Could not find required media.";
+    case 0x80040904u:
+        return "The Direct3D device has a non-zero reference count, meaning some objects "
+               "were not released.";
+    case 0x80040905u: return "Failed creating the Direct3D device.";
+    case 0x80040906u: return "Failed resetting the Direct3D device.";
+    case 0x80040907u: return "An error occurred in the device create callback function.";
+    case 0x80040908u: return "An error occurred in the device reset callback function.";
+    case 0x8004090au: return "The Direct3D device was removed.";
+    default: return "";
     }
 }
 
-void setCallbackFrameMove(FrameMoveFn fn, void* ctx) { fw().frameMove = fn; fw().frameMoveCtx = ctx; }
-void setCallbackKeyboard(KeyboardFn fn, void* ctx) { fw().keyboard = fn; fw().keyboardCtx = ctx; }
+void setCallbackFrameMove(FrameMoveFn fn, void* ctx) {
+    fw().frameMove = fn;
+    fw().frameMoveCtx = ctx;
+}
+void setCallbackKeyboard(KeyboardFn fn, void* ctx) {
+    fw().keyboard = fn;
+    fw().keyboardCtx = ctx;
+}
 void setCallbackMouse(MouseFn fn, bool includeMouseMove, void* ctx) {
     fw().mouse = fn;
     fw().mouseMoves = includeMouseMove;
     fw().mouseCtx = ctx;
 }
-void setCallbackMsgProc(MsgProcFn fn, void* ctx) { fw().msgProc = fn; fw().msgProcCtx = ctx; }
+void setCallbackMsgProc(MsgProcFn fn, void* ctx) {
+    fw().msgProc = fn;
+    fw().msgProcCtx = ctx;
+}
 void setCallbackDeviceCreated(DeviceCreatedFn fn, void* ctx) {
     fw().deviceCreated = fn;
     fw().deviceCreatedCtx = ctx;
@@ -394,7 +400,10 @@ void setCallbackDeviceReset(DeviceResetFn fn, void* ctx) {
     fw().deviceReset = fn;
     fw().deviceResetCtx = ctx;
 }
-void setCallbackDeviceLost(DeviceLostFn fn, void* ctx) { fw().deviceLost = fn; fw().deviceLostCtx = ctx; }
+void setCallbackDeviceLost(DeviceLostFn fn, void* ctx) {
+    fw().deviceLost = fn;
+    fw().deviceLostCtx = ctx;
+}
 void setCallbackDeviceDestroyed(DeviceDestroyedFn fn, void* ctx) {
     fw().deviceDestroyed = fn;
     fw().deviceDestroyedCtx = ctx;
@@ -412,7 +421,8 @@ void setCursorSettings(bool showCursorWhenFullScreen, bool clipCursorWhenFullScr
 
 gfx::Result init(bool, bool, const char*, bool) {
     AppFramework& s = fw();
-    if (!s.backend) s.backend = runOptions().headless ? makeHeadlessBackend() : makeDisplayBackend();
+    if (!s.backend)
+        s.backend = runOptions().headless ? makeHeadlessBackend() : makeDisplayBackend();
     if (!s.backend) {
         s.exitCode = exitCodeForResult(kErrNoDirect3D);
         return kErrNoDirect3D;

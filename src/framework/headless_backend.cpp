@@ -27,8 +27,9 @@ public:
         desktopH_ = o.headlessHeight ? o.headlessHeight : 1200;
         std::string error;
         parseScript(o.script, &script_, &error);
-        std::stable_sort(script_.begin(), script_.end(),
-                         [](const ScriptEvent& a, const ScriptEvent& b) { return a.time < b.time; });
+        std::stable_sort(
+            script_.begin(), script_.end(),
+            [](const ScriptEvent& a, const ScriptEvent& b) { return a.time < b.time; });
         setenv("GLIMMERAX_NO_DIALOGS", "1", 0);
         if (!o.framesOut.empty()) {
             csv_ = std::fopen((o.framesOut + "/frames.csv").c_str(), "w");

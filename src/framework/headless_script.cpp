@@ -58,7 +58,8 @@ bool parseScript(const std::string& text, std::vector<ScriptEvent>* out, std::st
             if (f.size() == 3 && toNumber(f[2], &a)) button = int(a);
             e.kind = InputEvent::MouseButton;
             e.button = button;
-            static const uint32_t states[] = {0x1, 0x2, 0x10, 0x20, 0x40};  // left, right, middle, X1, X2
+            static const uint32_t states[] = {0x1, 0x2, 0x10, 0x20,
+                                              0x40};  // left, right, middle, X1, X2
             e.buttonState = button >= 1 && button <= 5 ? states[button - 1] : 0;
             e.down = true;
             out->push_back(se);

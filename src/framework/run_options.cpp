@@ -43,7 +43,8 @@ bool prepareFramesFolder(const std::string& folder, std::string* error) {
         return fail("it exists and is not a folder");
     if (!makeFolders(folder)) {
         const int err = errno;
-        return fail(std::string("the folder cannot be made: ") + std::strerror(err ? err : ENOTDIR));
+        return fail(std::string("the folder cannot be made: ") +
+                    std::strerror(err ? err : ENOTDIR));
     }
     // One byte written and taken back: a read-only or full disk says so now, not
     // frame by frame once the run is under way.

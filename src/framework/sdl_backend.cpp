@@ -25,38 +25,39 @@ uint32_t translateKey(SDL_Keycode k) {
     if (k >= SDLK_F1 && k <= SDLK_F12) return uint32_t(0x70 + (k - SDLK_F1));
     if (k >= SDLK_KP_1 && k <= SDLK_KP_9) return uint32_t(0x61 + (k - SDLK_KP_1));
     switch (k) {
-        case SDLK_ESCAPE: return VK_ESCAPE;
-        case SDLK_PAUSE: return VK_PAUSE;
-        case SDLK_KP_PLUS: return VK_ADD;
-        case SDLK_KP_MINUS: return VK_SUBTRACT;
-        case SDLK_EQUALS:
-        case SDLK_PLUS: return VK_OEM_PLUS;
-        case SDLK_MINUS: return VK_OEM_MINUS;
-        case SDLK_RETURN:
-        case SDLK_KP_ENTER: return VK_RETURN;
-        case SDLK_SPACE: return VK_SPACE;
-        case SDLK_TAB: return 0x09;
-        case SDLK_BACKSPACE: return 0x08;
-        case SDLK_LEFT: return 0x25;
-        case SDLK_UP: return 0x26;
-        case SDLK_RIGHT: return 0x27;
-        case SDLK_DOWN: return 0x28;
-        case SDLK_LSHIFT:
-        case SDLK_RSHIFT: return 0x10;
-        case SDLK_LCTRL:
-        case SDLK_RCTRL: return 0x11;
-        case SDLK_LALT:
-        case SDLK_RALT: return VK_MENU;
-        case SDLK_KP_0: return 0x60;
-        case SDLK_DELETE: return 0x2E;
-        case SDLK_HOME: return 0x24;
-        case SDLK_END: return 0x23;
-        default: return 0xDF;  // any other key: an otherwise unused code
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_PAUSE: return VK_PAUSE;
+    case SDLK_KP_PLUS: return VK_ADD;
+    case SDLK_KP_MINUS: return VK_SUBTRACT;
+    case SDLK_EQUALS:
+    case SDLK_PLUS: return VK_OEM_PLUS;
+    case SDLK_MINUS: return VK_OEM_MINUS;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_TAB: return 0x09;
+    case SDLK_BACKSPACE: return 0x08;
+    case SDLK_LEFT: return 0x25;
+    case SDLK_UP: return 0x26;
+    case SDLK_RIGHT: return 0x27;
+    case SDLK_DOWN: return 0x28;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return 0x10;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return 0x11;
+    case SDLK_LALT:
+    case SDLK_RALT: return VK_MENU;
+    case SDLK_KP_0: return 0x60;
+    case SDLK_DELETE: return 0x2E;
+    case SDLK_HOME: return 0x24;
+    case SDLK_END: return 0x23;
+    default: return 0xDF;  // any other key: an otherwise unused code
     }
 }
 
 bool softwareRenderer(const char* name) {
-    static const char* const known[] = {"llvmpipe", "softpipe", "swrast", "Software Rasterizer",
+    static const char* const known[] = {"llvmpipe",    "softpipe",
+                                        "swrast",      "Software Rasterizer",
                                         "SwiftShader", "Microsoft Basic Render"};
     for (const char* k : known)
         if (std::strstr(name, k)) return true;
@@ -75,7 +76,8 @@ bool hardwareGl() {
         using GetString = const unsigned char* (*)(unsigned);
         auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
         const unsigned kRenderer = 0x1F01;
-        const char* name = getString ? reinterpret_cast<const char*>(getString(kRenderer)) : nullptr;
+        const char* name =
+            getString ? reinterpret_cast<const char*>(getString(kRenderer)) : nullptr;
         hardware = name && !softwareRenderer(name);
         SDL_GL_DeleteContext(context);
     }
@@ -108,7 +110,8 @@ public:
         if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) &&
             !(asked && !std::strcmp(asked, driver))) {
             std::string why = displayProblem();
-            std::fprintf(stderr, "Glimmerax: %s\n", why.empty() ? "no display to show the saver on" : why.c_str());
+            std::fprintf(stderr, "Glimmerax: %s\n",
+                         why.empty() ? "no display to show the saver on" : why.c_str());
             shutdown(1);
             return false;
         }
@@ -119,7 +122,8 @@ public:
         const RunOptions& o = runOptions();
         SDL_Rect bounds{0, 0, 1600, 1200};
         SDL_GetDisplayBounds(0, &bounds);
-        Uint32 flags = o.windowed ? SDL_WINDOW_RESIZABLE : SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
+        Uint32 flags = o.windowed ? SDL_WINDOW_RESIZABLE
+                                  : SDL_WINDOW_BORDERLESS | SDL_WINDOW_FULLSCREEN_DESKTOP;
         if (texturePath_) flags |= SDL_WINDOW_OPENGL;
         int w = o.windowed ? bounds.w * 3 / 4 : bounds.w;
         int h = o.windowed ? bounds.h * 3 / 4 : bounds.h;
@@ -187,8 +191,8 @@ public:
         }
         if (texturePath_) {
             if (texture_) SDL_DestroyTexture(texture_);
-            texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                         int(width), int(height));
+            texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
+                                         SDL_TEXTUREACCESS_STREAMING, int(width), int(height));
             if (!texture_) return false;
         }
         SDL_ShowWindow(window_);
@@ -243,7 +247,9 @@ public:
         blanks_.clear();
     }
 
-    void setCursorVisible(bool visible) override { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
+    void setCursorVisible(bool visible) override {
+        SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+    }
 
     void setCursorConfined(bool confined) override {
         if (window_) SDL_SetWindowGrab(window_, confined ? SDL_TRUE : SDL_FALSE);
@@ -274,11 +280,13 @@ private:
         SDL_Surface* surface = SDL_GetWindowSurface(window_);
         if (!surface || surface->w <= 0 || surface->h <= 0) return device.present();
         const SDL_PixelFormat* f = surface->format;
-        const bool direct = f->BytesPerPixel == 4 && f->Rmask == 0xFF0000 && f->Gmask == 0xFF00 && f->Bmask == 0xFF;
+        const bool direct =
+            f->BytesPerPixel == 4 && f->Rmask == 0xFF0000 && f->Gmask == 0xFF00 && f->Bmask == 0xFF;
         gfx::PresentTarget target;
         target.width = uint32_t(surface->w);
         target.height = uint32_t(surface->h);
-        target.frame = fitFrame(target.width, target.height, pp.backBufferWidth, pp.backBufferHeight);
+        target.frame =
+            fitFrame(target.width, target.height, pp.backBufferWidth, pp.backBufferHeight);
         gfx::Result r;
         if (direct) {
             if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return device.present();
@@ -293,8 +301,9 @@ private:
             target.pitch = target.width;
             r = device.present(&target);
             if (gfx::succeeded(r)) {
-                SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
-                    staging_.data(), surface->w, surface->h, 32, surface->w * 4, SDL_PIXELFORMAT_RGB888);
+                SDL_Surface* src =
+                    SDL_CreateRGBSurfaceWithFormatFrom(staging_.data(), surface->w, surface->h, 32,
+                                                       surface->w * 4, SDL_PIXELFORMAT_RGB888);
                 if (src) {
                     SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
                     SDL_BlitSurface(src, nullptr, surface, nullptr);
@@ -335,63 +344,62 @@ private:
     void translate(const SDL_Event& ev, std::vector<InputEvent>& out) {
         InputEvent e;
         switch (ev.type) {
-            case SDL_QUIT:
-                e.kind = InputEvent::Close;
-                out.push_back(e);
-                break;
-            case SDL_KEYDOWN:
-            case SDL_KEYUP: {
-                e.kind = InputEvent::Key;
-                e.vk = translateKey(ev.key.keysym.sym);
-                e.down = ev.type == SDL_KEYDOWN;
-                e.alt = (ev.key.keysym.mod & KMOD_ALT) != 0 || e.vk == VK_MENU;
-                // Alt, F10 and keys with Alt held arrive as system keys on Windows.
-                e.system = e.alt || e.vk == VK_F10;
-                out.push_back(e);
-                break;
+        case SDL_QUIT:
+            e.kind = InputEvent::Close;
+            out.push_back(e);
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+            e.kind = InputEvent::Key;
+            e.vk = translateKey(ev.key.keysym.sym);
+            e.down = ev.type == SDL_KEYDOWN;
+            e.alt = (ev.key.keysym.mod & KMOD_ALT) != 0 || e.vk == VK_MENU;
+            // Alt, F10 and keys with Alt held arrive as system keys on Windows.
+            e.system = e.alt || e.vk == VK_F10;
+            out.push_back(e);
+            break;
+        }
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            e.kind = InputEvent::MouseButton;
+            e.down = ev.type == SDL_MOUSEBUTTONDOWN;
+            switch (ev.button.button) {
+            case SDL_BUTTON_LEFT: e.button = 1; break;
+            case SDL_BUTTON_RIGHT: e.button = 2; break;
+            case SDL_BUTTON_MIDDLE: e.button = 3; break;
+            case SDL_BUTTON_X1: e.button = 4; break;
+            case SDL_BUTTON_X2: e.button = 5; break;
+            default: return;
             }
-            case SDL_MOUSEBUTTONDOWN:
-            case SDL_MOUSEBUTTONUP: {
-                e.kind = InputEvent::MouseButton;
-                e.down = ev.type == SDL_MOUSEBUTTONDOWN;
-                switch (ev.button.button) {
-                    case SDL_BUTTON_LEFT: e.button = 1; break;
-                    case SDL_BUTTON_RIGHT: e.button = 2; break;
-                    case SDL_BUTTON_MIDDLE: e.button = 3; break;
-                    case SDL_BUTTON_X1: e.button = 4; break;
-                    case SDL_BUTTON_X2: e.button = 5; break;
-                    default: return;
-                }
-                Uint32 st = SDL_GetMouseState(nullptr, nullptr);
-                if (st & SDL_BUTTON_LMASK) e.buttonState |= 0x1;
-                if (st & SDL_BUTTON_RMASK) e.buttonState |= 0x2;
-                if (st & SDL_BUTTON_MMASK) e.buttonState |= 0x10;
-                if (st & SDL_BUTTON_X1MASK) e.buttonState |= 0x20;
-                if (st & SDL_BUTTON_X2MASK) e.buttonState |= 0x40;
-                SDL_GetGlobalMouseState(&e.x, &e.y);
+            Uint32 st = SDL_GetMouseState(nullptr, nullptr);
+            if (st & SDL_BUTTON_LMASK) e.buttonState |= 0x1;
+            if (st & SDL_BUTTON_RMASK) e.buttonState |= 0x2;
+            if (st & SDL_BUTTON_MMASK) e.buttonState |= 0x10;
+            if (st & SDL_BUTTON_X1MASK) e.buttonState |= 0x20;
+            if (st & SDL_BUTTON_X2MASK) e.buttonState |= 0x40;
+            SDL_GetGlobalMouseState(&e.x, &e.y);
+            out.push_back(e);
+            break;
+        }
+        case SDL_MOUSEMOTION:
+            e.kind = InputEvent::MouseMove;
+            SDL_GetGlobalMouseState(&e.x, &e.y);
+            out.push_back(e);
+            break;
+        case SDL_MOUSEWHEEL:
+            e.kind = InputEvent::Wheel;
+            e.wheel = ev.wheel.y * 120;
+            out.push_back(e);
+            break;
+        case SDL_WINDOWEVENT:
+            if (ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && windowed_) {
+                e.kind = InputEvent::Resize;
+                e.width = uint32_t(ev.window.data1);
+                e.height = uint32_t(ev.window.data2);
                 out.push_back(e);
-                break;
             }
-            case SDL_MOUSEMOTION:
-                e.kind = InputEvent::MouseMove;
-                SDL_GetGlobalMouseState(&e.x, &e.y);
-                out.push_back(e);
-                break;
-            case SDL_MOUSEWHEEL:
-                e.kind = InputEvent::Wheel;
-                e.wheel = ev.wheel.y * 120;
-                out.push_back(e);
-                break;
-            case SDL_WINDOWEVENT:
-                if (ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && windowed_) {
-                    e.kind = InputEvent::Resize;
-                    e.width = uint32_t(ev.window.data1);
-                    e.height = uint32_t(ev.window.data2);
-                    out.push_back(e);
-                }
-                break;
-            default:
-                break;
+            break;
+        default: break;
         }
     }
 

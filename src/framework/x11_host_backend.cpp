@@ -31,7 +31,8 @@ public:
         display_ = XOpenDisplay(nullptr);
         if (!display_) {
             std::string why = displayProblem();
-            std::fprintf(stderr, "Glimmerax: %s\n", why.empty() ? "cannot open the display" : why.c_str());
+            std::fprintf(stderr, "Glimmerax: %s\n",
+                         why.empty() ? "cannot open the display" : why.c_str());
             shutdown(1);
             return false;
         }
@@ -48,8 +49,10 @@ public:
         }
         if (a.depth < 24 || a.visual->red_mask != 0xFF0000 || a.visual->green_mask != 0xFF00 ||
             a.visual->blue_mask != 0xFF) {
-            std::fprintf(stderr, "Glimmerax: window 0x%lx has a %d-bit visual; only 24-bit colour is supported\n",
-                         window_, a.depth);
+            std::fprintf(
+                stderr,
+                "Glimmerax: window 0x%lx has a %d-bit visual; only 24-bit colour is supported\n",
+                window_, a.depth);
             shutdown(1);
             return false;
         }
@@ -66,7 +69,9 @@ public:
         return true;
     }
 
-    gfx::DisplayMode desktopMode() override { return gfx::DisplayMode{width_, height_, 60, gfx::Format::X8R8G8B8}; }
+    gfx::DisplayMode desktopMode() override {
+        return gfx::DisplayMode{width_, height_, 60, gfx::Format::X8R8G8B8};
+    }
     std::vector<DisplaySize> displayModes() override { return {{width_, height_}}; }
     bool configure(uint32_t, uint32_t, bool) override { return display_ != nullptr; }
 
@@ -109,7 +114,8 @@ public:
         const gfx::PresentParameters& pp = device.presentParameters();
         // Frame for frame, the device renders straight into the image we hand the server.
         auto* shown = reinterpret_cast<uint32_t*>(image_->data);
-        if (pp.backBufferWidth == uint32_t(image_->width) && pp.backBufferHeight == uint32_t(image_->height) &&
+        if (pp.backBufferWidth == uint32_t(image_->width) &&
+            pp.backBufferHeight == uint32_t(image_->height) &&
             image_->bytes_per_line == image_->width * 4 && device.backBufferPixels() != shown)
             device.shareBackBuffer(shown);
         gfx::PresentTarget target;
@@ -117,13 +123,14 @@ public:
         target.pitch = size_t(image_->bytes_per_line) / 4;
         target.width = uint32_t(image_->width);
         target.height = uint32_t(image_->height);
-        target.frame = fitFrame(target.width, target.height, pp.backBufferWidth, pp.backBufferHeight);
+        target.frame =
+            fitFrame(target.width, target.height, pp.backBufferWidth, pp.backBufferHeight);
         gfx::Result r = device.present(&target);
         if (gfx::failed(r)) return r;
         if (shmAttached_)
-            XShmPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, target.width, target.height, False);
-        else
-            XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, target.width, target.height);
+            XShmPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, target.width, target.height,
+                         False);
+        else XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, target.width, target.height);
         // The server has read the image before the next frame is written into it.
         XSync(display_, False);
         noteErrors();
@@ -149,12 +156,14 @@ private:
     // A window that is gone shows in the errors our requests on it bring back.
     void noteErrors() {
         X11Errors e = takeX11Errors();
-        if (e.count && e.lastResource == window_ && (e.lastCode == BadWindow || e.lastCode == BadDrawable))
+        if (e.count && e.lastResource == window_ &&
+            (e.lastCode == BadWindow || e.lastCode == BadDrawable))
             gone_ = true;
     }
 
     bool makeImage(gfx::Device& device) {
-        if (image_ && uint32_t(image_->width) == width_ && uint32_t(image_->height) == height_) return true;
+        if (image_ && uint32_t(image_->width) == width_ && uint32_t(image_->height) == height_)
+            return true;
         // The device may still be drawing into the old image: it takes its pixels back first.
         if (image_ && device.backBufferPixels() == reinterpret_cast<uint32_t*>(image_->data) &&
             gfx::failed(device.shareBackBuffer(nullptr)))
@@ -163,7 +172,8 @@ private:
         if (shm_ && makeSharedImage()) return true;
         char* data = static_cast<char*>(std::calloc(size_t(width_) * height_, 4));
         if (!data) return false;
-        image_ = XCreateImage(display_, visual_, unsigned(depth_), ZPixmap, 0, data, width_, height_, 32, 0);
+        image_ = XCreateImage(display_, visual_, unsigned(depth_), ZPixmap, 0, data, width_,
+                              height_, 32, 0);
         if (!image_) {
             std::free(data);
             return false;
@@ -174,9 +184,11 @@ private:
     // Falls back to plain images where the server cannot share memory with us (a
     // remote display).
     bool makeSharedImage() {
-        image_ = XShmCreateImage(display_, visual_, unsigned(depth_), ZPixmap, nullptr, &shmInfo_, width_, height_);
+        image_ = XShmCreateImage(display_, visual_, unsigned(depth_), ZPixmap, nullptr, &shmInfo_,
+                                 width_, height_);
         if (!image_) return false;
-        shmInfo_.shmid = shmget(IPC_PRIVATE, size_t(image_->bytes_per_line) * image_->height, IPC_CREAT | 0600);
+        shmInfo_.shmid =
+            shmget(IPC_PRIVATE, size_t(image_->bytes_per_line) * image_->height, IPC_CREAT | 0600);
         if (shmInfo_.shmid < 0) {
             XDestroyImage(image_);
             image_ = nullptr;
@@ -186,7 +198,8 @@ private:
         shmInfo_.shmaddr = image_->data = static_cast<char*>(shmat(shmInfo_.shmid, nullptr, 0));
         shmInfo_.readOnly = False;
         takeX11Errors();
-        bool attached = shmInfo_.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(display_, &shmInfo_);
+        bool attached =
+            shmInfo_.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(display_, &shmInfo_);
         XSync(display_, False);
         attached = attached && takeX11Errors().count == 0;
         // Marked for removal now, so the segment goes with us however we end.

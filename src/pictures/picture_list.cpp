@@ -7,8 +7,8 @@
 #include <new>
 
 #include "config/settings.h"
+#include "framework/failures.h"
 #include "platform/os/folder_scan.h"
-#include "platform/os/message_box.h"
 #include "platform/os/paths.h"
 
 namespace gx {
@@ -79,7 +79,8 @@ const std::string& pictureSources() { return list.sources; }
 void buildPictureList() {
     releasePictureList();
     try {
-        std::string imagePath(settings.ImagePath, strnlen(settings.ImagePath, sizeof settings.ImagePath));
+        std::string imagePath(settings.ImagePath,
+                              strnlen(settings.ImagePath, sizeof settings.ImagePath));
         if (!imagePath.empty()) {
             list.sources = absolutePath(imagePath);
             addPath(imagePath);
@@ -91,7 +92,8 @@ void buildPictureList() {
             struct stat a, b;
             // Someone may keep the samples in their own pictures folder.
             bool same = !user.empty() && !samples.empty() && stat(user.c_str(), &a) == 0 &&
-                        stat(samples.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+                        stat(samples.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+                        a.st_ino == b.st_ino;
             if (!same) addPath(samples);
         }
     } catch (const std::bad_alloc&) {

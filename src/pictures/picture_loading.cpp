@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "pictures/picture_list.h"
 #include "pictures/smoothing.h"
@@ -38,7 +39,8 @@ void writeQuad(uint32_t width, uint32_t height) {
 }
 
 // Copies packed rows into a new texture; false when it cannot be made.
-bool textureFromPixels(const uint32_t* pixels, uint32_t width, uint32_t height, bool smooth, gfx::TexturePtr* out) {
+bool textureFromPixels(const uint32_t* pixels, uint32_t width, uint32_t height, bool smooth,
+                       gfx::TexturePtr* out) {
     if (!source.device || width == 0 || height == 0) return false;
     gfx::TexturePtr texture;
     if (gfx::failed(image::createTexture(source.device, width, height, 1, 0, gfx::Format::A8R8G8B8,
@@ -51,8 +53,8 @@ bool textureFromPixels(const uint32_t* pixels, uint32_t width, uint32_t height, 
         smoothSnapshot(pixels, rowBytes, locked.bits, locked.pitch, rowBytes, int(height));
     } else {
         for (uint32_t y = 0; y < height; ++y)
-            std::memcpy(static_cast<uint8_t*>(locked.bits) + size_t(locked.pitch) * y, pixels + size_t(y) * width,
-                        size_t(rowBytes));
+            std::memcpy(static_cast<uint8_t*>(locked.bits) + size_t(locked.pitch) * y,
+                        pixels + size_t(y) * width, size_t(rowBytes));
     }
     texture->unlockRect(0);
     *out = std::move(texture);
@@ -72,7 +74,9 @@ void install(gfx::TexturePtr texture, const image::ImageInfo& info, bool isCaptu
 void connectToRenderer() {
     RenderHooks& hooks = renderHooks();
     if (hooks.loadedPicture) return;
-    hooks.loadedPicture = [] { return LoadedPicture{source.texture, source.info.width, source.info.height}; };
+    hooks.loadedPicture = [] {
+        return LoadedPicture{source.texture, source.info.width, source.info.height};
+    };
     hooks.setPictureDevice = setPictureDevice;
     hooks.releasePictureResources = keepCapturedPicture;
 }
@@ -106,12 +110,15 @@ void setDesktopSnapshot(std::vector<uint32_t> pixels, uint32_t width, uint32_t h
     source.desktop.height = source.desktop.pixels.empty() ? 0 : height;
 }
 
-void setPictureQuadWriter(std::function<void(uint32_t, uint32_t)> writer) { source.quadWriter = std::move(writer); }
+void setPictureQuadWriter(std::function<void(uint32_t, uint32_t)> writer) {
+    source.quadWriter = std::move(writer);
+}
 
 bool useScreenCapture() {
     gfx::TexturePtr texture;
     if (!source.kept.pixels.empty()) {
-        if (!textureFromPixels(source.kept.pixels.data(), source.kept.width, source.kept.height, false, &texture))
+        if (!textureFromPixels(source.kept.pixels.data(), source.kept.width, source.kept.height,
+                               false, &texture))
             return false;
         image::ImageInfo info = source.info;
         info.width = source.kept.width;
@@ -123,7 +130,8 @@ bool useScreenCapture() {
     }
     const Snapshot& shot = source.desktop;
     if (shot.pixels.empty()) return false;
-    if (!textureFromPixels(shot.pixels.data(), shot.width, shot.height, true, &texture)) return false;
+    if (!textureFromPixels(shot.pixels.data(), shot.width, shot.height, true, &texture))
+        return false;
     image::ImageInfo info;
     info.width = shot.width;
     info.height = shot.height;
@@ -153,10 +161,11 @@ bool loadCurrentPicture() {
         gfx::Result r = image::getImageInfoFromFile(node->path, &info);
         if (gfx::succeeded(r)) {
             gfx::TexturePtr texture;
-            r = source.device ? image::createTextureFromFile(source.device, node->path, info.width, info.height, 1, 0,
-                                                             gfx::Format::Unknown, gfx::Pool::Managed, 0xFF000000u,
-                                                             &info, &texture)
-                              : gfx::kInvalidCall;
+            r = source.device
+                    ? image::createTextureFromFile(source.device, node->path, info.width,
+                                                   info.height, 1, 0, gfx::Format::Unknown,
+                                                   gfx::Pool::Managed, 0xFF000000u, &info, &texture)
+                    : gfx::kInvalidCall;
             if (gfx::succeeded(r)) {
                 install(std::move(texture), info, false);
                 return true;
@@ -188,7 +197,8 @@ bool loadCurrentPicture() {
     }
     // Name what was tried: the last picture, else what the list was built from (a
     // device, a FIFO, a looping link or an empty folder gives no picture at all).
-    showMessageBox("Could not load " + (lastTried.empty() ? pictureSources() : lastTried), "Glimmerax");
+    showMessageBox("Could not load " + (lastTried.empty() ? pictureSources() : lastTried),
+                   "Glimmerax");
     return false;
 }
 
@@ -201,7 +211,8 @@ void keepCapturedPicture() {
                 source.kept.pixels.resize(size_t(width) * height);
                 for (uint32_t y = 0; y < height; ++y)
                     std::memcpy(&source.kept.pixels[size_t(y) * width],
-                                static_cast<const uint8_t*>(locked.bits) + size_t(locked.pitch) * y, size_t(width) * 4);
+                                static_cast<const uint8_t*>(locked.bits) + size_t(locked.pitch) * y,
+                                size_t(width) * 4);
                 source.kept.width = width;
                 source.kept.height = height;
             } catch (const std::bad_alloc&) {

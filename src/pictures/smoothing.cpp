@@ -40,7 +40,8 @@ void smoothSnapshot(const void* source, int sourcePitch, void* destination, int 
     if (source != destination) {
         for (int y = 0; y < rows; ++y)
             std::memmove(row(destination, destinationPitch, y),
-                         static_cast<const uint8_t*>(source) + std::ptrdiff_t(sourcePitch) * y, size_t(rowBytes));
+                         static_cast<const uint8_t*>(source) + std::ptrdiff_t(sourcePitch) * y,
+                         size_t(rowBytes));
     }
     const int w = rowBytes / 4;
     if (w == 0) return;
@@ -50,7 +51,8 @@ void smoothSnapshot(const void* source, int sourcePitch, void* destination, int 
     }
     for (int y = rows - 1; y >= 0; --y) {
         uint32_t* line = row(destination, destinationPitch, y);
-        for (int x = w - 1; x >= 0; --x) line[x] = average(destination, destinationPitch, w, rows, x, y);
+        for (int x = w - 1; x >= 0; --x)
+            line[x] = average(destination, destinationPitch, w, rows, x, y);
     }
 }
 

@@ -1,8 +1,8 @@
 #include "render/collision_surfaces.h"
 
+#include "bodies/sprites.h"
+#include "framework/failures.h"
 #include "render/resources.h"
-#include "render/sprites.h"
-#include "ui/error_report.h"
 
 namespace gx {
 
@@ -16,7 +16,6 @@ int collisionHeight = 0;
 float collisionScaleX = 0.0f;
 float collisionScaleY = 0.0f;
 bool readbackPaused = false;
-CollisionView collisionView;
 
 namespace {
 constexpr uint32_t kCollisionSize = 128;
@@ -46,9 +45,8 @@ gfx::Result createCollisionBuffers(gfx::Device* device, const gfx::SurfaceDesc& 
     const uint32_t bbHeight = backBuffer.height;
 
     SpriteLayerTexture.reset();
-    gfx::Result r = device->createTexture(bbWidth, bbHeight, 1, backBuffer.usage,
-                                          backBuffer.format, gfx::Pool::Default,
-                                          &SpriteLayerTexture);
+    gfx::Result r = device->createTexture(bbWidth, bbHeight, 1, backBuffer.usage, backBuffer.format,
+                                          gfx::Pool::Default, &SpriteLayerTexture);
     if (gfx::failed(r) || !SpriteLayerTexture) {
         SpriteLayerTexture.reset();
         internalError("Internal error - Failed to create collision buffer1");
@@ -93,7 +91,6 @@ void releaseCollisionTextures() {
 void releaseCollisionBuffers() {
     SpriteLayerTexture.reset();
     CollisionTexture.reset();
-    collisionView = CollisionView{};
     CollisionReadback.reset();
 }
 
@@ -113,8 +110,7 @@ gfx::Result renderSpriteLayer(gfx::Device* device, const gfx::SurfacePtr& backBu
     layer.reset();
 
     gfx::SurfacePtr small;
-    if (!CollisionTexture || gfx::failed(CollisionTexture->getSurfaceLevel(0, &small)) ||
-        !small) {
+    if (!CollisionTexture || gfx::failed(CollisionTexture->getSurfaceLevel(0, &small)) || !small) {
         device->setRenderTarget(0, backBuffer);
         internalError("Internal error - Failed to render2.");
         return gfx::kFail;
@@ -136,41 +132,24 @@ gfx::Result renderSpriteLayer(gfx::Device* device, const gfx::SurfacePtr& backBu
     return device->setRenderTarget(0, backBuffer);
 }
 
-bool lockCollisionReadback() {
-    collisionView = CollisionView{};
+bool lockCollisionReadback(CollisionView* view) {
     if (!CollisionReadback) return false;
     gfx::LockedRect locked;
     if (gfx::failed(CollisionReadback->lockRect(&locked, nullptr, kReadbackLockFlags)) ||
         locked.bits == nullptr) {
         return false;
     }
-    collisionView.bits = static_cast<const uint32_t*>(locked.bits);
-    collisionView.width = collisionWidth;
-    collisionView.height = collisionHeight;
-    collisionView.stride = locked.pitch / 4;
-    collisionView.scaleX = collisionScaleX;
-    collisionView.scaleY = collisionScaleY;
+    view->bits = static_cast<const uint32_t*>(locked.bits);
+    view->width = collisionWidth;
+    view->height = collisionHeight;
+    view->stride = locked.pitch / 4;
+    view->scaleX = collisionScaleX;
+    view->scaleY = collisionScaleY;
     return true;
 }
 
-void unlockCollisionReadback() {
-    if (collisionView.bits != nullptr && CollisionReadback) CollisionReadback->unlockRect();
-    collisionView = CollisionView{};
-}
-
-uint32_t collisionSample(float x, float y) {
-    const CollisionView& v = collisionView;
-    if (v.bits == nullptr || v.width <= 0 || v.height <= 0) return 0;
-    const float fx = x * v.scaleX;
-    const float fy = y * v.scaleY;
-    // A product just below the buffer size can round up to it; NaN counts as 0.
-    int col = 0;
-    if (fx >= float(v.width)) col = v.width - 1;
-    else if (fx > 0.0f) col = int(fx);
-    int row = 0;
-    if (fy >= float(v.height)) row = v.height - 1;
-    else if (fy > 0.0f) row = int(fy);
-    return v.bits[row * v.stride + col];
+void unlockCollisionReadback(CollisionView*) {
+    if (CollisionReadback) CollisionReadback->unlockRect();
 }
 
 void resetCollisionSurfaces() {

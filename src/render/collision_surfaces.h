@@ -1,11 +1,11 @@
 // The collision read-back: every frame the body sprites are drawn into a screen-sized
 // layer, that layer is shrunk into a 128 x 128 texture, and the small picture is copied
-// to system memory. The next simulation frame looks a moving particle's target up in
-// that copy and runs the exact sprite test only where the copy is not black.
+// to system memory, where the next simulation frame reads it (bodies/collision_view.h).
 #pragma once
 
 #include <cstdint>
 
+#include "bodies/collision_view.h"
 #include "platform/gfx/gfx.h"
 
 namespace gx {
@@ -43,25 +43,11 @@ void releaseCollisionBuffers();
 // render target and returns the result of doing so.
 gfx::Result renderSpriteLayer(gfx::Device* device, const gfx::SurfacePtr& backBuffer);
 
-// What the particle pass reads while CollisionReadback is locked. Outside a pass (or
-// with no bits) every lookup answers "no sprite here".
-struct CollisionView {
-    const uint32_t* bits = nullptr;
-    int width = 0;   // columns
-    int height = 0;  // rows
-    int stride = 0;  // pixels from one row to the next
-    float scaleX = 0.0f;
-    float scaleY = 0.0f;
-};
-extern CollisionView collisionView;
-
-// Locks CollisionReadback for the particle pass and fills collisionView; false when the
-// surface is missing or the lock fails.
-bool lockCollisionReadback();
-void unlockCollisionReadback();
-
-// The read-back pixel covering world point (x, y), column and row clamped to the buffer.
-uint32_t collisionSample(float x, float y);
+// The read-back for the particle pass (installed as its lock, bodies/sprite_surfaces.h):
+// locks CollisionReadback and fills the view; false when the surface is missing or the
+// lock fails.
+bool lockCollisionReadback(CollisionView* view);
+void unlockCollisionReadback(CollisionView* view);
 
 // Drops every buffer and flag (tests).
 void resetCollisionSurfaces();

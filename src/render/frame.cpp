@@ -4,14 +4,14 @@
 #include <new>
 #include <vector>
 
+#include "bodies/sprites.h"
+#include "core/background_task.h"
+#include "core/prefetch.h"
+#include "core/stage_marks.h"
+#include "framework/failures.h"
 #include "framework/framework.h"
-#include "platform/os/background_task.h"
-#include "platform/os/prefetch.h"
-#include "platform/os/stage_marks.h"
 #include "render/collision_surfaces.h"
 #include "render/resources.h"
-#include "render/sprites.h"
-#include "ui/error_report.h"
 #include "universe/picture_to_particles.h"
 #include "universe/world.h"
 
@@ -43,8 +43,8 @@ class ParticleImageWriter {
 public:
     ParticleImageWriter(uint32_t* bits, int32_t pitchPixels, int32_t texWidth, int32_t texHeight,
                         uint32_t* written, size_t room)
-        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight),
-          written_(written), room_(room) {}
+        : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight), written_(written),
+          room_(room) {}
 
     void put(const Particle* p) {
         if (uint32_t* texel = texelOf(p)) {
@@ -63,9 +63,9 @@ public:
 private:
     uint32_t* texelOf(const Particle* p) const {
         const int32_t cell = p->cell;
-        if (cell < 0 || cell >= cellCount) return nullptr;
-        const int32_t row = cell / worldWidth;
-        const int32_t col = cell - row * worldWidth;
+        if (cell < 0 || cell >= sim.cellCount) return nullptr;
+        const int32_t row = cell / sim.worldWidth;
+        const int32_t col = cell - row * sim.worldWidth;
         if (col >= width_ || row >= height_) return nullptr;
         return &bits_[size_t(row) * size_t(pitch_) + size_t(col)];
     }
@@ -79,29 +79,10 @@ private:
     size_t count_ = 0;
 };
 
-// The texels the last frame wrote, so the next frame clears just those instead of the
-// whole image (tens of megabytes at 4K). Valid only for the same texture and layout.
-struct WrittenTexels {
-    bool valid = false;
-    uint64_t generation = 0;
-    int32_t pitch = 0;
-    uint32_t width = 0, height = 0;
-    std::vector<uint32_t> offsets;  // room for every particle; the first `count` are used
-    size_t count = 0;
-};
-WrittenTexels writtenTexels;
-
-// The loose list in walk order, kept while its links stay as they are (the whole
-// wind-down): following the links misses the cache at nearly every particle, a kept
-// array of them can be fetched ahead.
-struct LooseWalk {
-    uint64_t version = ~uint64_t(0);
-    std::vector<const Particle*> order;
-};
-LooseWalk looseWalk;
-
+// The loose list, from the kept walk while it holds (simulation.h).
 void writeLooseList(ParticleImageWriter& writer) {
-    if (looseWalk.version == listLinksVersion) {
+    LooseWalk& looseWalk = sim.looseWalk;
+    if (looseWalk.valid) {
         const std::vector<const Particle*>& order = looseWalk.order;
         constexpr size_t kRecordAhead = 16, kTexelAhead = 8;
         for (size_t k = 0; k < order.size(); ++k) {
@@ -113,7 +94,7 @@ void writeLooseList(ParticleImageWriter& writer) {
     }
     looseWalk.order.clear();
     bool kept = true;
-    for (const Particle* p = looseList; p != nullptr; p = p->links().listPrev) {
+    for (const Particle* p = sim.looseList; p != nullptr; p = p->links().listPrev) {
         writer.put(p);
         if (!kept) continue;
         try {
@@ -123,7 +104,7 @@ void writeLooseList(ParticleImageWriter& writer) {
             std::vector<const Particle*>().swap(looseWalk.order);
         }
     }
-    looseWalk.version = kept ? listLinksVersion : ~uint64_t(0);
+    looseWalk.valid = kept;
 }
 
 // The particle image of one frame: locked on the caller's thread, filled maybe on
@@ -153,7 +134,7 @@ public:
 
     // Touches only the image, its record of written texels and the particles (read).
     void fill() {
-        WrittenTexels& last = writtenTexels;
+        WrittenTexels& last = sim.writtenTexels;
         if (last.valid && last.generation == particleImageGeneration && last.pitch == pitch_ &&
             last.width == width_ && last.height == height_) {
             for (size_t k = 0; k < last.count; ++k) bits_[last.offsets[k]] = 0;
@@ -165,25 +146,25 @@ public:
         last.pitch = pitch_;
         last.width = width_;
         last.height = height_;
-        if (last.offsets.size() < particleCount) {
+        if (last.offsets.size() < sim.particleCount) {
             try {
-                last.offsets.resize(particleCount);
+                last.offsets.resize(sim.particleCount);
             } catch (const std::bad_alloc&) {
                 std::vector<uint32_t>().swap(last.offsets);  // the next frame clears everything
             }
         }
         size_t written = 0;
-        if (worldWidth > 0) {
+        if (sim.worldWidth > 0) {
             ParticleImageWriter writer(bits_, pitch_ / 4, int32_t(width_), int32_t(height_),
                                        last.offsets.data(), last.offsets.size());
-            if (sparseFlag == 0) {
+            if (sim.sparseFlag == 0) {
                 // Back to front: of two particles in one cell the lower index shows.
                 constexpr uint32_t kAhead = 16;
-                for (uint32_t i = particleCount; i-- > 0;) {
-                    if (i >= kAhead) writer.fetch(&particles[i - kAhead]);
-                    writer.put(&particles[i]);
+                for (uint32_t i = sim.particleCount; i-- > 0;) {
+                    if (i >= kAhead) writer.fetch(&sim.particles[i - kAhead]);
+                    writer.put(&sim.particles[i]);
                 }
-            } else if (sparseFlag == 1) {
+            } else if (sim.sparseFlag == 1) {
                 writeLooseList(writer);
             }
             written = writer.count();
@@ -255,9 +236,10 @@ void renderFrame(gfx::Device* device, double, float, void*) {
     markStage("render.particles");
     // Without sprites there is nothing to overlap, and a fill on the other core is slower
     // than here, where the simulation has just walked the particles.
-    const bool beside = particleImageFill == ImageFill::Beside ||
-                        (particleImageFill == ImageFill::Auto && particleCount >= particleImageBesideMinimum &&
-                         firstAttachedSprite() != nullptr);
+    const bool beside =
+        particleImageFill == ImageFill::Beside ||
+        (particleImageFill == ImageFill::Auto && sim.particleCount >= particleImageBesideMinimum &&
+         firstAttachedSprite() != nullptr);
     ParticleImageStage image(beside);
 
     gfx::SurfacePtr backBuffer;
@@ -277,8 +259,7 @@ void renderFrame(gfx::Device* device, double, float, void*) {
 void composeFrame(gfx::Device* device) {
     device->setFVF(gfx::kFvfScreenVertex);
     device->setStreamSource(0, screenQuad.vertexBuffer, 0, sizeof(ScreenVertex));
-    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight),
-                       0xFFFFFFFFu);
+    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight), 0xFFFFFFFFu);
     device->setRenderState(gfx::RenderState::SrcBlend, gfx::kBlendSrcAlpha);
     device->setRenderState(gfx::RenderState::DestBlend, gfx::kBlendInvSrcAlpha);
     device->setTexture(0, SpriteLayerTexture);
@@ -306,8 +287,7 @@ gfx::Result capturePicture() {
     device->setFVF(gfx::kFvfScreenVertex);
     device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
 
-    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight),
-                       0xFFFFFFFFu);
+    screenQuad.setRect(0.0f, 0.0f, float(spriteLayerWidth), float(spriteLayerHeight), 0xFFFFFFFFu);
 
     // On a failure below the scene is still closed, so the device stays usable.
     auto fail = [device]() {

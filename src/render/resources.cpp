@@ -4,10 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "render/collision_surfaces.h"
-#include "ui/error_report.h"
+#include "render/sprite_quads.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -172,8 +173,8 @@ bool checkDeviceCaps(const gfx::Caps& caps) {
     if (!(caps.TextureOpCaps & gfx::kTexOpCapsDisable)) missing = "D3DTOP_DISABLE";
     if (!missing) return true;
     char text[512];
-    std::snprintf(text, sizeof text, "Your graphics card does not have the capabilities needed: %s.",
-                  missing);
+    std::snprintf(text, sizeof text,
+                  "Your graphics card does not have the capabilities needed: %s.", missing);
     showMessageBox(text, "Glimmerax");
     shutdown(0);
     return false;
@@ -182,6 +183,8 @@ bool checkDeviceCaps(const gfx::Caps& caps) {
 void onDeviceCreated(gfx::Device* device) {
     screenLayout.device = device;
     screenQuad.device = device;
+    // From now on the sprites have textures and quads, and the particle pass a read-back.
+    connectSpriteSurfaces();
 }
 
 gfx::Result onDeviceReset(gfx::Device* device) {
@@ -192,9 +195,8 @@ gfx::Result onDeviceReset(gfx::Device* device) {
 
     // 3: the capture surface.
     ScreenCaptureSurface.reset();
-    if (gfx::failed(device->createOffscreenPlainSurface(bb.width, bb.height, bb.format,
-                                                        gfx::Pool::SystemMem,
-                                                        &ScreenCaptureSurface))) {
+    if (gfx::failed(device->createOffscreenPlainSurface(
+            bb.width, bb.height, bb.format, gfx::Pool::SystemMem, &ScreenCaptureSurface))) {
         ScreenCaptureSurface.reset();
         internalError("Internal error - Failed to create surface1");
         return gfx::kOk;

@@ -55,9 +55,9 @@ void showPath() {
 // The model's message in a box over the dialog; the dialog stays open behind it.
 void showMessage() {
     if (view.model.message.empty() || view.terminated) return;
-    GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(view.window), GTK_DIALOG_MODAL,
-                                            GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
-                                            view.model.message.c_str());
+    GtkWidget* box =
+        gtk_message_dialog_new(GTK_WINDOW(view.window), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
+                               GTK_BUTTONS_OK, "%s", view.model.message.c_str());
     gtk_window_set_title(GTK_WINDOW(box), "Glimmerax Setup - not saved");
     view.nested = box;
     gtk_dialog_run(GTK_DIALOG(box));
@@ -154,8 +154,8 @@ void buildDialog() {
     gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
     gtk_grid_set_column_spacing(GTK_GRID(grid), 8);
     gtk_container_set_border_width(GTK_CONTAINER(grid), 10);
-    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(view.window))), grid,
-                       TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(view.window))), grid, TRUE,
+                       TRUE, 0);
 
     // Row 0-1: resolution slider with its label; OK and Cancel on the right.
     gtk_grid_attach(GTK_GRID(grid), leftLabel("Screen Resolution:"), 0, 0, 2, 1);

@@ -15,11 +15,8 @@
 namespace gx {
 
 const ResolutionPreset kResolutionPresets[kResolutionPresetCount] = {
-    {640, 480, "640x480"},
-    {800, 600, "800x600"},
-    {1024, 768, "1024x768"},
-    {1280, 1024, "1280x1024"},
-    {1600, 1200, "1600x1200"},
+    {640, 480, "640x480"},     {800, 600, "800x600"},     {1024, 768, "1024x768"},
+    {1280, 1024, "1280x1024"}, {1600, 1200, "1600x1200"},
 };
 
 const char* const kConfigDialogContact = "Send reports to\n" GLIMMERAX_ISSUE_TRACKER;
@@ -97,10 +94,12 @@ void openConfigDialog(ConfigDialogModel& model, const Settings& current,
     } else if (!defaults.samplesFolder.empty()) {
         // What will be shown, and why not the pictures folder.
         model.path = defaults.samplesFolder;
-        model.note = defaults.userFolder + " does not exist: the bundled sample pictures are shown.";
+        model.note =
+            defaults.userFolder + " does not exist: the bundled sample pictures are shown.";
     } else {
         model.note = defaults.userFolder +
-                     " does not exist and no sample pictures were found: a snapshot of the desktop is shown.";
+                     " does not exist and no sample pictures were found: a snapshot of the desktop "
+                     "is shown.";
     }
     model.chooserFolder = chooserStartFolder(imagePath, defaults);
     model.previewPath = imagePath;
@@ -137,7 +136,8 @@ bool pickImageFolder(ConfigDialogModel& model, Settings& current, const std::str
         // Cutting it would store another folder: keep what was there and say why.
         model.message = "This folder cannot be stored in the settings: its path is " +
                         std::to_string(folder.size()) + " bytes long, more than the " +
-                        std::to_string(kImagePathLimit) + " a path may have. Image Path is unchanged.";
+                        std::to_string(kImagePathLimit) +
+                        " a path may have. Image Path is unchanged.";
         return false;
     }
     std::memset(current.ImagePath, 0, sizeof current.ImagePath);
@@ -183,8 +183,9 @@ std::string describeSettingsWithoutDisplay(const Settings& current, const std::s
     out += std::string("  Fullscreen   = ") + (current.Fullscreen ? "true" : "false") + "\n";
     out += "  Duration     = " + std::to_string(current.Duration) + "\n";
     out += "  GameSpeed    = " + std::to_string(current.GameSpeed) + "\n";
-    out += "The settings dialog needs a display (set DISPLAY or WAYLAND_DISPLAY);"
-           " without one, edit the file above.\n";
+    out +=
+        "The settings dialog needs a display (set DISPLAY or WAYLAND_DISPLAY);"
+        " without one, edit the file above.\n";
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
 #include "platform/os/paths.h"
@@ -48,27 +49,67 @@ std::string capsLines(const gfx::Caps& c) {
     auto f = [&s](const char* name, float v) { s += format("\n%s: %f", name, double(v)); };
 #define GX_I(field) i(#field, c.field)
 #define GX_F(field) f(#field, c.field)
-    GX_I(DeviceType); GX_I(AdapterOrdinal); GX_I(Caps); GX_I(Caps2); GX_I(Caps3);
-    GX_I(PresentationIntervals); GX_I(CursorCaps); GX_I(DevCaps); GX_I(PrimitiveMiscCaps);
-    GX_I(RasterCaps); GX_I(ZCmpCaps); GX_I(SrcBlendCaps); GX_I(DestBlendCaps);
-    GX_I(AlphaCmpCaps); GX_I(ShadeCaps); GX_I(TextureCaps); GX_I(TextureFilterCaps);
-    GX_I(CubeTextureFilterCaps); GX_I(VolumeTextureFilterCaps); GX_I(TextureAddressCaps);
-    GX_I(VolumeTextureAddressCaps); GX_I(LineCaps); GX_I(MaxTextureWidth);
-    GX_I(MaxTextureHeight); GX_I(MaxVolumeExtent); GX_I(MaxTextureRepeat);
-    GX_I(MaxTextureAspectRatio); GX_I(MaxAnisotropy);
-    GX_F(MaxVertexW); GX_F(GuardBandLeft); GX_F(GuardBandTop); GX_F(GuardBandRight);
-    GX_F(GuardBandBottom); GX_F(ExtentsAdjust);
-    GX_I(StencilCaps); GX_I(FVFCaps); GX_I(TextureOpCaps); GX_I(MaxTextureBlendStages);
-    GX_I(MaxSimultaneousTextures); GX_I(VertexProcessingCaps); GX_I(MaxActiveLights);
-    GX_I(MaxUserClipPlanes); GX_I(MaxVertexBlendMatrices); GX_I(MaxVertexBlendMatrixIndex);
+    GX_I(DeviceType);
+    GX_I(AdapterOrdinal);
+    GX_I(Caps);
+    GX_I(Caps2);
+    GX_I(Caps3);
+    GX_I(PresentationIntervals);
+    GX_I(CursorCaps);
+    GX_I(DevCaps);
+    GX_I(PrimitiveMiscCaps);
+    GX_I(RasterCaps);
+    GX_I(ZCmpCaps);
+    GX_I(SrcBlendCaps);
+    GX_I(DestBlendCaps);
+    GX_I(AlphaCmpCaps);
+    GX_I(ShadeCaps);
+    GX_I(TextureCaps);
+    GX_I(TextureFilterCaps);
+    GX_I(CubeTextureFilterCaps);
+    GX_I(VolumeTextureFilterCaps);
+    GX_I(TextureAddressCaps);
+    GX_I(VolumeTextureAddressCaps);
+    GX_I(LineCaps);
+    GX_I(MaxTextureWidth);
+    GX_I(MaxTextureHeight);
+    GX_I(MaxVolumeExtent);
+    GX_I(MaxTextureRepeat);
+    GX_I(MaxTextureAspectRatio);
+    GX_I(MaxAnisotropy);
+    GX_F(MaxVertexW);
+    GX_F(GuardBandLeft);
+    GX_F(GuardBandTop);
+    GX_F(GuardBandRight);
+    GX_F(GuardBandBottom);
+    GX_F(ExtentsAdjust);
+    GX_I(StencilCaps);
+    GX_I(FVFCaps);
+    GX_I(TextureOpCaps);
+    GX_I(MaxTextureBlendStages);
+    GX_I(MaxSimultaneousTextures);
+    GX_I(VertexProcessingCaps);
+    GX_I(MaxActiveLights);
+    GX_I(MaxUserClipPlanes);
+    GX_I(MaxVertexBlendMatrices);
+    GX_I(MaxVertexBlendMatrixIndex);
     GX_F(MaxPointSize);
-    GX_I(MaxPrimitiveCount); GX_I(MaxVertexIndex); GX_I(MaxStreams); GX_I(MaxStreamStride);
-    GX_I(VertexShaderVersion); GX_I(MaxVertexShaderConst); GX_I(PixelShaderVersion);
+    GX_I(MaxPrimitiveCount);
+    GX_I(MaxVertexIndex);
+    GX_I(MaxStreams);
+    GX_I(MaxStreamStride);
+    GX_I(VertexShaderVersion);
+    GX_I(MaxVertexShaderConst);
+    GX_I(PixelShaderVersion);
     GX_F(PixelShader1xMaxValue);
     GX_I(DevCaps2);
     si("MaxNpatchTessellationLevel", trunc(c.MaxNpatchTessellationLevel));
-    GX_I(Reserved5); GX_I(MasterAdapterOrdinal); GX_I(AdapterOrdinalInGroup);
-    GX_I(NumberOfAdaptersInGroup); GX_I(DeclTypes); GX_I(NumSimultaneousRTs);
+    GX_I(Reserved5);
+    GX_I(MasterAdapterOrdinal);
+    GX_I(AdapterOrdinalInGroup);
+    GX_I(NumberOfAdaptersInGroup);
+    GX_I(DeclTypes);
+    GX_I(NumSimultaneousRTs);
     GX_I(StretchRectFilterCaps);
     i("VS20Caps.Caps", c.VS20Caps.Caps);
     si("VS20Caps.DynamicFlowControlDepth", c.VS20Caps.DynamicFlowControlDepth);
@@ -79,8 +120,10 @@ std::string capsLines(const gfx::Caps& c) {
     si("PS20Caps.NumTemps", c.PS20Caps.NumTemps);
     si("PS20Caps.StaticFlowControlDepth", c.PS20Caps.StaticFlowControlDepth);
     si("PS20Caps.NumInstructionSlots", c.PS20Caps.NumInstructionSlots);
-    GX_I(VertexTextureFilterCaps); GX_I(MaxVShaderInstructionsExecuted);
-    GX_I(MaxPShaderInstructionsExecuted); GX_I(MaxVertexShader30InstructionSlots);
+    GX_I(VertexTextureFilterCaps);
+    GX_I(MaxVShaderInstructionsExecuted);
+    GX_I(MaxPShaderInstructionsExecuted);
+    GX_I(MaxVertexShader30InstructionSlots);
     GX_I(MaxPixelShader30InstructionSlots);
 #undef GX_I
 #undef GX_F
@@ -106,15 +149,13 @@ std::string formatStateBlock(const PhaseStateReport& st) {
                format("\nStartX1: %i", trunc(st.startX1)) +
                format("\nStartX2: %i", trunc(st.startX2)) +
                format("\nStartY1: %i", trunc(st.startY1)) +
-               format("\nStartY2: %i", trunc(st.startY2)) +
-               format("\nEndX1: %i", trunc(st.endX1)) + format("\nEndX2: %i", trunc(st.endX2)) +
-               format("\nEndY1: %i", trunc(st.endY1)) + format("\nEndY2: %i", trunc(st.endY2)) +
+               format("\nStartY2: %i", trunc(st.startY2)) + format("\nEndX1: %i", trunc(st.endX1)) +
+               format("\nEndX2: %i", trunc(st.endX2)) + format("\nEndY1: %i", trunc(st.endY1)) +
+               format("\nEndY2: %i", trunc(st.endY2)) +
                format("\nCreation Width: %i", st.creationWidth) +
                format("\nCreation Height: %i", st.creationHeight);
-    case Kind::WindDown:
-        return "\nSTATE3" + format("\nElapsed Time: %f", double(st.elapsedTime));
-    case Kind::None:
-        break;
+    case Kind::WindDown: return "\nSTATE3" + format("\nElapsed Time: %f", double(st.elapsedTime));
+    case Kind::None: break;
     }
     return "\nno state";
 }
@@ -177,7 +218,7 @@ std::string errorReportBoxText(bool reportWritten, int error, const std::string&
     return cutAtCharacter(box, 511);
 }
 
-gfx::Result internalError(const char* message) {
+gfx::Result reportInternalError(const char* message) {
     // The first cause wins: whatever fails while the run winds down stays silent.
     if (reportMade) return shutdown(1);
     reportMade = true;
@@ -193,6 +234,8 @@ gfx::Result internalError(const char* message) {
     showMessageBox(box, "Glimmerax");
     return shutdown(1);
 }
+
+void connectErrorReport() { setInternalErrorReporter(reportInternalError); }
 
 void resetErrorReport() { reportMade = false; }
 

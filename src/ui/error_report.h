@@ -40,7 +40,9 @@ bool writeErrorReport(const char* message);
 // could not be written, where, and why (`error`, an errno value). Cut to 511 bytes.
 std::string errorReportBoxText(bool reportWritten, int error, const std::string& picturePath);
 // Report, box, shutdown(1). Only the first call of a run does anything.
-gfx::Result internalError(const char* message);
+gfx::Result reportInternalError(const char* message);
+// Makes this report the one internalError (framework/failures.h) writes.
+void connectErrorReport();
 // Tests: forget that a report was made in this run.
 void resetErrorReport();
 

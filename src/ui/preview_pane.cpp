@@ -106,15 +106,16 @@ void PreviewPane::start(const std::string& imagePath) {
         }
     }
     const std::string& from = startingFolder();
-    const gchar* argv[] = {program.c_str(), "--preview", path.c_str(), "--size", size.c_str(), nullptr};
+    const gchar* argv[] = {program.c_str(), "--preview",  path.c_str(),
+                           "--size",        size.c_str(), nullptr};
     GError* error = nullptr;
     GPid pid = 0;
     gint frames = -1, text = -1;
     if (program.empty() ||
-        !g_spawn_async_with_pipes(from.empty() ? nullptr : from.c_str(), const_cast<gchar**>(argv), nullptr,
-                                  GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL),
-                                  endWithParent, GINT_TO_POINTER(getpid()), &pid, nullptr, &frames,
-                                  &text, &error)) {
+        !g_spawn_async_with_pipes(
+            from.empty() ? nullptr : from.c_str(), const_cast<gchar**>(argv), nullptr,
+            GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL), endWithParent,
+            GINT_TO_POINTER(getpid()), &pid, nullptr, &frames, &text, &error)) {
         problem_ = std::string("The preview cannot start: ") +
                    (error ? error->message : "the program's own file cannot be found") + ".";
         if (error) g_error_free(error);
@@ -155,8 +156,7 @@ void PreviewPane::stop() {
     }
     if (!reaped) {
         kill(pid_, SIGKILL);
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
     }
     pid_ = 0;
 }
@@ -255,9 +255,10 @@ gboolean PreviewPane::onReap(gpointer data) {
     const bool saidWhy = self.text_.lines() > self.linesAtFrame_ ||
                          (self.frames_.frames() == 0 && !self.text_.line().empty());
     if (failed && !saidWhy) {
-        self.problem_ = WIFSIGNALED(status)
-                            ? "The preview stopped (signal " + std::to_string(WTERMSIG(status)) + ")."
-                            : "The preview ended with exit code " + std::to_string(WEXITSTATUS(status)) + ".";
+        self.problem_ =
+            WIFSIGNALED(status)
+                ? "The preview stopped (signal " + std::to_string(WTERMSIG(status)) + ")."
+                : "The preview ended with exit code " + std::to_string(WEXITSTATUS(status)) + ".";
     }
     gtk_widget_queue_draw(self.area_);
     return G_SOURCE_REMOVE;
@@ -276,7 +277,8 @@ void PreviewPane::showLatestFrame() {
     unsigned char* rows = cairo_image_surface_get_data(image_);
     const int stride = cairo_image_surface_get_stride(image_);
     const uint32_t* pixels = frames_.frame().data();
-    for (uint32_t y = 0; y < h; ++y) std::memcpy(rows + size_t(y) * stride, pixels + size_t(y) * w, size_t(w) * 4);
+    for (uint32_t y = 0; y < h; ++y)
+        std::memcpy(rows + size_t(y) * stride, pixels + size_t(y) * w, size_t(w) * 4);
     cairo_surface_mark_dirty(image_);
     linesAtFrame_ = text_.lines();
     gtk_widget_queue_draw(area_);
@@ -297,7 +299,8 @@ void PreviewPane::draw(cairo_t* cr) {
         const double sy = double(h) / cairo_image_surface_get_height(image_);
         cairo_scale(cr, sx, sy);
         cairo_set_source_surface(cr, image_, 0, 0);
-        if (sx != 1.0 || sy != 1.0) cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+        if (sx != 1.0 || sy != 1.0)
+            cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
         cairo_paint(cr);
         return;
     }

@@ -12,20 +12,20 @@ namespace gx {
 // Shared between the generating thread and the display's thread. Each flag has one
 // writer: the display writes `shown` and `quit`, the generator `percent` and `ended`.
 struct ProgressLink {
-  std::atomic<bool> shown{false};   // the display is up; progress counts from now on
-  std::atomic<bool> quit{false};    // the user pressed QUIT (or Ctrl-C)
-  std::atomic<bool> ended{false};   // the generator is done with the display
-  std::atomic<int> percent{-1};     // the latest percentage handed over
-  bool placeAtCursor = true;        // read by the display when it comes up
-  std::mutex mutex;
-  std::condition_variable wake;
+    std::atomic<bool> shown{false};  // the display is up; progress counts from now on
+    std::atomic<bool> quit{false};   // the user pressed QUIT (or Ctrl-C)
+    std::atomic<bool> ended{false};  // the generator is done with the display
+    std::atomic<int> percent{-1};    // the latest percentage handed over
+    bool placeAtCursor = true;       // read by the display when it comes up
+    std::mutex mutex;
+    std::condition_variable wake;
 };
 
 enum class ProgressDisplay {
-  Automatic,  // the window when a display can be opened, else text
-  Window,     // the window, or nothing when no display can be opened
-  Text,
-  None,       // no display at all: progress updates are never shown
+    Automatic,  // the window when a display can be opened, else text
+    Window,     // the window, or nothing when no display can be opened
+    Text,
+    None,  // no display at all: progress updates are never shown
 };
 
 // Which display the next run of the progress display uses (tests choose; the program
@@ -46,7 +46,8 @@ void wakeProgressDisplay(ProgressLink& link);
 
 // The texts the display shows.
 inline constexpr const char* kProgressCaption = "Glimmerax";
-inline constexpr const char* kProgressPleaseWait = "Please wait - This will only happen first time.";
+inline constexpr const char* kProgressPleaseWait =
+    "Please wait - This will only happen first time.";
 inline constexpr const char* kProgressGenerating = "Generating data file: ";
 inline constexpr const char* kProgressQuit = "QUIT";
 

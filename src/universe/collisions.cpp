@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 #include "universe/membership.h"
 
 namespace gx {
@@ -38,7 +38,8 @@ void bounceParticles(Particle* p, Particle* q) {
 #if defined(__SSE2__)
     // The three angles at once, then both directions at once: the same bits as one by one.
     alignas(16) float angle[4], sine[4], cosine[4];
-    _mm_store_ps(angle, angleOf4(_mm_setr_ps(mx, p->vx, q->vx, 0.0f), _mm_setr_ps(my, p->vy, q->vy, 0.0f)));
+    _mm_store_ps(
+        angle, angleOf4(_mm_setr_ps(mx, p->vx, q->vx, 0.0f), _mm_setr_ps(my, p->vy, q->vy, 0.0f)));
     const float phi = angle[0];
     const float thetaP = 2.0f * phi - angle[1];
     const float thetaQ = 2.0f * phi - angle[2];
@@ -95,8 +96,8 @@ bool probeContact(const Body* small, const Body* large) {
     if (!inRange(rx, ry)) return false;
     const int32_t column = int32_t(rx) + sx;
     const int32_t row = int32_t(ry) + sy;
-    if (column < 0 || row < 0 || column >= worldWidth || row >= wrapHeight) return false;
-    const Particle* q = grid[row * worldWidth + column];
+    if (column < 0 || row < 0 || column >= sim.worldWidth || row >= sim.wrapHeight) return false;
+    const Particle* q = sim.grid[row * sim.worldWidth + column];
     return q != nullptr && q->body == large && q->holdOff != -1;
 }
 
@@ -116,8 +117,8 @@ void resolveBodyContact(float d, BodyNode*& outer, BodyNode*& inner) {
 
     const int32_t e = fragmentHoldOff(a, b, d);
 
-    const float r = speedOf({big->velocity.x - small->velocity.x,
-                             big->velocity.y - small->velocity.y}) * 0.1f;
+    const float r =
+        speedOf({big->velocity.x - small->velocity.x, big->velocity.y - small->velocity.y}) * 0.1f;
     const float k = r > 1.0f ? r : 1.0f;
     const float impact = float(smallN) * k;
     const int32_t m = impact < 2.0e9f ? int32_t(impact) : 2000000000;
@@ -137,8 +138,8 @@ void resolveBodyContact(float d, BodyNode*& outer, BodyNode*& inner) {
             else big->head = small->head;
             big->tail = small->tail;
         }
-        const Vec2 n = unit({big->centroid.x - small->centroid.x,
-                             big->centroid.y - small->centroid.y});
+        const Vec2 n =
+            unit({big->centroid.x - small->centroid.x, big->centroid.y - small->centroid.y});
         const Vec2 contact{small->centroid.x + small->radius * n.x,
                            small->centroid.y + small->radius * n.y};
         transferSpin(big, contact, small->velocity, small->mass);

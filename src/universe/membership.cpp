@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "render/sprites.h"
+#include "bodies/sprites.h"
 
 namespace gx {
 

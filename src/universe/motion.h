@@ -8,26 +8,14 @@
 
 namespace gx {
 
-// The body list as it stood when the frame's attraction pass began.
-extern BodyNode* bodySnapshot;
-
 // One simulation frame; reports and returns early on a failure.
 void simulateFrame();
 // Mutual pull of the bodies; also sets sparseFlag and bodyLimit from the last pass.
 void attractBodies();
-// Off: the pairs go one at a time through the links (the fast path's reference in tests).
-extern bool attractionByColumns;
-// The pull of the largest bodyLimit bodies on a loose particle, into its ax, ay.
-void gatherAcceleration(Particle* p);
 // Moves a free particle: into an empty cell, within its own cell, or against another
 // particle (joining its body or bouncing off it).
 void moveParticle(Particle* p);
 // Every free particle and free member once, with the collision read-back locked.
 void particlePass();
-// Off: every pull goes through gatherAcceleration (the block rule's reference in tests).
-extern bool pullByBlocks;
-
-// Tests: forget the snapshot.
-void resetMotion();
 
 }  // namespace gx

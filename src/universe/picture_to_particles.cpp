@@ -5,38 +5,33 @@
 #include <vector>
 
 #include "bodies/bodies.h"
-#include "platform/os/message_box.h"
-#include "render/sprites.h"
+#include "bodies/sprites.h"
+#include "framework/failures.h"
 #include "universe/membership.h"
 
 namespace gx {
 
 const Element elementTable[kElementCount] = {
-    {"Au", "Gold", 196.96655f},         {"Hg", "Mercury", 200.59f},
-    {"Tl", "Thallium", 204.3833f},      {"Pb", "Lead", 207.2f},
-    {"Bi", "Bismuth", 208.98038f},      {"Po", "Polonium", 209.0f},
-    {"At", "Astatine", 210.0f},         {"Rn", "Radon", 222.0f},
-    {"Fr", "Francium", 223.0f},         {"Ra", "Radium", 226.0f},
-    {"Ac", "Actinium", 227.0f},         {"Pa", "Protactinium", 231.03587f},
-    {"Th", "Thorium", 232.0381f},       {"Np", "Neptunium", 237.0f},
-    {"U", "Uranium", 238.02892f},       {"Am", "Americium", 243.0f},
-    {"Pu", "Plutonium", 244.0f},        {"Cm", "Curium", 247.0f},
-    {"Bk", "Berkelium", 247.0f},        {"Cf", "Californium", 251.0f},
-    {"Es", "Einsteinium", 252.0f},      {"Fm", "Fermium", 257.0f},
-    {"Md", "Mendelevium", 258.0f},      {"No", "Nobelium", 259.0f},
-    {"Rf", "Rutherfordium", 261.0f},    {"Lr", "Lawrencium", 262.0f},
-    {"Db", "Dubnium", 262.0f},          {"Sg", "Seaborgium", 266.0f},
-    {"Bh", "Bohrium", 264.0f},          {"Mt", "Meitnerium", 268.0f},
-    {"Rg", "Roentgenium", 272.0f},      {"Hs", "Hassium", 277.0f},
-    {"Ds", "Darmstadtium", 281.0f},     {"Uut", "Ununtrium", 284.0f},
-    {"Uub", "Ununbium", 285.0f},        {"Uup", "Ununpentium", 288.0f},
+    {"Au", "Gold", 196.96655f},      {"Hg", "Mercury", 200.59f},
+    {"Tl", "Thallium", 204.3833f},   {"Pb", "Lead", 207.2f},
+    {"Bi", "Bismuth", 208.98038f},   {"Po", "Polonium", 209.0f},
+    {"At", "Astatine", 210.0f},      {"Rn", "Radon", 222.0f},
+    {"Fr", "Francium", 223.0f},      {"Ra", "Radium", 226.0f},
+    {"Ac", "Actinium", 227.0f},      {"Pa", "Protactinium", 231.03587f},
+    {"Th", "Thorium", 232.0381f},    {"Np", "Neptunium", 237.0f},
+    {"U", "Uranium", 238.02892f},    {"Am", "Americium", 243.0f},
+    {"Pu", "Plutonium", 244.0f},     {"Cm", "Curium", 247.0f},
+    {"Bk", "Berkelium", 247.0f},     {"Cf", "Californium", 251.0f},
+    {"Es", "Einsteinium", 252.0f},   {"Fm", "Fermium", 257.0f},
+    {"Md", "Mendelevium", 258.0f},   {"No", "Nobelium", 259.0f},
+    {"Rf", "Rutherfordium", 261.0f}, {"Lr", "Lawrencium", 262.0f},
+    {"Db", "Dubnium", 262.0f},       {"Sg", "Seaborgium", 266.0f},
+    {"Bh", "Bohrium", 264.0f},       {"Mt", "Meitnerium", 268.0f},
+    {"Rg", "Roentgenium", 272.0f},   {"Hs", "Hassium", 277.0f},
+    {"Ds", "Darmstadtium", 281.0f},  {"Uut", "Ununtrium", 284.0f},
+    {"Uub", "Ununbium", 285.0f},     {"Uup", "Ununpentium", 288.0f},
     {"Uuq", "Ununquadium", 289.0f},
 };
-
-float pictureLeft = 0.0f;
-float pictureTop = 0.0f;
-float pictureRight = 0.0f;
-float pictureBottom = 0.0f;
 
 namespace {
 
@@ -65,10 +60,10 @@ bool isLinked(const BodyNode* node) {
 }
 
 void cutCracks() {
-    const int32_t L = edgeOf(pictureLeft);
-    const int32_t T = edgeOf(pictureTop);
-    const int32_t R = edgeOf(pictureRight);
-    const int32_t B = edgeOf(pictureBottom);
+    const int32_t L = edgeOf(sim.pictureLeft);
+    const int32_t T = edgeOf(sim.pictureTop);
+    const int32_t R = edgeOf(sim.pictureRight);
+    const int32_t B = edgeOf(sim.pictureBottom);
     for (int crack = 0; crack < kCrackCount; ++crack) {
         int32_t px = nextRandom(R - L) + L - 1;
         int32_t py = nextRandom(B - T) + T - 1;
@@ -84,8 +79,8 @@ void cutCracks() {
                     const int32_t cx = px + ox;
                     const int32_t cy = py + oy;
                     if (cx < L || cx > R || cy < T || cy > B) continue;
-                    if (cx < 0 || cy < 0 || cx >= worldWidth || cy >= wrapHeight) continue;
-                    grid[cy * worldWidth + cx] = nullptr;
+                    if (cx < 0 || cy < 0 || cx >= sim.worldWidth || cy >= sim.wrapHeight) continue;
+                    sim.grid[cy * sim.worldWidth + cx] = nullptr;
                 }
             }
         }
@@ -100,7 +95,7 @@ void fill(Grouping& g, Particle* p, int depth) {
             const float nx = p->x + float(dx);
             const float ny = p->y + float(dy);
             if (!inRange(nx, ny)) continue;
-            Particle* q = grid[cellIndexOf(nx, ny)];
+            Particle* q = sim.grid[cellIndexOf(nx, ny)];
             if (q == nullptr || q->body != nullptr) continue;
             if (p->body != nullptr) {
                 attachToBodyUnmeasured(p->body, q);
@@ -124,11 +119,11 @@ void fill(Grouping& g, Particle* p, int depth) {
 
 void groupIntoBodies() {
     // Every particle into the grid; a later one overwrites an earlier one.
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        Particle* p = &particles[i];
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        Particle* p = &sim.particles[i];
         if (inRange(p->x, p->y)) {
             p->cell = cellIndexOf(p->x, p->y);
-            grid[p->cell] = p;
+            sim.grid[p->cell] = p;
         } else {
             p->cell = -1;
         }
@@ -138,13 +133,13 @@ void groupIntoBodies() {
 
     Grouping g;
     try {
-        g.work.resize(particleCount > 0 ? particleCount : 1);
+        g.work.resize(sim.particleCount > 0 ? sim.particleCount : 1);
     } catch (const std::bad_alloc&) {
         reportOutOfMemory();
         return;
     }
-    for (int32_t c = cellCount - 1; c >= 0 && !g.stopped; --c) {
-        Particle* p = grid[c];
+    for (int32_t c = sim.cellCount - 1; c >= 0 && !g.stopped; --c) {
+        Particle* p = sim.grid[c];
         if (p == nullptr || p->body != nullptr) continue;
         g.workLength = 0;
         fill(g, p, 0);
@@ -174,9 +169,9 @@ void groupIntoBodies() {
                 continue;
             }
         }
-        if (burstFrames != 0) {
-            const Vec2 out = unit({body->centroid.x - float(halfWidth),
-                                   body->centroid.y - float(halfHeight)});
+        if (sim.burstFrames != 0) {
+            const Vec2 out = unit({body->centroid.x - float(sim.halfWidth),
+                                   body->centroid.y - float(sim.halfHeight)});
             body->velocity = {10.0f * out.x, 10.0f * out.y};
             body->spin = nextRandomReal(60.0f) - 30.0f;
             body->invRadius = safeInverseRadius(body->radius);
@@ -222,8 +217,8 @@ void createParticles(const CapturedImage& image, uint32_t n) {
             const uint32_t* row = image.pixels + size_t(i) * size_t(image.rowPixels);
             for (int32_t j = 0; j < columns; ++j) {
                 const uint32_t pixel = row[j];
-                if (!isBrightPixel(pixel) || particleCount >= n) continue;
-                Particle* p = &particles[particleCount];
+                if (!isBrightPixel(pixel) || sim.particleCount >= n) continue;
+                Particle* p = &sim.particles[sim.particleCount];
                 const uint32_t c = (pixel & 0xFFFFFFu) | 0xFF000000u;
                 colourSum += c;
                 p->x = float(double(j) + double(image.left));
@@ -237,34 +232,30 @@ void createParticles(const CapturedImage& image, uint32_t n) {
                 l.memberSelf = p;
                 p->holdOff = 0;
                 p->mass = massOfColour(c);
-                ++particleCount;
+                ++sim.particleCount;
                 const Vec2 out = unit({p->x - 0.5f * float(bbW), p->y - 0.5f * float(bbH)});
                 p->vx = 10.0f * out.x;
                 p->vy = 10.0f * out.y;
-                burstFrames = int32_t(20.0f * inverseSpeed);
+                sim.burstFrames = int32_t(20.0f * sim.inverseSpeed);
             }
         }
     }
 
-    looseList = nullptr;
-    spriteList = nullptr;
-    ++listLinksVersion;
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        Particle* p = &particles[i];
+    sim.looseList = nullptr;
+    sim.spriteList = nullptr;
+    sim.looseWalk.valid = false;
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        Particle* p = &sim.particles[i];
         p->links().listSelf = p;
         p->links().listId = kOnNoList;
         if (p->body != nullptr && p->body->group != nullptr) appendToSpriteList(p);
         else appendToLooseList(p);
     }
 
-    randomSeed = int32_t(colourSum);
+    sim.randomSeed = int32_t(colourSum);
     setGravityForPopulation();
     groupIntoBodies();
     allocateMatchSlots();
-}
-
-void resetPictureToParticles() {
-    pictureLeft = pictureTop = pictureRight = pictureBottom = 0.0f;
 }
 
 }  // namespace gx

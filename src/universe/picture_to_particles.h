@@ -17,13 +17,9 @@ struct Element {
 constexpr int kElementCount = 37;
 extern const Element elementTable[kElementCount];
 
-// The screen rectangle the wind-up drew the picture into; the cracks stay inside it.
-// Written by the wind-up phase before the capture (and moved with the particles on a
-// screen-size change).
-extern float pictureLeft;
-extern float pictureTop;
-extern float pictureRight;
-extern float pictureBottom;
+// The screen rectangle the wind-up drew the picture into (sim.pictureLeft and the
+// others, simulation.h): the cracks stay inside it. Written by the wind-up phase before
+// the capture (and moved with the particles on a screen-size change).
 
 // The captured screen as the renderer hands it over.
 struct CapturedImage {
@@ -32,8 +28,8 @@ struct CapturedImage {
     int32_t rows = 0;                  // back-buffer height
     float left = 0.0f;                 // world position of the first pixel
     float top = 0.0f;
-    int32_t backBufferWidth = 0;       // columns at or beyond this make no particle
-    int32_t backBufferHeight = 0;      // with the width: the burst's centre
+    int32_t backBufferWidth = 0;   // columns at or beyond this make no particle
+    int32_t backBufferHeight = 0;  // with the width: the burst's centre
 };
 
 // Red, green or blue above 0x20; alpha is ignored.
@@ -49,8 +45,5 @@ inline float massOfColour(uint32_t colour) { return elementTable[elementRowOf(co
 void countBrightPixels(const CapturedImage& image);
 // Builds the population for n counted bright pixels (only through countBrightPixels).
 void createParticles(const CapturedImage& image, uint32_t n);
-
-// Tests: picture rectangle back to zero.
-void resetPictureToParticles();
 
 }  // namespace gx

@@ -79,8 +79,9 @@ double atan2Scalar(float y, float x) {
 
 // 2/pi in bits after the point, behind one zero word (for arguments whose window starts
 // before the point); 288 bits reach past every float's need.
-constexpr uint32_t kTwoOverPiBits[10] = {0,          0xA2F9836E, 0x4E441529, 0xFC2757D1, 0xF534DDC0,
-                                         0xDB629599, 0x3C439041, 0xFE5163AB, 0xDEBBC561, 0xB7246E3A};
+constexpr uint32_t kTwoOverPiBits[10] = {0,          0xA2F9836E, 0x4E441529, 0xFC2757D1,
+                                         0xF534DDC0, 0xDB629599, 0x3C439041, 0xFE5163AB,
+                                         0xDEBBC561, 0xB7246E3A};
 
 // Exact reduction of a finite float with |a| > 2^20 (Payne and Hanek): with a = m 2^E
 // (m the 24-bit significand), a 2/pi mod 4 needs only the bits of 2/pi from 2^(1-E) on;
@@ -94,7 +95,7 @@ double reduceLarge(float a, uint32_t* quadrant) {
     const int w = off / 32, sh = off % 32;
     const U128 q = (U128(kTwoOverPiBits[w]) << 96) | (U128(kTwoOverPiBits[w + 1]) << 64) |
                    (U128(kTwoOverPiBits[w + 2]) << 32) | U128(kTwoOverPiBits[w + 3]);
-    const U128 window = (q << sh) >> 32;                         // 96 bits
+    const U128 window = (q << sh) >> 32;  // 96 bits
     const U128 low96 = (U128(1) << 96) - 1;
     const U128 product = (window * m + (U128(1) << 93)) & low96;  // a 2/pi + 1/2 quarter, mod 4
     uint32_t n = uint32_t(product >> 94);
@@ -174,7 +175,8 @@ inline __m128d terms(double a, double b, __m128d s) {
 inline __m128d atanPoly2(__m128d u) {
     const __m128d s = _mm_mul_pd(u, u);
     const __m128d s2 = _mm_mul_pd(s, s);
-    const __m128d high = _mm_add_pd(terms(kAtan[2], kAtan[3], s), _mm_mul_pd(s2, _mm_set1_pd(kAtan[4])));
+    const __m128d high =
+        _mm_add_pd(terms(kAtan[2], kAtan[3], s), _mm_mul_pd(s2, _mm_set1_pd(kAtan[4])));
     const __m128d p = _mm_add_pd(terms(kAtan[0], kAtan[1], s), _mm_mul_pd(s2, high));
     const __m128d t = _mm_mul_pd(u, s);
     return _mm_add_pd(u, _mm_mul_pd(t, p));
@@ -208,13 +210,15 @@ inline __m128d atan2Pair(__m128d y, __m128d x) {
 }
 
 inline __m128d sinPoly2(__m128d r, __m128d s, __m128d s2) {
-    const __m128d p = _mm_add_pd(terms(kSin[0], kSin[1], s), _mm_mul_pd(s2, terms(kSin[2], kSin[3], s)));
+    const __m128d p =
+        _mm_add_pd(terms(kSin[0], kSin[1], s), _mm_mul_pd(s2, terms(kSin[2], kSin[3], s)));
     const __m128d t = _mm_mul_pd(r, s);
     return select(_mm_cmpeq_pd(r, _mm_setzero_pd()), r, _mm_add_pd(r, _mm_mul_pd(t, p)));
 }
 
 inline __m128d cosPoly2(__m128d s, __m128d s2) {
-    const __m128d p = _mm_add_pd(terms(kCos[0], kCos[1], s), _mm_mul_pd(s2, terms(kCos[2], kCos[3], s)));
+    const __m128d p =
+        _mm_add_pd(terms(kCos[0], kCos[1], s), _mm_mul_pd(s2, terms(kCos[2], kCos[3], s)));
     return _mm_add_pd(_mm_set1_pd(1.0), _mm_mul_pd(s, p));
 }
 
@@ -232,7 +236,8 @@ inline void sinCosPair(__m128d x, __m128d* sinOut, __m128d* cosOut) {
     const __m128d cr = cosPoly2(s, s2);
     const __m128i q = _mm_castpd_si128(sum);
     const __m128i one = _mm_set1_epi64x(1), two = _mm_set1_epi64x(2);
-    const __m128d swap = _mm_castsi128_pd(_mm_sub_epi64(_mm_setzero_si128(), _mm_and_si128(q, one)));
+    const __m128d swap =
+        _mm_castsi128_pd(_mm_sub_epi64(_mm_setzero_si128(), _mm_and_si128(q, one)));
     const __m128d sv = select(swap, cr, sr);
     const __m128d cv = select(swap, sr, cr);
     const __m128i sinSign = _mm_slli_epi64(_mm_and_si128(q, two), 62);
@@ -243,7 +248,9 @@ inline void sinCosPair(__m128d x, __m128d* sinOut, __m128d* cosOut) {
 
 inline __m128d lowPair(__m128 v) { return _mm_cvtps_pd(v); }
 inline __m128d highPair(__m128 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
-inline __m128 joinPairs(__m128d lo, __m128d hi) { return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)); }
+inline __m128 joinPairs(__m128d lo, __m128d hi) {
+    return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+}
 
 }  // namespace
 
@@ -263,9 +270,11 @@ SinCos sinCos(float a) {
 }
 
 __m128 atan2x4(__m128 y, __m128 x) {
-    const __m128 r = joinPairs(atan2Pair(lowPair(y), lowPair(x)), atan2Pair(highPair(y), highPair(x)));
+    const __m128 r =
+        joinPairs(atan2Pair(lowPair(y), lowPair(x)), atan2Pair(highPair(y), highPair(x)));
     const __m128 nan = _mm_cmpunord_ps(y, x);
-    return _mm_or_ps(_mm_andnot_ps(nan, r), _mm_and_ps(nan, _mm_castsi128_ps(_mm_set1_epi32(int(kNaNBits)))));
+    return _mm_or_ps(_mm_andnot_ps(nan, r),
+                     _mm_and_ps(nan, _mm_castsi128_ps(_mm_set1_epi32(int(kNaNBits)))));
 }
 
 void sinCos4(__m128 a, __m128* sin, __m128* cos) {

@@ -7,37 +7,11 @@
 
 #include "bodies/bodies.h"
 #include "bodies/member_trail.h"
-#include "platform/os/large_memory.h"
-#include "platform/os/message_box.h"
-#include "platform/os/prefetch.h"
+#include "core/large_memory.h"
+#include "core/prefetch.h"
+#include "framework/failures.h"
 
 namespace gx {
-
-int32_t worldWidth = 0;
-int32_t worldHeight = 0;
-int32_t wrapWidth = 0;
-int32_t wrapHeight = 0;
-int32_t halfWidth = 0;
-int32_t halfHeight = 0;
-int32_t cellCount = 0;
-Particle** grid = nullptr;
-
-Particle* particles = nullptr;
-ParticleLinks* particleLinks = nullptr;
-uint32_t particleCount = 0;
-Particle* looseList = nullptr;
-Particle* spriteList = nullptr;
-uint64_t listLinksVersion = 0;
-Particle** matchSlots = nullptr;
-
-float speedFactor = 1.0f;
-float inverseSpeed = 1.0f;
-float gravityStrength = kBaseGravity;
-int32_t bodyLimit = 1;
-int32_t processedCount = -1;
-int32_t sparseFlag = 0;
-int32_t burstFrames = 0;
-int32_t randomSeed = 0;
 
 namespace {
 
@@ -46,12 +20,12 @@ namespace {
 constexpr float kReduceAfterPeriods = 4.0f;
 
 void freeArrays() {
-    freeLarge(particles);
-    particles = nullptr;
-    freeLarge(particleLinks);
-    particleLinks = nullptr;
-    std::free(matchSlots);
-    matchSlots = nullptr;
+    freeLarge(sim.particles);
+    sim.particles = nullptr;
+    freeLarge(sim.particleLinks);
+    sim.particleLinks = nullptr;
+    std::free(sim.matchSlots);
+    sim.matchSlots = nullptr;
 }
 
 // Brings one coordinate into [0, period): add while negative, subtract while its
@@ -66,13 +40,13 @@ float wrapCoordinate(float c, int32_t period) {
 }
 
 bool cellHolds(int32_t cell, const Particle* p) {
-    return cell >= 0 && cell < cellCount && grid != nullptr && grid[cell] == p;
+    return cell >= 0 && cell < sim.cellCount && sim.grid != nullptr && sim.grid[cell] == p;
 }
 
 void appendTo(Particle*& list, int32_t id, Particle* p) {
     ParticleLinks& l = p->links();
     if (l.listId != kOnNoList) return;  // already linked somewhere: appending would corrupt
-    ++listLinksVersion;
+    sim.looseWalk.valid = false;
     l.listSelf = p;
     l.listPrev = list;
     l.listNext = list ? list->links().listNext : nullptr;
@@ -88,7 +62,7 @@ void appendTo(Particle*& list, int32_t id, Particle* p) {
 void removeFrom(Particle*& list, int32_t id, Particle* p) {
     ParticleLinks& l = p->links();
     if (list == nullptr || l.listId != id) return;
-    ++listLinksVersion;
+    sim.looseWalk.valid = false;
     if (l.listNext) {
         l.listNext->links().listPrev = l.listPrev;
         if (l.listPrev) l.listPrev->links().listNext = l.listNext;
@@ -102,7 +76,7 @@ void removeFrom(Particle*& list, int32_t id, Particle* p) {
 }
 
 void emptyList(Particle*& list) {
-    ++listLinksVersion;
+    sim.looseWalk.valid = false;
     Particle* p = list;
     while (p) {
         ParticleLinks& l = p->links();
@@ -115,14 +89,14 @@ void emptyList(Particle*& list) {
 }
 
 void clearGrid() {
-    if (grid) std::memset(grid, 0, size_t(cellCount) * sizeof(Particle*));
+    if (sim.grid) std::memset(sim.grid, 0, size_t(sim.cellCount) * sizeof(Particle*));
 }
 
 // The random generator's step with wrapping 32-bit arithmetic.
 int32_t drawRandom() {
-    uint32_t s = uint32_t(randomSeed) * 1103515245u + 12345u;
-    randomSeed = int32_t(s);
-    return (randomSeed >> 16) & 0x7FFF;
+    uint32_t s = uint32_t(sim.randomSeed) * 1103515245u + 12345u;
+    sim.randomSeed = int32_t(s);
+    return (sim.randomSeed >> 16) & 0x7FFF;
 }
 
 }  // namespace
@@ -142,50 +116,33 @@ float shortestDifference(float d, int32_t half, int32_t period) {
     return d;
 }
 
-
-void resetWorldModule() {
-    freeArrays();
-    freeLarge(grid);
-    grid = nullptr;
-    worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
-    cellCount = 0;
-    particleCount = 0;
-    looseList = spriteList = nullptr;
-    ++listLinksVersion;
-    speedFactor = 1.0f;
-    inverseSpeed = 1.0f;
-    gravityStrength = kBaseGravity;
-    bodyLimit = 1;
-    processedCount = -1;
-    sparseFlag = 0;
-    burstFrames = 0;
-    randomSeed = 0;
-}
-
 bool initWorldSized(int32_t rowPixels, int32_t height) {
-    freeLarge(grid);
-    grid = nullptr;
+    freeLarge(sim.grid);
+    sim.grid = nullptr;
     if (rowPixels < 0) rowPixels = 0;
     if (height < 0) height = 0;
-    worldWidth = rowPixels;
-    worldHeight = height;
-    wrapWidth = rowPixels - 1;
-    wrapHeight = height - 1;
-    halfWidth = rowPixels / 2 - 1;
-    halfHeight = (height - 1) / 2;
+    sim.worldWidth = rowPixels;
+    sim.worldHeight = height;
+    sim.wrapWidth = rowPixels - 1;
+    sim.wrapHeight = height - 1;
+    sim.halfWidth = rowPixels / 2 - 1;
+    sim.halfHeight = (height - 1) / 2;
     const int64_t cells = int64_t(rowPixels) * int64_t(height);
     if (cells > int64_t(INT32_MAX)) {
-        cellCount = 0;
-        worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
+        sim.cellCount = 0;
+        sim.worldWidth = sim.worldHeight = sim.wrapWidth = sim.wrapHeight = sim.halfWidth =
+            sim.halfHeight = 0;
         reportOutOfMemory();
         return false;
     }
-    cellCount = int32_t(cells);
-    grid = static_cast<Particle**>(allocateLargeZeroed(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
-    if (!grid) {
+    sim.cellCount = int32_t(cells);
+    sim.grid = static_cast<Particle**>(
+        allocateLargeZeroed(cells > 0 ? size_t(cells) : 1, sizeof(Particle*)));
+    if (!sim.grid) {
         // Zero sizes put every position out of range, so nothing indexes the missing grid.
-        cellCount = 0;
-        worldWidth = worldHeight = wrapWidth = wrapHeight = halfWidth = halfHeight = 0;
+        sim.cellCount = 0;
+        sim.worldWidth = sim.worldHeight = sim.wrapWidth = sim.wrapHeight = sim.halfWidth =
+            sim.halfHeight = 0;
         reportOutOfMemory();
         return false;
     }
@@ -194,17 +151,17 @@ bool initWorldSized(int32_t rowPixels, int32_t height) {
 
 void recentreWorld(int32_t newRowBytes, int32_t oldRowBytes, int32_t oldHeight) {
     const int32_t dx = int32_t(0.5f * float((newRowBytes - oldRowBytes) / 4));
-    const int32_t dy = int32_t(0.5f * float(worldHeight - oldHeight));
+    const int32_t dy = int32_t(0.5f * float(sim.worldHeight - oldHeight));
     const int32_t newRow = newRowBytes / 4;
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        Particle* p = &particles[i];
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        Particle* p = &sim.particles[i];
         p->x += float(dx);
         p->y += float(dy);
     }
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        Particle* p = &particles[i];
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        Particle* p = &sim.particles[i];
         if (p->body && p->body->group == nullptr && p->x >= 0.0f && p->x < float(newRow) &&
-            p->y >= 0.0f && p->y < float(worldHeight - 1)) {
+            p->y >= 0.0f && p->y < float(sim.worldHeight - 1)) {
             p->cell = int32_t(p->y) * newRow + int32_t(p->x);
         } else {
             p->cell = -1;
@@ -219,12 +176,12 @@ void rebuildGrid(int32_t dx, int32_t dy) {
         n->body->centroid.y += float(dy);
     }
     clearGrid();
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        Particle* p = &particles[i];
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        Particle* p = &sim.particles[i];
         if (p->body && p->body->group) continue;
         if (inRange(p->x, p->y)) {
             p->cell = cellIndexOf(p->x, p->y);
-            grid[p->cell] = p;
+            sim.grid[p->cell] = p;
         } else {
             p->cell = -1;
         }
@@ -232,22 +189,24 @@ void rebuildGrid(int32_t dx, int32_t dy) {
 }
 
 void refillGrid() {
-    if (!grid) return;
+    if (!sim.grid) return;
     auto enter = [](Particle* p) {
-        if (p->cell >= 0 && p->cell < cellCount && grid[p->cell] == nullptr) grid[p->cell] = p;
+        if (p->cell >= 0 && p->cell < sim.cellCount && sim.grid[p->cell] == nullptr)
+            sim.grid[p->cell] = p;
     };
-    if (sparseFlag == 0) {
+    if (sim.sparseFlag == 0) {
         // Cells lie anywhere in a large grid: fetch the entry of a particle ahead.
         constexpr uint32_t kAhead = 16;
-        for (uint32_t i = particleCount; i-- > 0;) {
+        for (uint32_t i = sim.particleCount; i-- > 0;) {
             if (i >= kAhead) {
-                const Particle& a = particles[i - kAhead];
-                if (a.body == nullptr && a.cell >= 0 && a.cell < cellCount) prefetchForRead(&grid[a.cell]);
+                const Particle& a = sim.particles[i - kAhead];
+                if (a.body == nullptr && a.cell >= 0 && a.cell < sim.cellCount)
+                    prefetchForRead(&sim.grid[a.cell]);
             }
-            if (particles[i].body == nullptr) enter(&particles[i]);
+            if (sim.particles[i].body == nullptr) enter(&sim.particles[i]);
         }
     } else {
-        for (Particle* p = looseList; p; p = p->links().listPrev) {
+        for (Particle* p = sim.looseList; p; p = p->links().listPrev) {
             if (p->body == nullptr) enter(p);
         }
     }
@@ -273,8 +232,8 @@ bool wrapPoint(float& x, float& y) {
         y = 0.0f;
         finite = false;
     }
-    x = wrapCoordinate(x, wrapWidth);
-    y = wrapCoordinate(y, wrapHeight);
+    x = wrapCoordinate(x, sim.wrapWidth);
+    y = wrapCoordinate(y, sim.wrapHeight);
     return finite;
 }
 
@@ -285,41 +244,40 @@ void wrapParticle(Particle* p) {
     }
 }
 
-
 float stepWrapX(float c, float r) {
     const float d = r - c;
-    if (d < 0.0f && d < -float(halfWidth)) return c - float(wrapWidth);
-    if (d > 0.0f && d > float(halfWidth)) return c + float(wrapWidth);
+    if (d < 0.0f && d < -float(sim.halfWidth)) return c - float(sim.wrapWidth);
+    if (d > 0.0f && d > float(sim.halfWidth)) return c + float(sim.wrapWidth);
     return c;
 }
 
 float stepWrapY(float c, float r) {
     const float d = r - c;
-    if (d < 0.0f && d < -float(halfHeight)) return c - float(wrapHeight);
-    if (d > 0.0f && d > float(halfHeight)) return c + float(wrapHeight);
+    if (d < 0.0f && d < -float(sim.halfHeight)) return c - float(sim.wrapHeight);
+    if (d > 0.0f && d > float(sim.halfHeight)) return c + float(sim.wrapHeight);
     return c;
 }
 
 void takeOutOfGrid(Particle* p) {
-    if (cellHolds(p->cell, p)) grid[p->cell] = nullptr;
+    if (cellHolds(p->cell, p)) sim.grid[p->cell] = nullptr;
     p->cell = -1;
 }
 
 void refileInGrid(Particle* p) {
-    if (!inRange(p->x, p->y) || !grid) {
+    if (!inRange(p->x, p->y) || !sim.grid) {
         takeOutOfGrid(p);
         return;
     }
     const int32_t idx = cellIndexOf(p->x, p->y);
-    if (p->cell != idx && cellHolds(p->cell, p)) grid[p->cell] = nullptr;
+    if (p->cell != idx && cellHolds(p->cell, p)) sim.grid[p->cell] = nullptr;
     p->cell = idx;
-    grid[idx] = p;
+    sim.grid[idx] = p;
 }
 
-void appendToLooseList(Particle* p) { appendTo(looseList, kOnLooseList, p); }
-void appendToSpriteList(Particle* p) { appendTo(spriteList, kOnSpriteList, p); }
-void removeFromLooseList(Particle* p) { removeFrom(looseList, kOnLooseList, p); }
-void removeFromSpriteList(Particle* p) { removeFrom(spriteList, kOnSpriteList, p); }
+void appendToLooseList(Particle* p) { appendTo(sim.looseList, kOnLooseList, p); }
+void appendToSpriteList(Particle* p) { appendTo(sim.spriteList, kOnSpriteList, p); }
+void removeFromLooseList(Particle* p) { removeFrom(sim.looseList, kOnLooseList, p); }
+void removeFromSpriteList(Particle* p) { removeFrom(sim.spriteList, kOnSpriteList, p); }
 
 void moveToLooseList(Particle* p) {
     removeFromSpriteList(p);
@@ -340,11 +298,12 @@ void moveMembersToSpriteList(Body* body) {
 }
 
 bool allocateParticles(uint32_t n) {
-    if (particles) releaseParticles();
-    particleCount = 0;
-    particles = static_cast<Particle*>(allocateLargeZeroed(size_t(n) + 1, sizeof(Particle)));
-    particleLinks = static_cast<ParticleLinks*>(allocateLargeZeroed(size_t(n) + 1, sizeof(ParticleLinks)));
-    if (!particles || !particleLinks) {
+    if (sim.particles) releaseParticles();
+    sim.particleCount = 0;
+    sim.particles = static_cast<Particle*>(allocateLargeZeroed(size_t(n) + 1, sizeof(Particle)));
+    sim.particleLinks =
+        static_cast<ParticleLinks*>(allocateLargeZeroed(size_t(n) + 1, sizeof(ParticleLinks)));
+    if (!sim.particles || !sim.particleLinks) {
         freeArrays();
         reportOutOfMemory();
         return false;
@@ -353,10 +312,10 @@ bool allocateParticles(uint32_t n) {
 }
 
 bool allocateMatchSlots() {
-    std::free(matchSlots);
-    matchSlots = static_cast<Particle**>(
-        std::calloc(particleCount > 0 ? size_t(particleCount) : 1, sizeof(Particle*)));
-    if (!matchSlots) {
+    std::free(sim.matchSlots);
+    sim.matchSlots = static_cast<Particle**>(
+        std::calloc(sim.particleCount > 0 ? size_t(sim.particleCount) : 1, sizeof(Particle*)));
+    if (!sim.matchSlots) {
         reportOutOfMemory();
         return false;
     }
@@ -364,10 +323,10 @@ bool allocateMatchSlots() {
 }
 
 void releaseParticles() {
-    emptyList(looseList);
-    emptyList(spriteList);
-    particleCount = 0;
-    burstFrames = 0;
+    emptyList(sim.looseList);
+    emptyList(sim.spriteList);
+    sim.particleCount = 0;
+    sim.burstFrames = 0;
     freeArrays();
     // The grid would otherwise point into the freed array until the next initWorld.
     clearGrid();
@@ -375,27 +334,27 @@ void releaseParticles() {
 
 void releaseParticlesAtExit() {
     freeArrays();
-    looseList = spriteList = nullptr;
-    ++listLinksVersion;
-    particleCount = 0;
+    sim.looseList = sim.spriteList = nullptr;
+    sim.looseWalk.valid = false;
+    sim.particleCount = 0;
 }
 
 void setSpeed(float s) {
     if (!(s > 0.0f) || !std::isfinite(s)) return;  // a zero speed would make inverseSpeed inf
-    speedFactor = s;
-    inverseSpeed = 1.0f / s;
+    sim.speedFactor = s;
+    sim.inverseSpeed = 1.0f / s;
 }
 
 void setGravityForPopulation() {
-    const uint32_t n = particleCount;
+    const uint32_t n = sim.particleCount;
     if (n == 0) {
-        gravityStrength = kBaseGravity;
+        sim.gravityStrength = kBaseGravity;
         return;
     }
     const float v = 22974.0f / float(n);
     const float excess = v - 1.0f > 0.0f ? v - 1.0f : 0.0f;
     const float sum = v + 0.8f * excess;
-    gravityStrength = kBaseGravity * sum;
+    sim.gravityStrength = kBaseGravity * sum;
 }
 
 int32_t nextRandom(int32_t n) {

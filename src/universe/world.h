@@ -1,10 +1,11 @@
 // The particle world: the particle record, the population and its two lists, the
-// occupancy grid, the torus sizes and wrap rules, the shared simulation values and
-// the program's own random generator.
+// occupancy grid, the torus sizes and wrap rules, and the program's own random
+// generator. Their values live in the simulation's state (simulation.h).
 #pragma once
 
 #include <cstdint>
 
+#include "universe/simulation.h"
 #include "universe/vec2.h"
 
 namespace gx {
@@ -60,45 +61,7 @@ struct ParticleLinks {
     int32_t listId;
 };
 
-extern Particle* particles;           // particleCount + 1 records
-extern ParticleLinks* particleLinks;  // as many, index for index
-
-inline ParticleLinks& Particle::links() const { return particleLinks[this - particles]; }
-
-
-// ---- World sizes and grid (set by initWorld) ----
-extern int32_t worldWidth;   // W: grid row length, x bound of the in-range test
-extern int32_t worldHeight;  // H: back-buffer height (grid rows)
-extern int32_t wrapWidth;    // W - 1: x wrap period
-extern int32_t wrapHeight;   // H - 1: y wrap period and y bound of the in-range test
-extern int32_t halfWidth;    // W / 2 - 1
-extern int32_t halfHeight;   // (H - 1) / 2
-extern int32_t cellCount;    // W * H
-extern Particle** grid;
-
-// ---- Population ----
-extern uint32_t particleCount;
-extern Particle* looseList;     // last appended link; walk through listPrev
-extern Particle* spriteList;
-// Counts every change to the links of either list. Never reset, so a reader that kept a
-// walk of the loose list can tell whether it still holds, across populations too.
-extern uint64_t listLinksVersion;
-extern Particle** matchSlots;   // re-forming scratch, one entry per particle
-
-// ---- Shared simulation values ----
-extern float speedFactor;
-extern float inverseSpeed;
-extern float gravityStrength;
-extern int32_t bodyLimit;
-extern int32_t processedCount;
-extern int32_t sparseFlag;
-extern int32_t burstFrames;
-extern int32_t randomSeed;
-
-constexpr float kBaseGravity = 0.33362952f;
-
-// Frees the grid and population and restores every value above to its initial state.
-void resetWorldModule();
+inline ParticleLinks& Particle::links() const { return sim.particleLinks[this - sim.particles]; }
 
 // ---- Sizes and grid ----
 // W is the capture surface's row length in pixels; H comes from the back buffer.
@@ -120,12 +83,10 @@ inline int32_t truncToInt(float v) {
 }
 // NaN is never in range.
 inline bool inRange(float x, float y) {
-    return x >= 0.0f && x < float(worldWidth) && y >= 0.0f && y < float(wrapHeight);
+    return x >= 0.0f && x < float(sim.worldWidth) && y >= 0.0f && y < float(sim.wrapHeight);
 }
 // Only for positions that are in range.
-inline int32_t cellIndexOf(float x, float y) {
-    return int32_t(y) * worldWidth + int32_t(x);
-}
+inline int32_t cellIndexOf(float x, float y) { return int32_t(y) * sim.worldWidth + int32_t(x); }
 // Brings an out-of-range position back into the world. Returns false when a
 // coordinate was not finite (it is then 0, and the caller stops the motion).
 bool wrapPoint(float& x, float& y);
@@ -135,10 +96,14 @@ void wrapParticle(Particle* p);
 float shortestDifference(float d, int32_t half, int32_t period);
 // Nearly every call is already within half a period; only the others need the full rule.
 inline float shortestDx(float d) {
-    return std::fabs(d) <= float(halfWidth) ? d : shortestDifference(d, halfWidth, wrapWidth);
+    return std::fabs(d) <= float(sim.halfWidth)
+               ? d
+               : shortestDifference(d, sim.halfWidth, sim.wrapWidth);
 }
 inline float shortestDy(float d) {
-    return std::fabs(d) <= float(halfHeight) ? d : shortestDifference(d, halfHeight, wrapHeight);
+    return std::fabs(d) <= float(sim.halfHeight)
+               ? d
+               : shortestDifference(d, sim.halfHeight, sim.wrapHeight);
 }
 inline Vec2 shortestDiff(Vec2 d) { return {shortestDx(d.x), shortestDy(d.y)}; }
 // Single-step wrap of coordinate c toward reference r.

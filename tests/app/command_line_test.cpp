@@ -21,11 +21,11 @@ TEST_F(CommandLine, SwitchTable) {
         std::vector<std::string> args;
         int32_t mode;
     } cases[] = {
-        {{"/s"}, 2},        {{"-S"}, 2},       {{"/x"}, 2},         {{"/"}, 2},
-        {{"/t"}, 3},        {{"/a"}, 4},       {{"/p"}, 1},         {{"/P:1234"}, 1},
-        {{"-p:123"}, 1},    {{"/c"}, 0},       {{"-C:5"}, 0},       {{}, 0},
-        {{"/config"}, 2},   {{"foo", "/p"}, 1}, {{"/p", "/c"}, 1},  {{"foo", "bar"}, 0},
-        {{"/c:1234"}, 0},   {{"/T"}, 3},       {{"-a"}, 4},
+        {{"/s"}, 2},      {{"-S"}, 2},        {{"/x"}, 2},       {{"/"}, 2},
+        {{"/t"}, 3},      {{"/a"}, 4},        {{"/p"}, 1},       {{"/P:1234"}, 1},
+        {{"-p:123"}, 1},  {{"/c"}, 0},        {{"-C:5"}, 0},     {{}, 0},
+        {{"/config"}, 2}, {{"foo", "/p"}, 1}, {{"/p", "/c"}, 1}, {{"foo", "bar"}, 0},
+        {{"/c:1234"}, 0}, {{"/T"}, 3},        {{"-a"}, 4},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -79,9 +79,14 @@ TEST_F(CommandLine, HostWindowForms) {
 }
 
 TEST_F(CommandLine, BadOptionsAreUsageErrors) {
-    for (auto args : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--size", "0x0"}, {"--size"}, {"--seconds", "-1"}, {"--every", "0"},
-             {"--dump-state", "x", "f"}, {"--script", "1:jump"}, {"--preview"}}) {
+    for (auto args : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                           {"--size", "0x0"},
+                                                           {"--size"},
+                                                           {"--seconds", "-1"},
+                                                           {"--every", "0"},
+                                                           {"--dump-state", "x", "f"},
+                                                           {"--script", "1:jump"},
+                                                           {"--preview"}}) {
         SetUp();
         ParsedArgs p = parseArguments(args);
         EXPECT_TRUE(p.exitNow) << args[0];
@@ -92,8 +97,9 @@ TEST_F(CommandLine, BadOptionsAreUsageErrors) {
     EXPECT_TRUE(help.exitNow);
     EXPECT_EQ(help.exitCode, 0);
     // Every option is listed.
-    for (const char* opt : {"--windowed", "--headless", "--size", "--seconds", "--frames-out", "--every",
-                            "--script", "--trace", "--dump-state", "-window-id", "-root", "--version"})
+    for (const char* opt :
+         {"--windowed", "--headless", "--size", "--seconds", "--frames-out", "--every", "--script",
+          "--trace", "--dump-state", "-window-id", "-root", "--version"})
         EXPECT_NE(help.message.find(opt), std::string::npos) << opt;
 }
 

@@ -10,19 +10,20 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "bodies/ring_generator.h"
 #include "bodies/ring_tables.h"
 #include "framework/framework.h"
 #include "platform/os/message_box.h"
+#include "support/temp_folder.h"
 #include "ui/progress_window.h"
+#include "ui/ring_generator.h"
 
 namespace gx {
 namespace {
 
 TEST(StartUp, OutOfMemoryWhileLoadingTheTablesGoesStraightToTheRelease) {
-    char name[] = "/tmp/gx_startup_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const std::string home = name;
+    const gxtest::TempFolder folder("gx_startup");
+    ASSERT_FALSE(folder.path().empty());
+    const std::string home = folder.path();
     // A data file that passes every test before the tables are allocated.
     {
         std::ofstream out(home + "/" + kRingFileName, std::ios::binary);
@@ -54,7 +55,6 @@ TEST(StartUp, OutOfMemoryWhileLoadingTheTablesGoesStraightToTheRelease) {
     EXPECT_EQ(ringTables.ringPoints, nullptr);
     resetAllModulesForTests();
     unsetenv("GLIMMERAX_HOME");
-    std::filesystem::remove_all(home);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bodies/bodies.h"
+#include "support/builders.h"
 #include "universe/membership.h"
 #include "universe/world.h"
 
@@ -18,27 +19,18 @@ void recordHandOver(BodyNode* node) { handedOver.push_back(node); }
 class BodiesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetBodyModule();
-        resetWorldModule();
-        resetBodies();
         handedOver.clear();
+        restart(1280, 721);  // wrapWidth 1279, halfWidth 639
+    }
+    void TearDown() override { resetSimulation(); }
+    // A clean state with a world of w x h, hand-overs recorded.
+    void restart(int32_t w, int32_t h) {
+        resetSimulation();
+        resetBodies();
         setSpriteAttachHook(recordHandOver);
-        ASSERT_TRUE(initWorldSized(1280, 721));  // wrapWidth 1279, halfWidth 639
+        ASSERT_TRUE(initWorldSized(w, h));
     }
-    void TearDown() override {
-        setSpriteAttachHook(nullptr);
-        resetBodyModule();
-        resetWorldModule();
-    }
-    void makeParticles(uint32_t n) {
-        ASSERT_TRUE(allocateParticles(n));
-        particleCount = n;
-        for (uint32_t i = 0; i < n; ++i) {
-            particles[i].links().memberSelf = &particles[i];
-            particles[i].cell = -1;
-            particles[i].mass = 200.0f;
-        }
-    }
+    void makeParticles(uint32_t n) { ASSERT_TRUE(gxtest::makeParticles(n)); }
     static void place(Particle* p, float x, float y) {
         p->x = x;
         p->y = y;
@@ -46,15 +38,7 @@ protected:
     }
     // A body over the given particles, linked in order; centroid and radius as given.
     static Body* bodyOf(const std::vector<Particle*>& members, Vec2 centroid, float radius) {
-        Body* b = newBody();
-        for (size_t i = 0; i < members.size(); ++i) {
-            members[i]->body = b;
-            members[i]->memberNext = i + 1 < members.size() ? members[i + 1] : nullptr;
-            b->mass += members[i]->mass;
-        }
-        b->head = members.front();
-        b->tail = members.back();
-        b->memberCount = int32_t(members.size());
+        Body* b = gxtest::bodyOver(members);
         b->centroid = centroid;
         b->radius = radius;
         return b;
@@ -68,7 +52,7 @@ protected:
 
 TEST_F(BodiesTest, MemberAcrossTheWrapEdgeMeasuresSmall) {
     makeParticles(2);
-    Particle *right = &particles[0], *left = &particles[1];
+    Particle *right = &sim.particles[0], *left = &sim.particles[1];
     place(right, 1277.5f, 50.0f);
     place(left, 2.0f, 50.0f);
     Body* b = bodyOf({right, left}, {1.0f, 50.0f}, 2.0f);
@@ -87,7 +71,7 @@ TEST_F(BodiesTest, MemberAcrossTheWrapEdgeMeasuresSmall) {
 
 TEST_F(BodiesTest, NewPairIsMeasuredAtRadiusTwo) {
     makeParticles(2);
-    Particle *q = &particles[0], *p = &particles[1];
+    Particle *q = &sim.particles[0], *p = &sim.particles[1];
     place(q, 100.0f, 100.0f);
     place(p, 101.0f, 100.0f);
     q->vx = 2.0f;
@@ -111,30 +95,30 @@ TEST_F(BodiesTest, NewPairIsMeasuredAtRadiusTwo) {
 
 TEST_F(BodiesTest, AdvanceWrapsCentroidByWidthLessOne) {
     makeParticles(2);
-    place(&particles[0], 0.0f, 100.0f);
-    place(&particles[1], 1.0f, 100.0f);
-    Body* b = bodyOf({&particles[0], &particles[1]}, {0.5f, 100.0f}, 2.0f);
+    place(&sim.particles[0], 0.0f, 100.0f);
+    place(&sim.particles[1], 1.0f, 100.0f);
+    Body* b = bodyOf({&sim.particles[0], &sim.particles[1]}, {0.5f, 100.0f}, 2.0f);
     b->velocity = {-1.0f, 0.0f};
     advanceBodies();
     EXPECT_EQ(b->centroid.x, 1278.5f);
     EXPECT_EQ(b->centroid.y, 100.0f);
     // Bound members keep their offsets around the moved centroid.
-    EXPECT_FLOAT_EQ(particles[0].x, 1278.0f);
-    EXPECT_FLOAT_EQ(particles[1].x, 1279.0f);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 1278.0f);
+    EXPECT_FLOAT_EQ(sim.particles[1].x, 1279.0f);
     EXPECT_EQ(b->sortKey, 2);
     EXPECT_EQ(b->looseCount, 0);
 }
 
 TEST_F(BodiesTest, AdvanceTurnsBoundMembersBySpin) {
     makeParticles(2);
-    place(&particles[0], 110.0f, 100.0f);
-    place(&particles[1], 90.0f, 100.0f);
-    Body* b = bodyOf({&particles[0], &particles[1]}, {100.0f, 100.0f}, 10.0f);
+    place(&sim.particles[0], 110.0f, 100.0f);
+    place(&sim.particles[1], 90.0f, 100.0f);
+    Body* b = bodyOf({&sim.particles[0], &sim.particles[1]}, {100.0f, 100.0f}, 10.0f);
     b->spin = 10.0f * (kPi / 2.0f);  // a quarter turn per frame at radius 10
     advanceBodies();
-    EXPECT_NEAR(particles[0].x, 100.0f, 1e-4f);
-    EXPECT_NEAR(particles[0].y, 90.0f, 1e-4f);
-    EXPECT_NEAR(particles[1].y, 110.0f, 1e-4f);
+    EXPECT_NEAR(sim.particles[0].x, 100.0f, 1e-4f);
+    EXPECT_NEAR(sim.particles[0].y, 90.0f, 1e-4f);
+    EXPECT_NEAR(sim.particles[1].y, 110.0f, 1e-4f);
     EXPECT_EQ(b->radius, 10.0f);
     EXPECT_EQ(b->looseCount, 2) << "members at the rim count as loose";
 }
@@ -166,7 +150,8 @@ TEST_F(BodiesTest, SortIsDescendingAndKeepsEqualKeysInOrder) {
 
 TEST_F(BodiesTest, PullFallsBackToSingleAxisSteps) {
     makeParticles(4);
-    Particle *m = &particles[0], *other = &particles[1], *diag = &particles[2], *xOnly = &particles[3];
+    Particle *m = &sim.particles[0], *other = &sim.particles[1], *diag = &sim.particles[2],
+             *xOnly = &sim.particles[3];
     place(m, 5.5f, 5.5f);
     place(other, 20.0f, 20.0f);
     Body* b = bodyOf({m, other}, {10.5f, 10.5f}, 10.0f);
@@ -174,8 +159,8 @@ TEST_F(BodiesTest, PullFallsBackToSingleAxisSteps) {
     pullMembers();
     EXPECT_FLOAT_EQ(m->x, 5.5f + std::sqrt(0.5f));
     EXPECT_EQ(m->y, 5.5f);
-    EXPECT_EQ(grid[m->cell], m);
-    EXPECT_EQ(grid[cellIndexOf(5.5f, 5.5f)], nullptr) << "the old cell is given up";
+    EXPECT_EQ(sim.grid[m->cell], m);
+    EXPECT_EQ(sim.grid[cellIndexOf(5.5f, 5.5f)], nullptr) << "the old cell is given up";
 
     // Now block the x step as well: the member moves along y alone.
     place(m, 5.5f, 5.5f);
@@ -201,23 +186,22 @@ TEST_F(BodiesTest, ClumpScanPeriodFollowsSpeed) {
     makeParticles(20);
     setSpeed(1.0f);
     clumpScan(8, 20);  // frame 0: empty world
-    for (uint32_t i = 0; i < 20; ++i) place(&particles[i], float(i % 8), float(i / 8));
+    for (uint32_t i = 0; i < 20; ++i) place(&sim.particles[i], float(i % 8), float(i / 8));
     clumpScan(8, 20);
     EXPECT_EQ(bodyCount(), 1u) << "speed 1.0 scans every frame";
 
     resetBodies();
     for (uint32_t i = 0; i < 20; ++i) {
-        particles[i] = Particle{};
-        particles[i].links().memberSelf = &particles[i];
-        particles[i].cell = -1;
-        particles[i].mass = 200.0f;
+        sim.particles[i] = Particle{};
+        sim.particles[i].links().memberSelf = &sim.particles[i];
+        sim.particles[i].cell = -1;
+        sim.particles[i].mass = 200.0f;
     }
-    resetWorldModule();
-    ASSERT_TRUE(initWorldSized(1280, 721));
+    restart(1280, 721);
     makeParticles(20);
     setSpeed(0.1f);
     clumpScan(8, 20);  // frame 0 scans the empty world
-    for (uint32_t i = 0; i < 20; ++i) place(&particles[i], float(i % 8), float(i / 8));
+    for (uint32_t i = 0; i < 20; ++i) place(&sim.particles[i], float(i % 8), float(i / 8));
     for (int f = 1; f < 10; ++f) {
         clumpScan(8, 20);
         ASSERT_EQ(bodyList(), nullptr) << "frame " << f;
@@ -232,31 +216,32 @@ TEST_F(BodiesTest, ClumpScanPeriodFollowsSpeed) {
 TEST_F(BodiesTest, ClumpScanNeedsTwentyAndGathersTheWholeTile) {
     makeParticles(26);
     // 19 in the first tile, plus one just outside it.
-    for (uint32_t i = 0; i < 19; ++i) place(&particles[i], float(i % 8), float(i / 8));
-    place(&particles[19], 8.0f, 0.0f);
+    for (uint32_t i = 0; i < 19; ++i) place(&sim.particles[i], float(i % 8), float(i / 8));
+    place(&sim.particles[19], 8.0f, 0.0f);
     clumpScan(8, 20);
     EXPECT_EQ(bodyList(), nullptr);
 
     // 25 inside (one beyond the twentieth and more), plus the outsider in the next tile.
-    for (uint32_t i = 20; i < 26; ++i) place(&particles[i], float(i % 8), float(i / 8));
+    for (uint32_t i = 20; i < 26; ++i) place(&sim.particles[i], float(i % 8), float(i / 8));
     clumpScan(8, 20);
     ASSERT_EQ(bodyCount(), 1u);
     Body* b = bodyList()->body;
     EXPECT_EQ(b->memberCount, 25);
-    EXPECT_EQ(particles[19].body, nullptr);
+    EXPECT_EQ(sim.particles[19].body, nullptr);
     int linked = 0;
     for (Particle* m = b->head; m; m = m->memberNext) ++linked;
     EXPECT_EQ(linked, 25);
     // The seed is the first particle in column-major order: (0, 0).
-    EXPECT_EQ(b->head, &particles[8]) << "paired first: the second particle found, then the seed";
-    EXPECT_EQ(particles[0].body, b);
+    EXPECT_EQ(b->head, &sim.particles[8])
+        << "paired first: the second particle found, then the seed";
+    EXPECT_EQ(sim.particles[0].body, b);
 }
 
 TEST_F(BodiesTest, ClumpScanCoversANarrowLastTile) {
-    resetWorldModule();
-    ASSERT_TRUE(initWorldSized(37, 20));  // 37 = 4 * 8 + 5, wrapHeight 19 = 2 * 8 + 3
+    restart(37, 20);  // 37 = 4 * 8 + 5, wrapHeight 19 = 2 * 8 + 3
     makeParticles(15);
-    for (uint32_t i = 0; i < 15; ++i) place(&particles[i], 32.0f + float(i % 5), 16.0f + float(i / 5));
+    for (uint32_t i = 0; i < 15; ++i)
+        place(&sim.particles[i], 32.0f + float(i % 5), 16.0f + float(i / 5));
     clumpScan(8, 15);
     ASSERT_EQ(bodyCount(), 1u);
     EXPECT_EQ(bodyList()->body->memberCount, 15);
@@ -265,19 +250,17 @@ TEST_F(BodiesTest, ClumpScanCoversANarrowLastTile) {
 TEST_F(BodiesTest, SpriteHandOverNeedsMoreThanFiveHundredBoundMembers) {
     for (int extra = 0; extra <= 1; ++extra) {
         SCOPED_TRACE(extra);
-        resetBodies();
         handedOver.clear();
-        resetWorldModule();
-        ASSERT_TRUE(initWorldSized(1280, 721));
+        restart(1280, 721);
         // 505 + extra members, five of them free members that stay inside.
         const uint32_t n = 505 + uint32_t(extra);
         makeParticles(n);
         std::vector<Particle*> members;
         for (uint32_t i = 0; i < n; ++i) {
-            place(&particles[i], 300.0f + float(i % 30), 300.0f + float(i / 30));
-            members.push_back(&particles[i]);
+            place(&sim.particles[i], 300.0f + float(i % 30), 300.0f + float(i / 30));
+            members.push_back(&sim.particles[i]);
         }
-        for (uint32_t i = 0; i < 5; ++i) particles[i * 40].holdOff = -1;
+        for (uint32_t i = 0; i < 5; ++i) sim.particles[i * 40].holdOff = -1;
         Body* b = bodyOf(members, {315.0f, 308.0f}, 100.0f);
         b->radiusHold = 3;  // keeps the radius at 100: no bound member counts as loose
         advanceBodies();
@@ -294,7 +277,7 @@ TEST_F(BodiesTest, SpriteHandOverNeedsMoreThanFiveHundredBoundMembers) {
 
 TEST_F(BodiesTest, FreeMemberBindsWhereItsNextCellHoldsABoundMember) {
     makeParticles(3);
-    Particle *bound = &particles[0], *centre = &particles[1], *freeM = &particles[2];
+    Particle *bound = &sim.particles[0], *centre = &sim.particles[1], *freeM = &sim.particles[2];
     place(bound, 104.2f, 100.2f);
     place(centre, 98.0f, 100.0f);
     place(freeM, 103.5f, 100.5f);
@@ -317,12 +300,12 @@ TEST_F(BodiesTest, FreeMemberBindsWhereItsNextCellHoldsABoundMember) {
     EXPECT_FLOAT_EQ(freeM->x, 105.0f);
     EXPECT_EQ(b->looseCount, 1);
     EXPECT_EQ(b->memberCount, 2);
-    EXPECT_EQ(grid[freeM->cell], freeM);
+    EXPECT_EQ(sim.grid[freeM->cell], freeM);
 }
 
 TEST_F(BodiesTest, FreeMemberLeavingDropsTheBodyToNothing) {
     makeParticles(2);
-    Particle *stay = &particles[0], *leave = &particles[1];
+    Particle *stay = &sim.particles[0], *leave = &sim.particles[1];
     place(stay, 100.0f, 100.0f);
     place(leave, 104.0f, 100.0f);
     Body* b = bodyOf({stay, leave}, {101.0f, 100.0f}, 2.0f);
@@ -335,7 +318,7 @@ TEST_F(BodiesTest, FreeMemberLeavingDropsTheBodyToNothing) {
         EXPECT_EQ(p->body, nullptr);
         EXPECT_EQ(p->memberNext, nullptr);
         EXPECT_EQ(p->holdOff, 0);
-        EXPECT_EQ(grid[p->cell], p);
+        EXPECT_EQ(sim.grid[p->cell], p);
     }
 }
 
@@ -343,8 +326,8 @@ TEST_F(BodiesTest, RemovingOneOfManyKeepsTheListConsistent) {
     makeParticles(4);
     std::vector<Particle*> ms;
     for (uint32_t i = 0; i < 4; ++i) {
-        place(&particles[i], 50.0f + float(i), 50.0f);
-        ms.push_back(&particles[i]);
+        place(&sim.particles[i], 50.0f + float(i), 50.0f);
+        ms.push_back(&sim.particles[i]);
     }
     Body* b = bodyOf(ms, {51.5f, 50.0f}, 3.0f);
     BodyNode* node = nodeOfBody(b);
@@ -361,10 +344,11 @@ TEST_F(BodiesTest, RemovingOneOfManyKeepsTheListConsistent) {
 
 TEST_F(BodiesTest, DissolveSendsMembersAlongTheirOrbit) {
     makeParticles(3);
-    place(&particles[0], 110.0f, 100.0f);
-    place(&particles[1], 100.0f, 105.0f);
-    place(&particles[2], 95.0f, 100.0f);
-    Body* b = bodyOf({&particles[0], &particles[1], &particles[2]}, {100.0f, 100.0f}, 10.0f);
+    place(&sim.particles[0], 110.0f, 100.0f);
+    place(&sim.particles[1], 100.0f, 105.0f);
+    place(&sim.particles[2], 95.0f, 100.0f);
+    Body* b =
+        bodyOf({&sim.particles[0], &sim.particles[1], &sim.particles[2]}, {100.0f, 100.0f}, 10.0f);
     b->velocity = {0.5f, -0.25f};
     b->spin = 1.0f;  // angular velocity 0.1 rad at radius 10
     BodyNode* node = nodeOfBody(b);
@@ -373,7 +357,7 @@ TEST_F(BodiesTest, DissolveSendsMembersAlongTheirOrbit) {
     EXPECT_EQ(bodyList(), nullptr);
     const double w = 0.1;
     for (uint32_t i = 0; i < 3; ++i) {
-        Particle* p = &particles[i];
+        Particle* p = &sim.particles[i];
         const double dx = p->x - 100.0, dy = p->y - 100.0;
         const double r = std::hypot(dx, dy), a = std::atan2(dx, dy) + w;
         const double ex = 0.5 + (100.0 + std::sin(a) * r - p->x);
@@ -383,20 +367,20 @@ TEST_F(BodiesTest, DissolveSendsMembersAlongTheirOrbit) {
         EXPECT_EQ(p->holdOff, 7);
         EXPECT_EQ(p->body, nullptr);
         EXPECT_EQ(p->memberNext, nullptr);
-        EXPECT_EQ(grid[p->cell], p);
+        EXPECT_EQ(sim.grid[p->cell], p);
     }
     // The member on +x turning by +w about the (sin, cos) convention moves toward -y.
-    EXPECT_LT(particles[0].vy, -0.25f);
+    EXPECT_LT(sim.particles[0].vy, -0.25f);
 }
 
 TEST_F(BodiesTest, AbsorbAndRecentreAcrossTheEdge) {
     makeParticles(4);
-    place(&particles[0], 5.0f, 40.0f);
-    place(&particles[1], 5.0f, 42.0f);
-    place(&particles[2], 1275.0f, 40.0f);
-    place(&particles[3], 1275.0f, 42.0f);
-    Body* a = bodyOf({&particles[0], &particles[1]}, {5.0f, 41.0f}, 2.0f);
-    Body* b = bodyOf({&particles[2], &particles[3]}, {1275.0f, 41.0f}, 2.0f);
+    place(&sim.particles[0], 5.0f, 40.0f);
+    place(&sim.particles[1], 5.0f, 42.0f);
+    place(&sim.particles[2], 1275.0f, 40.0f);
+    place(&sim.particles[3], 1275.0f, 42.0f);
+    Body* a = bodyOf({&sim.particles[0], &sim.particles[1]}, {5.0f, 41.0f}, 2.0f);
+    Body* b = bodyOf({&sim.particles[2], &sim.particles[3]}, {1275.0f, 41.0f}, 2.0f);
     absorbCentroid(a, b);
     EXPECT_EQ(a->dirty, 1);
     EXPECT_FLOAT_EQ(a->centroid.x, (5.0f * 2.0f + (1275.0f - 1279.0f) * 2.0f) / 4.0f);
@@ -407,14 +391,14 @@ TEST_F(BodiesTest, AbsorbAndRecentreAcrossTheEdge) {
     unlinkNode(nodeOfBody(b));
     recentreDirtyBodies();
     EXPECT_EQ(a->dirty, 0);
-    EXPECT_EQ(particles[2].body, a);
-    EXPECT_EQ(particles[2].x, 1275.0f - 1279.0f);
+    EXPECT_EQ(sim.particles[2].body, a);
+    EXPECT_EQ(sim.particles[2].x, 1275.0f - 1279.0f);
     EXPECT_FLOAT_EQ(a->centroid.x, 0.5f);
 }
 
 TEST_F(BodiesTest, ClassifyAndTransferSpin) {
     makeParticles(3);
-    Particle *seed = &particles[0], *other = &particles[1], *incoming = &particles[2];
+    Particle *seed = &sim.particles[0], *other = &sim.particles[1], *incoming = &sim.particles[2];
     place(seed, 200.0f, 200.0f);
     place(other, 201.0f, 200.0f);
     pairParticles(other, seed);
@@ -452,16 +436,16 @@ TEST_F(BodiesTest, ClassifyAndTransferSpin) {
 
 TEST_F(BodiesTest, PairJoinsACoveringBody) {
     makeParticles(4);
-    place(&particles[0], 50.0f, 50.0f);
-    place(&particles[1], 51.0f, 50.0f);
-    Body* b = bodyOf({&particles[0], &particles[1]}, {50.5f, 50.0f}, 10.0f);
-    place(&particles[2], 53.0f, 50.0f);
-    place(&particles[3], 54.0f, 50.0f);
-    pairParticles(&particles[2], &particles[3]);
+    place(&sim.particles[0], 50.0f, 50.0f);
+    place(&sim.particles[1], 51.0f, 50.0f);
+    Body* b = bodyOf({&sim.particles[0], &sim.particles[1]}, {50.5f, 50.0f}, 10.0f);
+    place(&sim.particles[2], 53.0f, 50.0f);
+    place(&sim.particles[3], 54.0f, 50.0f);
+    pairParticles(&sim.particles[2], &sim.particles[3]);
     EXPECT_EQ(bodyCount(), 1u);
     EXPECT_EQ(b->memberCount, 4);
-    EXPECT_EQ(b->tail, &particles[3]);
-    EXPECT_EQ(particles[2].body, b);
+    EXPECT_EQ(b->tail, &sim.particles[3]);
+    EXPECT_EQ(sim.particles[2].body, b);
     EXPECT_FLOAT_EQ(b->mass, 800.0f);
 }
 

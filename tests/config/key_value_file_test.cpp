@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace gx {
 namespace {
 
-using test::readBytes;
-using test::TempFolder;
-using test::writeBytes;
+using gxtest::readFile;
+using gxtest::TempFolder;
+using gxtest::writeFile;
 
 uint32_t H(const char* key) { return hashKey(key); }
 
@@ -92,7 +92,7 @@ TEST(Loading, TokenRules) {
     TempFolder dir;
     const std::string bytes =
         "ImagePath = x\r\n"
-        "imagepath=y\r\n"             // first occurrence wins
+        "imagepath=y\r\n"  // first occurrence wins
         "Quoted= \"a b\"\r\n"
         "Commented = 10\t// ten\r\n"
         "NoSign value\r\n"
@@ -108,7 +108,7 @@ TEST(Loading, TokenRules) {
         "Tight=5\n"
         "  Indented   =   9   trailing\n"
         "Last = end";
-    writeBytes(dir.file("a.ini"), bytes);
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     EXPECT_EQ(valueOf(r, "IMAGEPATH"), "x");
@@ -133,7 +133,7 @@ TEST(Loading, TokenRules) {
 
 TEST(Loading, LookupsAndCapacity) {
     TempFolder dir;
-    writeBytes(dir.file("a.ini"), "Name = abcd\r\nNum = 12x\r\nFlag = TRUE\r\n");
+    writeFile(dir.file("a.ini"), "Name = abcd\r\nNum = 12x\r\nFlag = TRUE\r\n");
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     char small[4] = "old";
@@ -159,8 +159,9 @@ TEST(Loading, LookupsAndCapacity) {
 TEST(Loading, FortyNineEntriesAtMost) {
     TempFolder dir;
     std::string bytes;
-    for (int i = 1; i <= 60; ++i) bytes += "Key" + std::to_string(i) + " = " + std::to_string(i) + "\r\n";
-    writeBytes(dir.file("a.ini"), bytes);
+    for (int i = 1; i <= 60; ++i)
+        bytes += "Key" + std::to_string(i) + " = " + std::to_string(i) + "\r\n";
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     EXPECT_EQ(r.entryCount(), 49);
@@ -172,13 +173,11 @@ TEST(Loading, LongLinesRefuseTheirValueOnly) {
     TempFolder dir;
     const std::string longValue(300, 'v');
     // "Edge = " is 7 columns: a value of 252 ends exactly at column 259.
-    const std::string bytes = "Long = " + longValue + "\n" +
-                              "Short = 5 // " + std::string(400, 'c') + "\r\n" +
-                              "Edge = " + std::string(252, 'e') + "\n" +
-                              "Over = " + std::string(253, 'o') + "\n" +
-                              "Far = " + std::string(300, ' ') + "7\n" +
-                              "After = 42\r\n";
-    writeBytes(dir.file("a.ini"), bytes);
+    const std::string bytes = "Long = " + longValue + "\n" + "Short = 5 // " +
+                              std::string(400, 'c') + "\r\n" + "Edge = " + std::string(252, 'e') +
+                              "\n" + "Over = " + std::string(253, 'o') + "\n" +
+                              "Far = " + std::string(300, ' ') + "7\n" + "After = 42\r\n";
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     EXPECT_TRUE(r.has(H("Long")));
@@ -216,30 +215,29 @@ TEST(Loading, OnlyRegularFilesWhereverTheyLive) {
     while (deep.size() < 900) deep += "/" + std::string(200, 'd');
     ASSERT_TRUE(std::filesystem::create_directories(deep));
     const std::string longPath = deep + "/settings.ini";
-    writeBytes(longPath, "A = 1\r\n");
+    writeFile(longPath, "A = 1\r\n");
     KeyValueFile r(longPath);
     ASSERT_TRUE(r.load());
     EXPECT_EQ(valueOf(r, "A"), "1");
     ASSERT_TRUE(r.setInt(H("A"), 2));
     EXPECT_TRUE(r.save());
-    EXPECT_EQ(readBytes(longPath), "A = 2\r\n");
+    EXPECT_EQ(readFile(longPath), "A = 2\r\n");
 }
 
 TEST(Loading, KeysThatTakeLongValuesHoldUpTo4095Bytes) {
     TempFolder dir;
     const std::string fits(4095, 'p'), over(4096, 'q');
-    const std::string bytes = "Path = \"" + fits + "\"\r\n" +
-                              "Other = \"" + std::string(300, 'o') + "\"\r\n" +
-                              "Far =" + std::string(600, ' ') + "\"/x\"\r\n" +
+    const std::string bytes = "Path = \"" + fits + "\"\r\n" + "Other = \"" + std::string(300, 'o') +
+                              "\"\r\n" + "Far =" + std::string(600, ' ') + "\"/x\"\r\n" +
                               "Over = \"" + over + "\"\r\n";
-    writeBytes(dir.file("a.ini"), bytes);
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     for (const char* key : {"Path", "Far", "Over"}) r.allowLongValues(H(key));
     ASSERT_TRUE(r.load());
     std::vector<char> buf(4096);
     ASSERT_TRUE(r.getString(H("Path"), buf.data(), "", 4096));
     EXPECT_EQ(std::string(buf.data()), fits);
-    EXPECT_TRUE(r.isRefused(H("Other")));  // an ordinary key keeps the 259 rule
+    EXPECT_TRUE(r.isRefused(H("Other")));                      // an ordinary key keeps the 259 rule
     ASSERT_TRUE(r.getString(H("Far"), buf.data(), "", 4096));  // wherever it stands
     EXPECT_STREQ(buf.data(), "/x");
     EXPECT_TRUE(r.isRefused(H("Over")));
@@ -264,7 +262,7 @@ TEST(Loading, AtMostOneMegabyteAndNeverWrittenBack) {
     while (bytes.size() < (1u << 20) - 3) bytes += "// padding padding padding padding\r\n";
     bytes.resize((1u << 20) - 3);
     bytes += "\nCut = 123456\r\nLater = 2\r\n";  // crosses the limit
-    writeBytes(dir.file("big.ini"), bytes);
+    writeFile(dir.file("big.ini"), bytes);
     KeyValueFile r(dir.file("big.ini"));
     ASSERT_TRUE(r.load());
     EXPECT_EQ(valueOf(r, "First"), "1");
@@ -272,13 +270,14 @@ TEST(Loading, AtMostOneMegabyteAndNeverWrittenBack) {
     EXPECT_FALSE(r.has(H("Later")));
     ASSERT_TRUE(r.setInt(H("First"), 2));
     EXPECT_FALSE(r.save());
-    EXPECT_EQ(readBytes(dir.file("big.ini")), bytes);
+    EXPECT_EQ(readFile(dir.file("big.ini")), bytes);
 }
 
 TEST(Setting, TextsOfTheSetters) {
     TempFolder dir;
-    const std::string bytes = "A = 1\r\nB = 1\r\nC = 1\r\nD = x\r\nE = true\r\nF = true\r\nG = \"\"\r\n";
-    writeBytes(dir.file("a.ini"), bytes);
+    const std::string bytes =
+        "A = 1\r\nB = 1\r\nC = 1\r\nD = x\r\nE = true\r\nF = true\r\nG = \"\"\r\n";
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     EXPECT_TRUE(r.setInt(H("A"), 0));
@@ -291,15 +290,17 @@ TEST(Setting, TextsOfTheSetters) {
     EXPECT_FALSE(r.setInt(H("Missing"), 1));
     EXPECT_EQ(r.entryCount(), 7);
     ASSERT_TRUE(r.save());
-    EXPECT_EQ(readBytes(dir.file("a.ini")),
+    EXPECT_EQ(readFile(dir.file("a.ini")),
               "A = 0\r\nB = -5\r\nC = -2147483648\r\nD = abc\r\nE = false\r\nF = true\r\n"
               "G = \"new text\"\r\n");
 }
 
 TEST(Setting, TextsThatWouldNotReadBackAreRefused) {
     TempFolder dir;
-    const std::string bytes = "Q = \"quoted\"\r\nU = plain\r\nG ==x\r\nO = \"open\r\nW = " + std::string(240, ' ') + "x\r\n";
-    writeBytes(dir.file("a.ini"), bytes);
+    const std::string bytes =
+        "Q = \"quoted\"\r\nU = plain\r\nG ==x\r\nO = \"open\r\nW = " + std::string(240, ' ') +
+        "x\r\n";
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     EXPECT_FALSE(r.setString(H("Q"), "a\"b"));
@@ -311,8 +312,8 @@ TEST(Setting, TextsThatWouldNotReadBackAreRefused) {
     EXPECT_FALSE(r.setString(H("U"), "a=b"));
     EXPECT_FALSE(r.setString(H("U"), ""));
     EXPECT_EQ(valueOf(r, "G"), "=");
-    EXPECT_FALSE(r.setString(H("G"), "5"));  // would read back as "5x"
-    EXPECT_FALSE(r.setString(H("O"), ""));   // a lone quote is no value
+    EXPECT_FALSE(r.setString(H("G"), "5"));                 // would read back as "5x"
+    EXPECT_FALSE(r.setString(H("O"), ""));                  // a lone quote is no value
     EXPECT_FALSE(r.setString(H("W"), "0123456789abcdef"));  // would end past column 259
     for (const KeyValueEntry& e : r.entries()) EXPECT_FALSE(e.modified);
     EXPECT_TRUE(r.setString(H("Q"), "with blank = ok"));
@@ -329,29 +330,30 @@ TEST(Saving, LongerValueShiftsEveryLaterOffset) {
     TempFolder dir;
     const std::string bytes =
         "// head\r\nDuration = 130\r\nName = \"abc\"\r\nGameSpeed = 10\t// 1 to 10\r\nTail = z";
-    writeBytes(dir.file("a.ini"), bytes);
+    writeFile(dir.file("a.ini"), bytes);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     ASSERT_TRUE(r.setInt(H("Duration"), 1300));
     ASSERT_TRUE(r.save());
     std::string expect =
         "// head\r\nDuration = 1300\r\nName = \"abc\"\r\nGameSpeed = 10\t// 1 to 10\r\nTail = z";
-    EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
+    EXPECT_EQ(readFile(dir.file("a.ini")), expect);
     expectTrueOffsets(r, expect);
 
     // Unmodified entries moved too: a second change lands where the value is.
     ASSERT_TRUE(r.setInt(H("GameSpeed"), 7));
     ASSERT_TRUE(r.setString(H("Tail"), "end"));
     ASSERT_TRUE(r.save());
-    expect = "// head\r\nDuration = 1300\r\nName = \"abc\"\r\nGameSpeed = 7\t// 1 to 10\r\nTail = end";
-    EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
+    expect =
+        "// head\r\nDuration = 1300\r\nName = \"abc\"\r\nGameSpeed = 7\t// 1 to 10\r\nTail = end";
+    EXPECT_EQ(readFile(dir.file("a.ini")), expect);
 
     ASSERT_TRUE(r.setInt(H("Duration"), 5));
     ASSERT_TRUE(r.setString(H("Name"), ""));
     ASSERT_TRUE(r.setInt(H("GameSpeed"), 10));
     ASSERT_TRUE(r.save());
     expect = "// head\r\nDuration = 5\r\nName = \"\"\r\nGameSpeed = 10\t// 1 to 10\r\nTail = end";
-    EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
+    EXPECT_EQ(readFile(dir.file("a.ini")), expect);
     expectTrueOffsets(r, expect);
 }
 
@@ -369,10 +371,9 @@ TEST(Saving, LineFeedAndMixedFilesStayByteIdentical) {
         bool mixed = std::strcmp(ending, "mixed") == 0;
         const char* e1 = mixed ? "\r\n" : "\n";
         const char* e2 = "\n";
-        std::string expect = std::string("// settings") + e1 + e2 + "A = 1" + e1 +
-                             "Path = \"/x\"" + e2 + "  B=22 // note" + e1 + "C = a\rb" + e2 +
-                             "D = 4" + e1 + "E = 5";
-        writeBytes(dir.file("a.ini"), expect);
+        std::string expect = std::string("// settings") + e1 + e2 + "A = 1" + e1 + "Path = \"/x\"" +
+                             e2 + "  B=22 // note" + e1 + "C = a\rb" + e2 + "D = 4" + e1 + "E = 5";
+        writeFile(dir.file("a.ini"), expect);
         KeyValueFile r(dir.file("a.ini"));
         ASSERT_TRUE(r.load());
         EXPECT_EQ(valueOf(r, "C"), "a\rb");  // a CR inside a line is an ordinary byte
@@ -381,21 +382,21 @@ TEST(Saving, LineFeedAndMixedFilesStayByteIdentical) {
         ASSERT_TRUE(r.setInt(H("A"), 1000));
         ASSERT_TRUE(r.save());
         replaceValue(expect, "A = 1", "A = 1000");
-        EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
+        EXPECT_EQ(readFile(dir.file("a.ini")), expect);
 
         ASSERT_TRUE(r.setString(H("Path"), "/pictures/long folder"));
         ASSERT_TRUE(r.setInt(H("E"), 55));
         ASSERT_TRUE(r.save());
         replaceValue(expect, "\"/x\"", "\"/pictures/long folder\"");
         replaceValue(expect, "E = 5", "E = 55");
-        EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
+        EXPECT_EQ(readFile(dir.file("a.ini")), expect);
 
         ASSERT_TRUE(r.setInt(H("B"), 3));
         ASSERT_TRUE(r.setInt(H("D"), -4));
         ASSERT_TRUE(r.save());
         replaceValue(expect, "B=22", "B=3");
         replaceValue(expect, "D = 4", "D = -4");
-        EXPECT_EQ(readBytes(dir.file("a.ini")), expect);
+        EXPECT_EQ(readFile(dir.file("a.ini")), expect);
         expectTrueOffsets(r, expect);
     }
 }
@@ -403,52 +404,52 @@ TEST(Saving, LineFeedAndMixedFilesStayByteIdentical) {
 TEST(Saving, FileChangedBehindOurBackIsNeverWrittenAgain) {
     TempFolder dir;
     const std::string ours = "GameSpeed = 10\r\nDuration = 130\r\n";
-    writeBytes(dir.file("a.ini"), ours);
+    writeFile(dir.file("a.ini"), ours);
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     ASSERT_TRUE(r.setInt(H("GameSpeed"), 9));
     ASSERT_TRUE(r.save());
-    const std::string saved = readBytes(dir.file("a.ini"));
+    const std::string saved = readFile(dir.file("a.ini"));
 
     // Differs only in letter case: the same case-blind hash, still someone else's edit.
     std::string edited = saved;
     replaceValue(edited, "GameSpeed", "gamespeed");
-    writeBytes(dir.file("a.ini"), edited);
+    writeFile(dir.file("a.ini"), edited);
     ASSERT_TRUE(r.setInt(H("GameSpeed"), 8));
     EXPECT_FALSE(r.save());
-    EXPECT_EQ(readBytes(dir.file("a.ini")), edited);
+    EXPECT_EQ(readFile(dir.file("a.ini")), edited);
     EXPECT_TRUE(r.savingRefused());
 
     // Putting our bytes back does not turn the refusal into consent.
-    writeBytes(dir.file("a.ini"), saved);
+    writeFile(dir.file("a.ini"), saved);
     EXPECT_FALSE(r.save());
-    EXPECT_EQ(readBytes(dir.file("a.ini")), saved);
+    EXPECT_EQ(readFile(dir.file("a.ini")), saved);
 }
 
 TEST(Saving, ChangedOrRemovedBeforeTheFirstSave) {
     TempFolder dir;
-    writeBytes(dir.file("a.ini"), "A = 1\r\n");
+    writeFile(dir.file("a.ini"), "A = 1\r\n");
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
-    writeBytes(dir.file("a.ini"), "A = 2\r\n");  // edited while the dialog was open
+    writeFile(dir.file("a.ini"), "A = 2\r\n");  // edited while the dialog was open
     ASSERT_TRUE(r.setInt(H("A"), 3));
     EXPECT_FALSE(r.save());
     EXPECT_EQ(r.problem(), "it was changed by another program since it was read");
-    EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 2\r\n");
+    EXPECT_EQ(readFile(dir.file("a.ini")), "A = 2\r\n");
 
     KeyValueFile gone(dir.file("b.ini"));
-    writeBytes(dir.file("b.ini"), "A = 1\r\n");
+    writeFile(dir.file("b.ini"), "A = 1\r\n");
     ASSERT_TRUE(gone.load());
     ASSERT_EQ(::unlink(dir.file("b.ini").c_str()), 0);
     ASSERT_TRUE(gone.setInt(H("A"), 3));
     EXPECT_FALSE(gone.save());
     EXPECT_EQ(gone.problem(), "it was removed since it was read");
-    EXPECT_FALSE(test::exists(dir.file("b.ini")));
+    EXPECT_FALSE(gxtest::fileExists(dir.file("b.ini")));
 }
 
 TEST(Saving, FailedWriteKeepsTheOldFileAndCanBeRetried) {
     TempFolder dir;
-    writeBytes(dir.file("a.ini"), "A = 1\r\nB = 2\r\n");
+    writeFile(dir.file("a.ini"), "A = 1\r\nB = 2\r\n");
     KeyValueFile r(dir.file("a.ini"));
     ASSERT_TRUE(r.load());
     ASSERT_TRUE(r.setInt(H("A"), 100));
@@ -456,17 +457,17 @@ TEST(Saving, FailedWriteKeepsTheOldFileAndCanBeRetried) {
     EXPECT_FALSE(r.save());
     setFileWritesFailForTesting(false);
     EXPECT_EQ(r.problem(), "Permission denied");  // the system's reason, passed on
-    EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 1\r\nB = 2\r\n");
+    EXPECT_EQ(readFile(dir.file("a.ini")), "A = 1\r\nB = 2\r\n");
     EXPECT_FALSE(r.savingRefused());
     // A file nobody may write is left alone, also by root.
     ASSERT_EQ(::chmod(dir.file("a.ini").c_str(), 0444), 0);
     EXPECT_FALSE(r.save());
     EXPECT_EQ(r.problem(), "the file is read-only");
-    EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 1\r\nB = 2\r\n");
+    EXPECT_EQ(readFile(dir.file("a.ini")), "A = 1\r\nB = 2\r\n");
     ASSERT_EQ(::chmod(dir.file("a.ini").c_str(), 0644), 0);
     ASSERT_TRUE(r.setInt(H("B"), 200));
     ASSERT_TRUE(r.save());
-    EXPECT_EQ(readBytes(dir.file("a.ini")), "A = 100\r\nB = 200\r\n");
+    EXPECT_EQ(readFile(dir.file("a.ini")), "A = 100\r\nB = 200\r\n");
     // Nothing but the file itself is left in the folder.
     int files = 0;
     for (auto& entry : std::filesystem::directory_iterator(dir.path())) (void)entry, ++files;
@@ -475,7 +476,7 @@ TEST(Saving, FailedWriteKeepsTheOldFileAndCanBeRetried) {
 
 TEST(Saving, ThroughASymbolicLinkKeepsTheLink) {
     TempFolder dir;
-    writeBytes(dir.file("real.ini"), "A = 1\r\n");
+    writeFile(dir.file("real.ini"), "A = 1\r\n");
     ::chmod(dir.file("real.ini").c_str(), 0640);
     ASSERT_EQ(::symlink("real.ini", dir.file("link.ini").c_str()), 0);
     KeyValueFile r(dir.file("link.ini"));
@@ -483,7 +484,7 @@ TEST(Saving, ThroughASymbolicLinkKeepsTheLink) {
     ASSERT_TRUE(r.setInt(H("A"), 2));
     ASSERT_TRUE(r.save());
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
-    EXPECT_EQ(readBytes(dir.file("real.ini")), "A = 2\r\n");
+    EXPECT_EQ(readFile(dir.file("real.ini")), "A = 2\r\n");
     struct stat st;
     ASSERT_EQ(::stat(dir.file("real.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);

@@ -10,15 +10,17 @@
 
 #include "config/key_value_file.h"
 #include "config/settings.h"
-#include "temp_folder.h"
+#include "support/mutation.h"
+#include "support/temp_folder.h"
 
 namespace gx {
 namespace {
 
 const char* const kPieces[] = {
-    "Key", "key", "GameSpeed", "ImagePath", "Duration", "A", "b", " ", " ", "\t", "=", "==",
-    "\"", "\"\"", "//", "\r\n", "\r\n", "\n", "\n", "\r", "10", "-3", "99999999999", "abc",
-    "a b", "true", "FALSE", "\xff", "\x80", "//c", "x=y"};
+    "Key",  "key",  "GameSpeed", "ImagePath", "Duration", "A",    "b",           " ",
+    " ",    "\t",   "=",         "==",        "\"",       "\"\"", "//",          "\r\n",
+    "\r\n", "\n",   "\n",        "\r",        "10",       "-3",   "99999999999", "abc",
+    "a b",  "true", "FALSE",     "\xff",      "\x80",     "//c",  "x=y"};
 
 struct Fuzzer {
     std::mt19937 rng;
@@ -42,8 +44,12 @@ struct Fuzzer {
         for (size_t n = below(6) + 1; n > 0; --n) {
             size_t at = below(s.size() + 1);
             switch (below(4)) {
-            case 0: if (at < s.size()) s[at] = char(below(256)); break;
-            case 1: if (at < s.size()) s.erase(at, below(8) + 1); break;
+            case 0:
+                if (at < s.size()) s[at] = char(below(256));
+                break;
+            case 1:
+                if (at < s.size()) s.erase(at, below(8) + 1);
+                break;
             case 2: s.insert(at, pieces(below(3) + 1)); break;
             default: s.insert(at, std::string(below(280), ' ')); break;
             }
@@ -100,27 +106,20 @@ void checkEntries(const KeyValueFile& r, const std::string& bytes) {
 
 TEST(KeyValueFuzz, RandomAndMutatedFilesLoadSaveAndReadBack) {
     // tmpfs when there is one: the saves' fsync would otherwise dominate.
-    std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    char name[64];
-    std::snprintf(name, sizeof name, "%s/gx_fuzz_XXXXXX", base.c_str());
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const std::string folder = name;
+    const std::string folder = gxtest::fuzzFolder("gx_fuzz");
+    ASSERT_FALSE(folder.empty());
     struct Cleanup {
         std::string folder;
-        ~Cleanup() {
-            std::error_code ec;
-            std::filesystem::remove_all(folder, ec);
-        }
+        ~Cleanup() { gxtest::removeFuzzFolder(folder); }
     } cleanup{folder};
     const std::string path = folder + "/f.ini";
 
-    uint32_t seed = 20240611;
-    if (const char* s = std::getenv("GLIMMERAX_FUZZ_SEED")) seed = uint32_t(std::strtoul(s, nullptr, 10));
+    const uint32_t seed = gxtest::fuzzSeed(20240611);
     Fuzzer fz(seed);
     for (int iteration = 0; iteration < 600; ++iteration) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " iteration " + std::to_string(iteration));
         std::string bytes = fz.file();
-        test::writeBytes(path, bytes);
+        gxtest::writeFile(path, bytes);
         KeyValueFile r(path);
         ASSERT_TRUE(r.load());
         ASSERT_NO_FATAL_FAILURE(checkEntries(r, bytes));
@@ -156,7 +155,7 @@ TEST(KeyValueFuzz, RandomAndMutatedFilesLoadSaveAndReadBack) {
                 }
             }
             ASSERT_TRUE(r.save());
-            const std::string written = test::readBytes(path);
+            const std::string written = gxtest::readFile(path);
             ASSERT_NO_FATAL_FAILURE(checkEntries(r, written));
             SCOPED_TRACE("before: " + escaped(bytes) + "\nafter: " + escaped(written));
             KeyValueFile back(path);

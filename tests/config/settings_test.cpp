@@ -11,24 +11,38 @@
 #include <fstream>
 
 #include "config/key_value_file.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace gx {
 namespace {
 
-using test::exists;
-using test::readBytes;
-using test::TempFolder;
-using test::writeBytes;
+using gxtest::fileExists;
+using gxtest::readFile;
+using gxtest::TempFolder;
+using gxtest::writeFile;
 
 std::string expectedTemplate() {
     const std::string sep = "//" + std::string(60, '-') + "//";
-    const char* lines[] = {"// Glimmerax Settings....", "", sep.c_str(), "// File or Directory path",
-                           sep.c_str(), "ImagePath = \"\"", "", sep.c_str(),
-                           "// Windowed and Full-Screen settings", sep.c_str(),
-                           "ScreenWidth = 1600", "ScreenHeight = 1200", "", sep.c_str(),
-                           "// Misc settings", sep.c_str(), "ResourcePath = \"Default\"",
-                           "LanguageFile = \"English.txt\"", "Fullscreen = false", "Duration = 130",
+    const char* lines[] = {"// Glimmerax Settings....",
+                           "",
+                           sep.c_str(),
+                           "// File or Directory path",
+                           sep.c_str(),
+                           "ImagePath = \"\"",
+                           "",
+                           sep.c_str(),
+                           "// Windowed and Full-Screen settings",
+                           sep.c_str(),
+                           "ScreenWidth = 1600",
+                           "ScreenHeight = 1200",
+                           "",
+                           sep.c_str(),
+                           "// Misc settings",
+                           sep.c_str(),
+                           "ResourcePath = \"Default\"",
+                           "LanguageFile = \"English.txt\"",
+                           "Fullscreen = false",
+                           "Duration = 130",
                            "GameSpeed = 10\t// Ranging from 1 to 10"};
     std::string text;
     for (const char* line : lines) text += std::string(text.empty() ? "" : "\r\n") + line;
@@ -63,8 +77,8 @@ TEST_F(SettingsTest, MissingFileBecomesTheTemplate) {
     ASSERT_EQ(::setenv("GLIMMERAX_HOME", dir.path().c_str(), 1), 0);
     loadSettings();
     ::unsetenv("GLIMMERAX_HOME");
-    EXPECT_EQ(readBytes(ini()), expected);
-    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(readFile(ini()), expected);
+    EXPECT_FALSE(fileExists(ini() + ".bak"));
     EXPECT_STREQ(settings.ImagePath, "");
     EXPECT_EQ(settings.ScreenWidth, 1600);
     EXPECT_EQ(settings.ScreenHeight, 1200);
@@ -82,10 +96,10 @@ TEST_F(SettingsTest, IncompleteFileIsKeptAsBakAndReplaced) {
         "ImagePath = \"/pics\"\r\nScreenWidth = 1024\r\nScreenHeight = 768\r\n"
         "ResourcePath = \"R\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = true\r\n"
         "GameSpeed = 3\r\n";
-    writeBytes(ini(), old);
+    writeFile(ini(), old);
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), expectedTemplate());
-    EXPECT_EQ(readBytes(ini() + ".bak"), old);
+    EXPECT_EQ(readFile(ini()), expectedTemplate());
+    EXPECT_EQ(readFile(ini() + ".bak"), old);
     EXPECT_EQ(settings.Duration, 130);
     EXPECT_EQ(settings.GameSpeed, 10);
     EXPECT_STREQ(settings.ImagePath, "");
@@ -96,9 +110,9 @@ TEST_F(SettingsTest, GameSpeedRangeAndBooleanForms) {
         const char* speed;
         int expected;
     };
-    for (Case c : {Case{"0", 10}, Case{"11", 10}, Case{"-3", 10}, Case{"1", 1},
-                   Case{"99999999999", 10}}) {
-        writeBytes(ini(), fileWith(std::string("GameSpeed = ") + c.speed, "Fullscreen = false"));
+    for (Case c :
+         {Case{"0", 10}, Case{"11", 10}, Case{"-3", 10}, Case{"1", 1}, Case{"99999999999", 10}}) {
+        writeFile(ini(), fileWith(std::string("GameSpeed = ") + c.speed, "Fullscreen = false"));
         loadSettingsFrom(dir.path());
         EXPECT_EQ(settings.GameSpeed, c.expected) << c.speed;
     }
@@ -107,7 +121,7 @@ TEST_F(SettingsTest, GameSpeedRangeAndBooleanForms) {
         bool expected;
     };
     for (Flag f : {Flag{"TRUE", true}, Flag{"1", true}, Flag{"true", true}, Flag{"yes", false}}) {
-        writeBytes(ini(), fileWith("GameSpeed = 4", std::string("Fullscreen = ") + f.text));
+        writeFile(ini(), fileWith("GameSpeed = 4", std::string("Fullscreen = ") + f.text));
         loadSettingsFrom(dir.path());
         EXPECT_EQ(settings.Fullscreen, f.expected) << f.text;
         EXPECT_EQ(settings.ScreenWidth, 1024);
@@ -115,9 +129,10 @@ TEST_F(SettingsTest, GameSpeedRangeAndBooleanForms) {
         EXPECT_STREQ(settings.ResourcePath, "R");
     }
     // Zero and negative sizes stay as read (they ask for the desktop size).
-    writeBytes(ini(), "ImagePath = \"\"\r\nScreenWidth = 0\r\nScreenHeight = -5\r\n"
-                      "ResourcePath = \"\"\r\nLanguageFile = \"x\"\r\nFullscreen = 0\r\n"
-                      "Duration = 5\r\nGameSpeed = 2\r\n");
+    writeFile(ini(),
+              "ImagePath = \"\"\r\nScreenWidth = 0\r\nScreenHeight = -5\r\n"
+              "ResourcePath = \"\"\r\nLanguageFile = \"x\"\r\nFullscreen = 0\r\n"
+              "Duration = 5\r\nGameSpeed = 2\r\n");
     loadSettingsFrom(dir.path());
     EXPECT_EQ(settings.ScreenWidth, 0);
     EXPECT_EQ(settings.ScreenHeight, -5);
@@ -127,7 +142,7 @@ TEST_F(SettingsTest, SavingRewritesValuesInPlace) {
     loadSettingsFrom(dir.path());
     // The speed key at speed 10: values unchanged, the file stays the same bytes.
     saveSettings();
-    EXPECT_EQ(readBytes(ini()), expectedTemplate());
+    EXPECT_EQ(readFile(ini()), expectedTemplate());
 
     settings.ScreenWidth = 1026;  // a device reset to 1024 x 768
     settings.ScreenHeight = 770;
@@ -139,49 +154,50 @@ TEST_F(SettingsTest, SavingRewritesValuesInPlace) {
     expect.replace(expect.find("1200"), 4, "770");
     expect.replace(expect.find("= false"), 7, "= true");
     expect.replace(expect.find("\"\""), 2, "\"/home/me/My Pictures\"");
-    EXPECT_EQ(readBytes(ini()), expect);
+    EXPECT_EQ(readFile(ini()), expect);
 
     settings.GameSpeed = 3;
     saveSettings();
     expect.replace(expect.find("= 10\t"), 5, "= 3\t");
-    EXPECT_EQ(readBytes(ini()), expect);
+    EXPECT_EQ(readFile(ini()), expect);
 
     // Edited by hand while running: later saves leave it alone.
     std::string edited = expect;
     edited.replace(edited.find("Duration = 130"), 14, "Duration = 90");
-    writeBytes(ini(), edited);
+    writeFile(ini(), edited);
     settings.GameSpeed = 4;
     saveSettings();
-    EXPECT_EQ(readBytes(ini()), edited);
+    EXPECT_EQ(readFile(ini()), edited);
 }
 
 TEST_F(SettingsTest, FilesWrittenWithTheOldFirstLineAreNeverRewrittenForIt) {
     std::string old = expectedTemplate();
     old.replace(0, 25, "// Quorl Settings....");
     ASSERT_EQ(old.size(), 695u);
-    writeBytes(ini(), old);
+    writeFile(ini(), old);
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), old);
-    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(readFile(ini()), old);
+    EXPECT_FALSE(fileExists(ini() + ".bak"));
     settings.GameSpeed = 4;
     EXPECT_TRUE(saveSettings().ok());
     std::string expect = old;
     expect.replace(expect.find("= 10\t"), 5, "= 4\t");
-    EXPECT_EQ(readBytes(ini()), expect);
+    EXPECT_EQ(readFile(ini()), expect);
 }
 
 TEST_F(SettingsTest, OverLongValueIsRefusedButNeverReplacesTheFile) {
     // One byte over Linux's path limit.
     const std::string longPath = "/" + std::string(4095, 'p');
-    const std::string old = "ImagePath = \"" + longPath + "\"\r\nScreenWidth = 1024\r\n"
+    const std::string old = "ImagePath = \"" + longPath +
+                            "\"\r\nScreenWidth = 1024\r\n"
                             "ScreenHeight = 768\r\nResourcePath = \"R\"\r\n"
                             "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\n"
                             "Duration = 60\r\nGameSpeed = 5\r\n";
-    writeBytes(ini(), old);
+    writeFile(ini(), old);
     std::strcpy(settings.ImagePath, "before");
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), old);
-    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(readFile(ini()), old);
+    EXPECT_FALSE(fileExists(ini() + ".bak"));
     EXPECT_STREQ(settings.ImagePath, "before");  // keeps what it held
     EXPECT_EQ(settings.Duration, 60);
     EXPECT_EQ(settings.GameSpeed, 5);
@@ -191,13 +207,13 @@ TEST_F(SettingsTest, OverLongValueIsRefusedButNeverReplacesTheFile) {
     EXPECT_TRUE(saveSettings().ok());
     std::string expect = old;
     expect.replace(expect.find("GameSpeed = 5"), 13, "GameSpeed = 6");
-    EXPECT_EQ(readBytes(ini()), expect);
+    EXPECT_EQ(readFile(ini()), expect);
 
     // The program's own change of that setting is written over it.
     std::strcpy(settings.ImagePath, "/short");
     EXPECT_TRUE(saveSettings().ok());
     expect.replace(expect.find(longPath), longPath.size(), "/short");
-    EXPECT_EQ(readBytes(ini()), expect);
+    EXPECT_EQ(readFile(ini()), expect);
 }
 
 TEST_F(SettingsTest, PathValuesUpTo4095BytesAreReadAndSaved) {
@@ -209,9 +225,9 @@ TEST_F(SettingsTest, PathValuesUpTo4095BytesAreReadAndSaved) {
     file.replace(file.find("\"/pics\""), 7, "\"" + image + "\"");
     file.replace(file.find("\"R\""), 3, "   \"" + resource + "\"");
     file.replace(file.find("\"English.txt\""), 13, "\"" + language + "\"");
-    writeBytes(ini(), file);
+    writeFile(ini(), file);
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), file);
+    EXPECT_EQ(readFile(ini()), file);
     EXPECT_EQ(std::string(settings.ImagePath), image);
     EXPECT_EQ(std::string(settings.ResourcePath), resource);
     EXPECT_EQ(std::string(settings.LanguageFile), language);
@@ -238,7 +254,7 @@ TEST_F(SettingsTest, PathValuesUpTo4095BytesAreReadAndSaved) {
     EXPECT_EQ(std::string(settings.ImagePath), chosen);
 
     // Other values keep the 259-column rule.
-    writeBytes(ini(), fileWith("GameSpeed = " + std::string(250, ' ') + "4", "Fullscreen = true"));
+    writeFile(ini(), fileWith("GameSpeed = " + std::string(250, ' ') + "4", "Fullscreen = true"));
     resetSettings();
     loadSettingsFrom(dir.path());
     EXPECT_EQ(settings.GameSpeed, 10);  // refused: the value for an absent key
@@ -253,7 +269,7 @@ TEST_F(SettingsTest, UnwritableHomeUsesTheValuesAndWritesNothing) {
     };
     makeReadOnly();
     loadSettingsFrom(dir.path());
-    EXPECT_FALSE(exists(ini()));
+    EXPECT_FALSE(fileExists(ini()));
     EXPECT_EQ(settings.ScreenWidth, 800);
     EXPECT_EQ(settings.ScreenHeight, 600);
     EXPECT_EQ(settings.Duration, 300);
@@ -261,56 +277,56 @@ TEST_F(SettingsTest, UnwritableHomeUsesTheValuesAndWritesNothing) {
     EXPECT_STREQ(settings.LanguageFile, "English.txt");
     EXPECT_STREQ(settings.ResourcePath, "");
     saveSettings();
-    EXPECT_FALSE(exists(ini()));
+    EXPECT_FALSE(fileExists(ini()));
 
     ::chmod(dir.path().c_str(), 0755);
     setFileWritesFailForTesting(false);
     const std::string incomplete = "GameSpeed = 4\r\nImagePath = \"/p\"\r\n";
-    writeBytes(ini(), incomplete);
+    writeFile(ini(), incomplete);
     makeReadOnly();
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), incomplete);
-    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(readFile(ini()), incomplete);
+    EXPECT_FALSE(fileExists(ini() + ".bak"));
     EXPECT_EQ(settings.GameSpeed, 4);
     EXPECT_STREQ(settings.ImagePath, "/p");
     EXPECT_EQ(settings.Duration, 300);
     settings.GameSpeed = 5;
     saveSettings();
-    EXPECT_EQ(readBytes(ini()), incomplete);
+    EXPECT_EQ(readFile(ini()), incomplete);
 }
 
 TEST_F(SettingsTest, KeptInMemoryTheFileIsNeverWritten) {
     // No file: the template's values, and still no file.
     keepSettingsInMemory();
     loadSettingsFrom(dir.path());
-    EXPECT_FALSE(exists(ini()));
+    EXPECT_FALSE(fileExists(ini()));
     EXPECT_EQ(settings.ScreenWidth, 1600);
     EXPECT_EQ(settings.Duration, 130);
     EXPECT_STREQ(settings.ResourcePath, "Default");
     EXPECT_TRUE(saveSettings().ok());
-    EXPECT_FALSE(exists(ini()));
+    EXPECT_FALSE(fileExists(ini()));
 
     // An incomplete file: what a normal run would read after replacing it, and the
     // file as it was, without a copy beside it.
     const std::string incomplete = "GameSpeed = 4\r\nImagePath = \"/p\"\r\n";
-    writeBytes(ini(), incomplete);
+    writeFile(ini(), incomplete);
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), incomplete);
-    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(readFile(ini()), incomplete);
+    EXPECT_FALSE(fileExists(ini() + ".bak"));
     EXPECT_EQ(settings.GameSpeed, 10);
     EXPECT_STREQ(settings.ImagePath, "");
     EXPECT_EQ(settings.Duration, 130);
 
     // A complete file: its values, and changes stay in memory.
     const std::string complete = fileWith("GameSpeed = 4", "Fullscreen = true");
-    writeBytes(ini(), complete);
+    writeFile(ini(), complete);
     loadSettingsFrom(dir.path());
     EXPECT_EQ(settings.GameSpeed, 4);
     EXPECT_EQ(settings.Duration, 60);
     settings.GameSpeed = 5;
     settings.ScreenWidth = 322;
     EXPECT_TRUE(saveSettings().ok());
-    EXPECT_EQ(readBytes(ini()), complete);
+    EXPECT_EQ(readFile(ini()), complete);
 }
 
 TEST_F(SettingsTest, AFolderInPlaceOfTheFileIsLeftAlone) {
@@ -326,7 +342,7 @@ TEST_F(SettingsTest, AHomeDeeperThan259BytesKeepsItsSettings) {
     while (deep.size() < 600) deep += "/" + std::string(100, 'd');
     ASSERT_TRUE(std::filesystem::create_directories(deep));
     loadSettingsFrom(deep);
-    EXPECT_EQ(readBytes(deep + "/Glimmerax.ini"), expectedTemplate());
+    EXPECT_EQ(readFile(deep + "/Glimmerax.ini"), expectedTemplate());
     EXPECT_EQ(settings.ScreenWidth, 1600);
     EXPECT_EQ(settings.Duration, 130);
     settings.Duration = 77;
@@ -360,11 +376,11 @@ protected:
 TEST_F(SettingsSaveFailure, FileOverOneMegabyte) {
     std::string big = fileWith("GameSpeed = 5", "Fullscreen = false");
     while (big.size() <= (1u << 20)) big += "// " + std::string(1000, 'x') + "\r\n";
-    writeBytes(ini(), big);
+    writeFile(ini(), big);
     SettingsSaveResult r;
     EXPECT_EQ(loadChangeAndSaveTwice(&r), lineFor("it is larger than 1 MB"));
     EXPECT_FALSE(r.saved);
-    EXPECT_EQ(readBytes(ini()), big);
+    EXPECT_EQ(readFile(ini()), big);
 }
 
 TEST_F(SettingsSaveFailure, FolderInItsPlace) {
@@ -375,29 +391,29 @@ TEST_F(SettingsSaveFailure, FolderInItsPlace) {
 
 TEST_F(SettingsSaveFailure, ReadOnlyFile) {
     const std::string mine = fileWith("GameSpeed = 5", "Fullscreen = false");
-    writeBytes(ini(), mine);
+    writeFile(ini(), mine);
     ASSERT_EQ(::chmod(ini().c_str(), 0444), 0);
     // Also as root, who could write it: a file nobody may write is left alone.
     EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("the file is read-only"));
-    EXPECT_EQ(readBytes(ini()), mine);
+    EXPECT_EQ(readFile(ini()), mine);
     // An incomplete read-only file is not replaced by the template either.
     ::chmod(ini().c_str(), 0644);
-    writeBytes(ini(), "GameSpeed = 2\r\n");
+    writeFile(ini(), "GameSpeed = 2\r\n");
     ::chmod(ini().c_str(), 0444);
     resetSettings();
     loadSettingsFrom(dir.path());
-    EXPECT_EQ(readBytes(ini()), "GameSpeed = 2\r\n");
-    EXPECT_FALSE(exists(ini() + ".bak"));
+    EXPECT_EQ(readFile(ini()), "GameSpeed = 2\r\n");
+    EXPECT_FALSE(fileExists(ini() + ".bak"));
     EXPECT_EQ(settings.GameSpeed, 2);
 }
 
 TEST_F(SettingsSaveFailure, ReadOnlyFolder) {
     const std::string mine = fileWith("GameSpeed = 5", "Fullscreen = false");
-    writeBytes(ini(), mine);
+    writeFile(ini(), mine);
     ::chmod(dir.path().c_str(), 0555);
     setFileWritesFailForTesting(true);  // root ignores the folder's mode
     EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("Permission denied"));
-    EXPECT_EQ(readBytes(ini()), mine);
+    EXPECT_EQ(readFile(ini()), mine);
 
     // No file at all in a read-only home: the reason is why none could be made.
     ::chmod(dir.path().c_str(), 0755);
@@ -405,33 +421,34 @@ TEST_F(SettingsSaveFailure, ReadOnlyFolder) {
     ::chmod(dir.path().c_str(), 0555);
     resetSettings();
     EXPECT_EQ(loadChangeAndSaveTwice(), lineFor("Permission denied"));
-    EXPECT_FALSE(exists(ini()));
+    EXPECT_FALSE(fileExists(ini()));
 }
 
 TEST_F(SettingsSaveFailure, ChangedByAnotherProgram) {
     loadSettingsFrom(dir.path());
-    const std::string theirs = readBytes(ini()) + "\r\n// mine now";
-    writeBytes(ini(), theirs);
+    const std::string theirs = readFile(ini()) + "\r\n// mine now";
+    writeFile(ini(), theirs);
     testing::internal::CaptureStderr();
     settings.GameSpeed = 3;
     SettingsSaveResult r = saveSettings();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               lineFor("it was changed by another program since it was read"));
     EXPECT_FALSE(r.saved);
-    EXPECT_EQ(readBytes(ini()), theirs);
+    EXPECT_EQ(readFile(ini()), theirs);
 }
 
 TEST_F(SettingsSaveFailure, FullDisk) {
     // A tmpfs of 64 KB, filled (needs the right to mount, as the end-to-end test does).
     TempFolder disk;
-    if (::system(("mount -t tmpfs -o size=64k tmpfs '" + disk.path() + "' 2>/dev/null").c_str()) != 0)
+    if (::system(("mount -t tmpfs -o size=64k tmpfs '" + disk.path() + "' 2>/dev/null").c_str()) !=
+        0)
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     struct Unmount {
         std::string path;
         ~Unmount() { (void)::system(("umount '" + path + "'").c_str()); }
     } unmount{disk.path()};
     const std::string file = disk.file("Glimmerax.ini");
-    writeBytes(file, settingsTemplate());
+    writeFile(file, settingsTemplate());
     loadSettingsFrom(disk.path());
     {
         std::ofstream filler(disk.file("filler"), std::ios::binary);
@@ -445,29 +462,31 @@ TEST_F(SettingsSaveFailure, FullDisk) {
               "glimmerax: The settings could not be saved to " + file +
                   ": No space left on device. The file was left as it was.\n");
     EXPECT_FALSE(r.saved);
-    EXPECT_EQ(readBytes(file), settingsTemplate());
+    EXPECT_EQ(readFile(file), settingsTemplate());
 }
 
 TEST_F(SettingsSaveFailure, AValueTheFileCannotHoldIsNamed) {
     // An unquoted path cannot take a value with a blank where it stands.
-    writeBytes(ini(), "ImagePath = /pics\r\nScreenWidth = 1024\r\nScreenHeight = 768\r\n"
-                      "ResourcePath = R\r\nLanguageFile = English.txt\r\nFullscreen = false\r\n"
-                      "Duration = 60\r\nGameSpeed = 5\r\n");
+    writeFile(ini(),
+              "ImagePath = /pics\r\nScreenWidth = 1024\r\nScreenHeight = 768\r\n"
+              "ResourcePath = R\r\nLanguageFile = English.txt\r\nFullscreen = false\r\n"
+              "Duration = 60\r\nGameSpeed = 5\r\n");
     loadSettingsFrom(dir.path());
     std::strcpy(settings.ImagePath, "/my pictures");
     settings.GameSpeed = 6;
     testing::internal::CaptureStderr();
     SettingsSaveResult r = saveSettings();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "glimmerax: The settings could not be saved to " + ini() +
-                  ": the file cannot hold the new value of ImagePath where it stands (a double quote or "
-                  "line break in it, or the value is not in quotes in the file). ImagePath kept its old "
-                  "value in the file.\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "glimmerax: The settings could not be saved to " + ini() +
+            ": the file cannot hold the new value of ImagePath where it stands (a double quote or "
+            "line break in it, or the value is not in quotes in the file). ImagePath kept its old "
+            "value in the file.\n");
     EXPECT_TRUE(r.saved);
     EXPECT_EQ(r.notStored, "ImagePath");
     // The rest was saved.
-    EXPECT_NE(readBytes(ini()).find("GameSpeed = 6"), std::string::npos);
-    EXPECT_NE(readBytes(ini()).find("ImagePath = /pics\r\n"), std::string::npos);
+    EXPECT_NE(readFile(ini()).find("GameSpeed = 6"), std::string::npos);
+    EXPECT_NE(readFile(ini()).find("ImagePath = /pics\r\n"), std::string::npos);
 }
 
 TEST_F(SettingsTest, LanguageLabels) {
@@ -481,9 +500,10 @@ TEST_F(SettingsTest, LanguageLabels) {
 
     resetSettings();
     loadSettingsFrom(dir.path());
-    writeBytes(dir.file("English.txt"),
-               "paused = Pause\nGameOver = \"" + std::string(128, 'g') + "\"\n"
-               "RedWins = \"" + std::string(127, 'r') + "\"\n");
+    writeFile(dir.file("English.txt"), "paused = Pause\nGameOver = \"" + std::string(128, 'g') +
+                                           "\"\n"
+                                           "RedWins = \"" +
+                                           std::string(127, 'r') + "\"\n");
     loadLabelsFrom(dir.path());
     EXPECT_STREQ(labels.paused, "Pause");
     EXPECT_STREQ(labels.gameOver, "");  // too long: keeps what it held
@@ -492,7 +512,7 @@ TEST_F(SettingsTest, LanguageLabels) {
 
     // The file name is taken relative to the home folder.
     ASSERT_TRUE(std::filesystem::create_directory(dir.file("lang")));
-    writeBytes(dir.file("lang/Deutsch.txt"), "BlueWins = \"BLAU GEWINNT\"\r\n");
+    writeFile(dir.file("lang/Deutsch.txt"), "BlueWins = \"BLAU GEWINNT\"\r\n");
     std::strcpy(settings.LanguageFile, "lang/Deutsch.txt");
     loadLabelsFrom(dir.path());
     EXPECT_STREQ(labels.blueWins, "BLAU GEWINNT");

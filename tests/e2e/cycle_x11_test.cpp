@@ -36,7 +36,8 @@ Box litBox(const Shot& s, int x0, int y0, int x1, int y1) {
 
 void writeIni(const std::string& home, int duration) {
     std::ofstream ini(home + "/Glimmerax.ini", std::ios::binary);
-    ini << "ImagePath = \"\"\r\nScreenWidth = 802\r\nScreenHeight = 602\r\nResourcePath = \"Default\"\r\n"
+    ini << "ImagePath = \"\"\r\nScreenWidth = 802\r\nScreenHeight = 602\r\nResourcePath = "
+           "\"Default\"\r\n"
         << "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = " << duration
         << "\r\nGameSpeed = 10\r\n";
 }
@@ -47,7 +48,8 @@ std::string findWindow(const Xvfb& x) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         win = x.sh("xdotool search --onlyvisible --name '^Glimmerax$' 2>/dev/null | tail -1");
         while (!win.empty() && (win.back() == '\n' || win.back() == ' ')) win.pop_back();
-        if (!win.empty() && x.sh("xdotool getwindowgeometry " + win + " 2>&1").find("800x600") != std::string::npos)
+        if (!win.empty() &&
+            x.sh("xdotool getwindowgeometry " + win + " 2>&1").find("800x600") != std::string::npos)
             return win;
     }
     return "";
@@ -65,7 +67,10 @@ TEST(CycleX11, PicturesBecomeParticlesAndFormAgain) {
         GTEST_SKIP() << "Xvfb, xdotool, xwd or convert is not installed";
     std::string home = newHome();
     writeIni(home, 3);
-    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
+    Child c = spawn(
+        {binary(), "/s"},
+        {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
+        home);
     std::string win = findWindow(x);
     ASSERT_FALSE(win.empty()) << readFile(c.errPath);
     auto start = Clock::now();

@@ -20,7 +20,8 @@ class Entry : public ::testing::Test {
 protected:
     void SetUp() override { home_ = newHome(); }
     void TearDown() override { removeTree(home_); }
-    Result go(std::vector<std::string> args, std::vector<std::string> env = {}, double timeout = 120) {
+    Result go(std::vector<std::string> args, std::vector<std::string> env = {},
+              double timeout = 120) {
         args.insert(args.begin(), binary());
         // The test's own entries come last and win.
         env.insert(env.begin(), {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "WAYLAND_DISPLAY="});
@@ -45,7 +46,8 @@ TEST_F(Entry, PreviewHelpAndUsageErrors) {
 TEST_F(Entry, HeadlessRunWritesFramesAndTheTemplate) {
     std::string frames = home_ + "/frames";
     ASSERT_EQ(mkdir(frames.c_str(), 0755), 0);
-    Result r = go({"/s", "--headless", "--size", "640x480", "--seconds", "3", "--frames-out", frames});
+    Result r =
+        go({"/s", "--headless", "--size", "640x480", "--seconds", "3", "--frames-out", frames});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fileExists(frames + "/frame-000001.png"));
     EXPECT_TRUE(fileExists(frames + "/frame-000090.png"));
@@ -64,7 +66,8 @@ TEST_F(Entry, SizeStaysPutFromRunToRun) {
         Result r = go({"/s", "--headless", "--size", "800x600", "--seconds", "0.5"});
         ASSERT_EQ(r.code, 0) << r.err;
         std::string ini = readFile(home_ + "/Glimmerax.ini");
-        EXPECT_NE(ini.find("ScreenWidth = 802\r\nScreenHeight = 602\r\n"), std::string::npos) << ini;
+        EXPECT_NE(ini.find("ScreenWidth = 802\r\nScreenHeight = 602\r\n"), std::string::npos)
+            << ini;
     }
 }
 
@@ -85,7 +88,8 @@ TEST_F(Entry, SpeedKeysRewriteGameSpeedInPlace) {
 }
 
 TEST_F(Entry, EscapeInAScriptedRunEndsWithZero) {
-    Result r = go({"/s", "--headless", "--size", "320x240", "--seconds", "60", "--script", "1:key:27"});
+    Result r =
+        go({"/s", "--headless", "--size", "320x240", "--seconds", "60", "--script", "1:key:27"});
     EXPECT_EQ(r.code, 0) << r.err;
 }
 
@@ -111,8 +115,9 @@ TEST_F(Entry, PreviewStreamsFramesInRealTimeAndLeavesTheSettingsAlone) {
         setenv("WAYLAND_DISPLAY", "", 1);
         setenv("GLIMMERAX_HOME", home_.c_str(), 1);
         // The speed keys, which a normal run saves.
-        execl(binary().c_str(), binary().c_str(), "--preview", (sourceDir() + "/data/samples").c_str(), "--size",
-              "64x48", "--script", "0.1:key:107,0.2:key:109", static_cast<char*>(nullptr));
+        execl(binary().c_str(), binary().c_str(), "--preview",
+              (sourceDir() + "/data/samples").c_str(), "--size", "64x48", "--script",
+              "0.1:key:107,0.2:key:109", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -140,9 +145,11 @@ TEST_F(Entry, PreviewStreamsFramesInRealTimeAndLeavesTheSettingsAlone) {
     }
     // Paced as on a display, at most 30 frames a second while the picture comes in (the
     // virtual clock would send them as fast as they are made), and the picture is there.
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - firstFrame).count();
     EXPECT_GE(seconds, (kFrames - 1) / 30.0 * 0.9);
-    EXPECT_TRUE(std::any_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) != 0; }));
+    EXPECT_TRUE(
+        std::any_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) != 0; }));
     close(fds[0]);
     EXPECT_EQ(waitFor(c, 10), 0) << readFile(c.errPath);
     EXPECT_EQ(readFile(ini), incomplete);
@@ -152,18 +159,24 @@ TEST_F(Entry, PreviewStreamsFramesInRealTimeAndLeavesTheSettingsAlone) {
 TEST_F(Entry, WithoutADisplayEveryRunModeRefusesAndTouchesNothing) {
     // A display number nobody serves.
     int n = 59;
-    while (fileExists("/tmp/.X11-unix/X" + std::to_string(n)) || fileExists("/tmp/.X" + std::to_string(n) + "-lock")) ++n;
+    while (fileExists("/tmp/.X11-unix/X" + std::to_string(n)) ||
+           fileExists("/tmp/.X" + std::to_string(n) + "-lock"))
+        ++n;
     const std::string dead = ":" + std::to_string(n);
     const std::string ini =
-        "ImagePath = \"\"\r\nScreenWidth = 1282\r\nScreenHeight = 1026\r\nResourcePath = \"Default\"\r\n"
-        "LanguageFile = \"English.txt\"\r\nFullscreen = true\r\nDuration = 130\r\nGameSpeed = 10\r\n";
+        "ImagePath = \"\"\r\nScreenWidth = 1282\r\nScreenHeight = 1026\r\nResourcePath = "
+        "\"Default\"\r\n"
+        "LanguageFile = \"English.txt\"\r\nFullscreen = true\r\nDuration = 130\r\nGameSpeed = "
+        "10\r\n";
     std::ofstream(home_ + "/Glimmerax.ini", std::ios::binary) << ini;
-    const std::vector<std::vector<std::string>> modes = {{"/s"}, {"/s", "--windowed"}, {"-root"}, {"-window-id", "0x400001"}};
+    const std::vector<std::vector<std::string>> modes = {
+        {"/s"}, {"/s", "--windowed"}, {"-root"}, {"-window-id", "0x400001"}};
     for (const auto& mode : modes) {
         SCOPED_TRACE(mode[0] + (mode.size() > 1 ? " " + mode[1] : ""));
         Result none = go(mode, {}, 20);
         EXPECT_EQ(none.code, 1) << none.err;
-        EXPECT_EQ(none.err, "Glimmerax: no display is set (DISPLAY is empty); --headless runs without one\n");
+        EXPECT_EQ(none.err,
+                  "Glimmerax: no display is set (DISPLAY is empty); --headless runs without one\n");
         Result gone = go(mode, {"DISPLAY=" + dead}, 20);
         EXPECT_EQ(gone.code, 1) << gone.err;
         EXPECT_EQ(gone.err, "Glimmerax: cannot open display " + dead + "\n");
@@ -202,8 +215,9 @@ protected:
 };
 
 TEST_F(StartingFolder, RelativeHomeAndOutputsAreTakenFromIt) {
-    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "9", "--trace", "trace.txt", "--frames-out",
-                   "out/deep/frames", "--every", "30", "--dump-state", "0", "state.jsonl"});
+    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "9", "--trace",
+                   "trace.txt", "--frames-out", "out/deep/frames", "--every", "30", "--dump-state",
+                   "0", "state.jsonl"});
     ASSERT_EQ(r.code, 0) << r.err;
     // Once, not again inside the home folder: no hrel/hrel.
     EXPECT_TRUE(fileExists(start_ + "/hrel/Glimmerax.ini"));
@@ -219,7 +233,8 @@ TEST_F(StartingFolder, RelativeHomeAndOutputsAreTakenFromIt) {
 }
 
 TEST_F(StartingFolder, ErrorLogOfARelativeHomeIsNamedWhereItIs) {
-    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "5"}, {"GLIMMERAX_FAULTS=lock:vertexbuffer:5"});
+    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "5"},
+                  {"GLIMMERAX_FAULTS=lock:vertexbuffer:5"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(fileExists(start_ + "/hrel/error.log"));
     EXPECT_NE(r.err.find("INTERNAL ERROR: For a possible fix, send '" + start_ +
@@ -230,7 +245,8 @@ TEST_F(StartingFolder, ErrorLogOfARelativeHomeIsNamedWhereItIs) {
 
 TEST_F(StartingFolder, FramesFolderThatCannotBeMadeStopsBeforeTheRun) {
     std::ofstream(start_ + "/afile") << "x";
-    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "2", "--frames-out", "afile/frames"});
+    Result r = go({"/s", "--headless", "--size", "160x120", "--seconds", "2", "--frames-out",
+                   "afile/frames"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "glimmerax: cannot write frames to " + start_ +
                          "/afile/frames: the folder cannot be made: Not a directory\n");
@@ -239,7 +255,8 @@ TEST_F(StartingFolder, FramesFolderThatCannotBeMadeStopsBeforeTheRun) {
 
     r = go({"/s", "--headless", "--size", "160x120", "--seconds", "2", "--frames-out", "afile"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, "glimmerax: cannot write frames to " + start_ + "/afile: it exists and is not a folder\n");
+    EXPECT_EQ(r.err, "glimmerax: cannot write frames to " + start_ +
+                         "/afile: it exists and is not a folder\n");
 }
 
 TEST(EntryX11, FullScreenWindowAndEscape) {
@@ -247,7 +264,10 @@ TEST(EntryX11, FullScreenWindowAndEscape) {
     if (!x.ok() || !haveProgram("xdotool") || !haveProgram("xwd") || !haveProgram("convert"))
         GTEST_SKIP() << "Xvfb, xdotool, xwd or convert is not installed";
     std::string home = newHome();
-    Child c = spawn({binary(), "/s"}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
+    Child c = spawn(
+        {binary(), "/s"},
+        {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
+        home);
     // The window may be made again when the renderer picks its visual: wait until one
     // stays up at the screen's size.
     std::string win, geom;
@@ -286,7 +306,8 @@ namespace {
 
 TEST(FirstRun, MakesTheDataFileWithProgressThenLoadsIt) {
     std::string home = gxtest::makeTempDir("gxfirst");
-    std::vector<std::string> args = {gxtest::binary(), "/s", "--headless", "--size", "160x120", "--seconds", "1"};
+    std::vector<std::string> args = {gxtest::binary(), "/s",        "--headless", "--size",
+                                     "160x120",        "--seconds", "1"};
     gxtest::Result first = gxtest::run(args, {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home, 120);
     ASSERT_EQ(first.code, 0) << first.err;
     EXPECT_NE(first.err.find("Generating data file: 100%"), std::string::npos) << first.err;

@@ -31,7 +31,8 @@ double litFraction(const Shot& s, int x0, int y0, int x1, int y1) {
 }
 
 // A window of the test tool's, as a host would make it; returns its id.
-std::string openTestWindow(const Xvfb& x, const std::string& home, const std::vector<std::string>& args, Child* window) {
+std::string openTestWindow(const Xvfb& x, const std::string& home,
+                           const std::vector<std::string>& args, Child* window) {
     std::vector<std::string> argv = {std::string(GLIMMERAX_BUILD_DIR) + "/gx_test_window"};
     argv.insert(argv.end(), args.begin(), args.end());
     *window = spawn(argv, {x.env()}, home);
@@ -44,8 +45,10 @@ std::string openTestWindow(const Xvfb& x, const std::string& home, const std::ve
 }
 
 Child startSaverIn(const Xvfb& x, const std::string& home, const std::string& id) {
-    return spawn({binary(), "-window-id", id},
-                 {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()}, home);
+    return spawn(
+        {binary(), "-window-id", id},
+        {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1", displayRunSanitizerOptions()},
+        home);
 }
 
 bool anyColour(const Shot& s) {
@@ -151,11 +154,13 @@ TEST(HostWindow, AWindowThatGoesAwayEndsTheSaverQuietlyAndABadIdIsNamed) {
     waitFor(window, 5);
 
     for (const char* bad : {"0xdeadbeef", "0x1"}) {
-        Result r = run({binary(), "-window-id", bad}, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1",
-                                                       displayRunSanitizerOptions()},
+        Result r = run({binary(), "-window-id", bad},
+                       {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1",
+                        displayRunSanitizerOptions()},
                        home, 30);
         EXPECT_EQ(r.code, 1) << r.err;
-        EXPECT_NE(r.err.find(std::string("Glimmerax: no window ") + bad + "\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(std::string("Glimmerax: no window ") + bad + "\n"), std::string::npos)
+            << r.err;
         EXPECT_TRUE(noRawXText(r.err)) << r.err;
     }
     removeTree(home);
@@ -167,7 +172,8 @@ const char* const kUserIni =
     "LanguageFile = \"English.txt\"\r\nFullscreen = true\r\nDuration = 130\r\nGameSpeed = 10\r\n";
 
 TEST(DisplayGone, EveryRunModeEndsWithinASecondWithOneAndTheSettingsKept) {
-    const std::vector<std::vector<std::string>> modes = {{"/s"}, {"/s", "--windowed"}, {"-root"}, {"-window-id"}};
+    const std::vector<std::vector<std::string>> modes = {
+        {"/s"}, {"/s", "--windowed"}, {"-root"}, {"-window-id"}};
     for (size_t m = 0; m < modes.size(); ++m) {
         SCOPED_TRACE(modes[m].back());
         Xvfb x({"800x600"});
@@ -182,8 +188,9 @@ TEST(DisplayGone, EveryRunModeEndsWithinASecondWithOneAndTheSettingsKept) {
             ASSERT_FALSE(id.empty());
             argv.push_back(id);
         }
-        Child saver = spawn(argv, {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1",
-                                   displayRunSanitizerOptions()},
+        Child saver = spawn(argv,
+                            {"GLIMMERAX_HOME=" + home, x.env(), "GLIMMERAX_NO_DIALOGS=1",
+                             displayRunSanitizerOptions()},
                             home);
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         std::string before = readFile(home + "/Glimmerax.ini");
@@ -195,7 +202,8 @@ TEST(DisplayGone, EveryRunModeEndsWithinASecondWithOneAndTheSettingsKept) {
         std::string err = readFile(saver.errPath);
         EXPECT_EQ(code, 1) << err;
         EXPECT_LT(took, 1.0);
-        EXPECT_NE(err.find("Glimmerax: lost the connection to the display " + x.display()), std::string::npos)
+        EXPECT_NE(err.find("Glimmerax: lost the connection to the display " + x.display()),
+                  std::string::npos)
             << err;
         EXPECT_TRUE(noRawXText(err)) << err;
         EXPECT_EQ(readFile(home + "/Glimmerax.ini"), before);
@@ -231,16 +239,25 @@ TEST(UnderXscreensaver, ActivateShowsThePictureAndDeactivateEndsTheSaver) {
     picture.pixels.assign(200 * 150, 0xFFE04020u);
     gx::image::writePng(dir + "/picture.png", picture);
     std::ofstream(dir + "/Glimmerax.ini", std::ios::binary)
-        << "ImagePath = \"" << dir << "/picture.png\"\r\nScreenWidth = 802\r\nScreenHeight = 602\r\n"
+        << "ImagePath = \"" << dir
+        << "/picture.png\"\r\nScreenWidth = 802\r\nScreenHeight = 602\r\n"
         << "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\n"
         << "Duration = 130\r\nGameSpeed = 10\r\n";
-    std::ofstream(dir + "/.xscreensaver") << "timeout: 0:30:00\nlock: False\nsplash: False\nfade: False\n"
-                                          << "unfade: False\nmode: one\nselected: 0\nprograms: " << program
-                                          << " -root \\n\n";
-    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + dir + "' && chmod 755 '" + dir + "'").c_str()), 0);
-    const std::vector<std::string> user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                           "/usr/bin/env", "HOME=" + dir, "GLIMMERAX_HOME=" + dir,
-                                           "GLIMMERAX_NO_DIALOGS=1", x.env(), displayRunSanitizerOptions()};
+    std::ofstream(dir + "/.xscreensaver")
+        << "timeout: 0:30:00\nlock: False\nsplash: False\nfade: False\n"
+        << "unfade: False\nmode: one\nselected: 0\nprograms: " << program << " -root \\n\n";
+    ASSERT_EQ(
+        std::system(("chown -R 65534:65534 '" + dir + "' && chmod 755 '" + dir + "'").c_str()), 0);
+    const std::vector<std::string> user = {"/usr/bin/setpriv",
+                                           "--reuid=65534",
+                                           "--regid=65534",
+                                           "--clear-groups",
+                                           "/usr/bin/env",
+                                           "HOME=" + dir,
+                                           "GLIMMERAX_HOME=" + dir,
+                                           "GLIMMERAX_NO_DIALOGS=1",
+                                           x.env(),
+                                           displayRunSanitizerOptions()};
     auto as = [&](std::vector<std::string> argv) {
         argv.insert(argv.begin(), user.begin(), user.end());
         return argv;
@@ -259,7 +276,8 @@ TEST(UnderXscreensaver, ActivateShowsThePictureAndDeactivateEndsTheSaver) {
     Shot shot;
     ASSERT_TRUE(takeShot(x, "", &shot, dir));
     uint32_t centre = shot.at(400, 300);
-    EXPECT_NEAR(int((centre >> 16) & 0xFF), 0xE0, 8) << std::hex << centre << readFile(daemon.errPath);
+    EXPECT_NEAR(int((centre >> 16) & 0xFF), 0xE0, 8)
+        << std::hex << centre << readFile(daemon.errPath);
     EXPECT_NEAR(int((centre >> 8) & 0xFF), 0x40, 8) << std::hex << centre;
     EXPECT_NEAR(int(centre & 0xFF), 0x20, 8) << std::hex << centre;
 
@@ -282,14 +300,17 @@ TEST(UnderXscreensaver, ActivateShowsThePictureAndDeactivateEndsTheSaver) {
 
 TEST(HostWindow, TakesTheDesktopPictureTheHostLeft) {
     Xvfb x({"640x480"});
-    if (!x.ok() || !haveProgram("xwd") || !haveProgram("convert")) GTEST_SKIP() << "Xvfb, xwd or convert is not installed";
+    if (!x.ok() || !haveProgram("xwd") || !haveProgram("convert"))
+        GTEST_SKIP() << "Xvfb, xwd or convert is not installed";
     std::string home = newHome();
     // No picture can be shown: the desktop's picture stands in.
     std::string empty = home + "/empty";
     mkdir(empty.c_str(), 0755);
     std::ofstream(home + "/Glimmerax.ini", std::ios::binary)
-        << "ImagePath = \"" << empty << "\"\r\nScreenWidth = 642\r\nScreenHeight = 482\r\nResourcePath = \"Default\"\r\n"
-        << "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = 130\r\nGameSpeed = 10\r\n";
+        << "ImagePath = \"" << empty
+        << "\"\r\nScreenWidth = 642\r\nScreenHeight = 482\r\nResourcePath = \"Default\"\r\n"
+        << "LanguageFile = \"English.txt\"\r\nFullscreen = false\r\nDuration = 130\r\nGameSpeed = "
+           "10\r\n";
     Child window;
     std::string id = openTestWindow(x, home, {"320", "240", "3070c0"}, &window);
     ASSERT_FALSE(id.empty());

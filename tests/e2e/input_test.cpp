@@ -21,8 +21,8 @@ std::map<int, Frame> framesOf(const std::string& home, double seconds, const std
                               const std::string& size = "160x120") {
     std::string frames = home + "/frames";
     mkdir(frames.c_str(), 0755);
-    Result r = run({binary(), "/s", "--headless", "--size", size, "--seconds", std::to_string(seconds),
-                    "--frames-out", frames, "--script", script},
+    Result r = run({binary(), "/s", "--headless", "--size", size, "--seconds",
+                    std::to_string(seconds), "--frames-out", frames, "--script", script},
                    {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home, 120);
     EXPECT_EQ(r.code, 0) << r.err;
     std::map<int, Frame> out;
@@ -54,8 +54,8 @@ double lastFrameTime(const std::string& script) {
     std::string home = newHome();
     std::string frames = home + "/frames";
     mkdir(frames.c_str(), 0755);
-    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "8", "--every", "1000",
-                    "--frames-out", frames, "--script", script},
+    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "8", "--every",
+                    "1000", "--frames-out", frames, "--script", script},
                    {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home, 120);
     EXPECT_EQ(r.code, 0) << r.err;
     std::string csv = readFile(frames + "/frames.csv");
@@ -71,7 +71,9 @@ TEST(MouseRule, OnlyADiagonalMoveAfterThreeSecondsEndsTheSaver) {
     // Moves in the first three seconds never end it, diagonal or not.
     EXPECT_GT(lastFrameTime("0.5:move:10:10,1:move:50:50,1.5:move:90:90,2.5:move:10:200"), 7.9);
     // Straight moves after that only update the record.
-    EXPECT_GT(lastFrameTime("3.5:move:10:10,4:move:10:10,4.5:move:60:10,5:move:60:90,5.5:move:5:90"), 7.9);
+    EXPECT_GT(
+        lastFrameTime("3.5:move:10:10,4:move:10:10,4.5:move:60:10,5:move:60:90,5.5:move:5:90"),
+        7.9);
     // The first examined move records, the next diagonal one ends it.
     double t = lastFrameTime("3.5:move:10:10,4:move:10:10,4.5:move:60:70");
     EXPECT_NEAR(t, 4.5, 0.1);
@@ -117,10 +119,12 @@ TEST(SideButtons, NeitherSkipsNorEndsButTheMiddleButtonSkips) {
 TEST(FullScreenToggle, ToAWindowAndBackKeepsTheUsersScreenSize) {
     std::string home = newHome();
     std::ofstream(home + "/Glimmerax.ini", std::ios::binary)
-        << "ImagePath = \"\"\r\nScreenWidth = 1282\r\nScreenHeight = 1026\r\nResourcePath = \"Default\"\r\n"
-        << "LanguageFile = \"English.txt\"\r\nFullscreen = true\r\nDuration = 130\r\nGameSpeed = 10\r\n";
-    Result r = run({binary(), "/s", "--headless", "--size", "1600x1200", "--seconds", "3", "--script",
-                    "1:alt-enter,2:alt-enter"},
+        << "ImagePath = \"\"\r\nScreenWidth = 1282\r\nScreenHeight = 1026\r\nResourcePath = "
+           "\"Default\"\r\n"
+        << "LanguageFile = \"English.txt\"\r\nFullscreen = true\r\nDuration = 130\r\nGameSpeed = "
+           "10\r\n";
+    Result r = run({binary(), "/s", "--headless", "--size", "1600x1200", "--seconds", "3",
+                    "--script", "1:alt-enter,2:alt-enter"},
                    {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home, 120);
     EXPECT_EQ(r.code, 0) << r.err;
     std::string ini = readFile(home + "/Glimmerax.ini");

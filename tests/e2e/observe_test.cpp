@@ -31,8 +31,8 @@ TEST(Observe, DumpStateAtCaptureAndAfterAFrame) {
     for (int frame : {0, 20}) {
         std::string home = newHome();
         std::string file = home + "/state.jsonl";
-        Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "9", "--dump-state",
-                        std::to_string(frame), file},
+        Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "9",
+                        "--dump-state", std::to_string(frame), file},
                        {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home);
         ASSERT_EQ(r.code, 0) << r.err;
         auto ls = lines(readFile(file));
@@ -56,7 +56,8 @@ TEST(Observe, DumpStateAtCaptureAndAfterAFrame) {
             const std::string& b = ls[size_t(1 + n + j)];
             ASSERT_EQ(field(b, "b"), j) << b;
             members += field(b, "memberCount");
-            EXPECT_TRUE(b.find("\"sprite\":true") != std::string::npos || b.find("\"sprite\":false") != std::string::npos);
+            EXPECT_TRUE(b.find("\"sprite\":true") != std::string::npos ||
+                        b.find("\"sprite\":false") != std::string::npos);
         }
         EXPECT_LE(members, n);
         if (frame == 0) {
@@ -81,8 +82,8 @@ TEST(Observe, TwoRunsOfTheSameSessionTraceTheSame) {
     std::string traces[2];
     for (int i = 0; i < 2; ++i) {
         std::string home = newHome();
-        Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "16", "--script",
-                        "12:key:107", "--trace", home + "/trace.txt"},
+        Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "16",
+                        "--script", "12:key:107", "--trace", home + "/trace.txt"},
                        {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home);
         ASSERT_EQ(r.code, 0) << r.err;
         traces[i] = readFile(home + "/trace.txt");
@@ -100,8 +101,8 @@ namespace {
 // sanitizer suite both run this) and every optimisation must give the same numbers.
 TEST(Observe, PinnedTraceOfTheFirstSample) {
     std::string home = gxtest::newHome();
-    gxtest::Result r = gxtest::run({gxtest::binary(), "/s", "--headless", "--size", "320x240", "--seconds", "16",
-                                    "--trace", home + "/trace.txt"},
+    gxtest::Result r = gxtest::run({gxtest::binary(), "/s", "--headless", "--size", "320x240",
+                                    "--seconds", "16", "--trace", home + "/trace.txt"},
                                    {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home);
     ASSERT_EQ(r.code, 0) << r.err;
     auto ls = lines(gxtest::readFile(home + "/trace.txt"));
@@ -122,18 +123,23 @@ TEST(Observe, UnwritableTraceOrStateFileIsAnError) {
         std::vector<std::string> args;
         std::string line;
     } cases[] = {
-        {{"--trace", home}, "glimmerax: cannot write the trace file " + home + ": Is a directory\n"},
-        {{"--trace", "/dev/full"}, "glimmerax: cannot write the trace file /dev/full: No space left on device\n"},
-        {{"--dump-state", "0", home}, "glimmerax: cannot write the state file " + home + ": Is a directory\n"},
+        {{"--trace", home},
+         "glimmerax: cannot write the trace file " + home + ": Is a directory\n"},
+        {{"--trace", "/dev/full"},
+         "glimmerax: cannot write the trace file /dev/full: No space left on device\n"},
+        {{"--dump-state", "0", home},
+         "glimmerax: cannot write the state file " + home + ": Is a directory\n"},
         {{"--dump-state", "0", "/dev/full"},
          "glimmerax: cannot write the state file /dev/full: No space left on device\n"},
         {{"--dump-state", "5", "/dev/full"},
          "glimmerax: cannot write the state file /dev/full: No space left on device\n"},
         {{"--dump-state", "5", home + "/no/such/state.jsonl"},
-         "glimmerax: cannot write the state file " + home + "/no/such/state.jsonl: No such file or directory\n"},
+         "glimmerax: cannot write the state file " + home +
+             "/no/such/state.jsonl: No such file or directory\n"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args = {gxtest::binary(), "/s", "--headless", "--size", "160x120", "--seconds", "12"};
+        std::vector<std::string> args = {gxtest::binary(), "/s",        "--headless", "--size",
+                                         "160x120",        "--seconds", "12"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         gxtest::Result r = gxtest::run(args, {"GLIMMERAX_HOME=" + home, "DISPLAY="}, home);
         EXPECT_EQ(r.code, 1) << c.line << r.err;

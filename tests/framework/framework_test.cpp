@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/backend.h"
+#include "framework/failures.h"
 #include "framework/framework.h"
 #include "framework/headless_script.h"
 #include "framework/run_options.h"
@@ -27,7 +28,9 @@ class TestBackend : public Backend {
 public:
     explicit TestBackend(bool virtualClock) : virtual_(virtualClock) {}
     bool createWindow(const std::string&) override { return true; }
-    gfx::DisplayMode desktopMode() override { return {desktopW, desktopH, 60, gfx::Format::X8R8G8B8}; }
+    gfx::DisplayMode desktopMode() override {
+        return {desktopW, desktopH, 60, gfx::Format::X8R8G8B8};
+    }
     std::vector<DisplaySize> displayModes() override { return modes; }
     bool configure(uint32_t, uint32_t, bool) override { return true; }
     void pollEvents(std::vector<InputEvent>&) override {}
@@ -95,7 +98,8 @@ TEST_F(Framework, ShortFramesArePacedLongFramesKeepTheirLength) {
     // A frame whose work takes longer than the minimum passes its real length.
     setCallbackFrameMove([](double, float e, void*) {
         counters.elapsed.push_back(e);
-        if (counters.elapsed.size() == 3) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        if (counters.elapsed.size() == 3)
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
     });
     runFrameStepForTests();
     runFrameStepForTests();
@@ -138,6 +142,31 @@ TEST_F(Framework, FirstFailureDecidesTheExitCode) {
     EXPECT_EQ(exitCodeForResult(kErrResettingDevice), 7);
     EXPECT_EQ(exitCodeForResult(kErrDeviceRemoved), 11);
     EXPECT_EQ(exitCodeForResult(gfx::kFail), 1);
+}
+
+// Below the user interface a failure reaches whatever reporter start-up connected; with
+// none the run still ends, with the message in a box.
+TEST_F(Framework, InternalErrorsReachTheReporterOrEndTheRunAlone) {
+    static std::vector<std::string> reported;
+    reported.clear();
+    std::vector<std::string> shown;
+    setMessageBoxSink(
+        [&shown](const std::string& text, const std::string&) { shown.push_back(text); });
+    setInternalErrorReporter([](const char* message) {
+        reported.push_back(message);
+        return gfx::kOk;
+    });
+    EXPECT_EQ(internalError("Internal error - Failed to render1."), gfx::kOk);
+    EXPECT_EQ(reported, std::vector<std::string>{"Internal error - Failed to render1."});
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(RenderSuppressed);
+
+    setInternalErrorReporter(nullptr);
+    internalError("Internal error - Failed to render2.");
+    EXPECT_EQ(shown, std::vector<std::string>{"Internal error - Failed to render2."});
+    EXPECT_TRUE(RenderSuppressed);
+    EXPECT_EQ(getExitCode(), 1);
+    EXPECT_EQ(reported.size(), 1u);
 }
 
 TEST_F(Framework, LostDeviceIsResetOnlyWhenAllowed) {
@@ -187,7 +216,9 @@ TEST_F(Framework, ResizeGoesThroughTheResetPath) {
 TEST(HeadlessScript, ParsesEveryActionAndRejectsNonsense) {
     std::vector<ScriptEvent> ev;
     std::string err;
-    ASSERT_TRUE(parseScript("1:key:107,2:click:2,3:move:10:20,4:resize:640x480,5:alt-enter,6:close", &ev, &err)) << err;
+    ASSERT_TRUE(parseScript("1:key:107,2:click:2,3:move:10:20,4:resize:640x480,5:alt-enter,6:close",
+                            &ev, &err))
+        << err;
     ASSERT_EQ(ev.size(), 8u);  // key and click are a press and a release each
     EXPECT_EQ(ev[0].event.vk, 107u);
     EXPECT_TRUE(ev[0].event.down);

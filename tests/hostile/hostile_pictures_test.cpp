@@ -21,22 +21,20 @@
 #include "platform/os/message_box.h"
 #include "support/picture_encoders.h"
 #include "support/run.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 using namespace gx;
 using gxtest::readFile;
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 image::Bitmap colourful(uint32_t w, uint32_t h) {
     image::Bitmap b;
     b.width = w;
     b.height = h;
     b.pixels.resize(size_t(w) * h);
-    for (uint32_t i = 0; i < w * h; ++i) b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
+    for (uint32_t i = 0; i < w * h; ++i)
+        b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
     return b;
 }
 
@@ -51,7 +49,8 @@ protected:
     void SetUp() override {
         dir = gxtest::makeTempDir("gxhostilepics");
         resetPictureSource();
-        setMessageBoxSink([this](const std::string& text, const std::string&) { messages.push_back(text); });
+        setMessageBoxSink(
+            [this](const std::string& text, const std::string&) { messages.push_back(text); });
         setPictureQuadWriter([](uint32_t, uint32_t) {});
         std::memset(settings.ImagePath, 0, sizeof settings.ImagePath);
         gfx::PresentParameters pp;
@@ -86,13 +85,14 @@ protected:
     void expectRefused(const std::string& name, const std::string& bytes) {
         SCOPED_TRACE(name);
         const std::string path = dir + "/" + name;
-        writeBytes(path, bytes);
+        gxtest::writeFile(path, bytes);
         long before = peakKilobytes();
         image::ImageInfo info;
         gfx::Result header = image::getImageInfoFromFile(path, &info);
         gfx::TexturePtr texture;
-        gfx::Result made = image::createTextureFromFile(device.get(), path, 0, 0, 1, 0, gfx::Format::Unknown,
-                                                        gfx::Pool::Managed, 0xFF000000u, nullptr, &texture);
+        gfx::Result made =
+            image::createTextureFromFile(device.get(), path, 0, 0, 1, 0, gfx::Format::Unknown,
+                                         gfx::Pool::Managed, 0xFF000000u, nullptr, &texture);
         image::Bitmap bitmap;
         gfx::Result decoded = image::decodeImageFile(path, &bitmap);
         EXPECT_TRUE(gfx::failed(made));
@@ -100,7 +100,8 @@ protected:
         EXPECT_EQ(texture, nullptr);
         EXPECT_TRUE(bitmap.pixels.empty());
         (void)header;  // a header may read fine when only the pixels are missing
-        EXPECT_LT(peakKilobytes() - before, 256 * 1024) << "refusing the file took that much memory";
+        EXPECT_LT(peakKilobytes() - before, 256 * 1024)
+            << "refusing the file took that much memory";
 
         // In the list: skipped for the good picture after it, and dropped.
         ASSERT_TRUE(image::writeBmp(dir + "/zz-good.bmp", colourful(40, 30)));
@@ -148,7 +149,7 @@ TEST_F(HostilePictures, TruncatedJpg) {
     // but only at the size its header gives.
     expectRefused("start.jpg", jpg.substr(0, 20));
     const std::string path = dir + "/third.jpg";
-    writeBytes(path, jpg.substr(0, jpg.size() / 3));
+    gxtest::writeFile(path, jpg.substr(0, jpg.size() / 3));
     image::Bitmap bitmap;
     if (gfx::succeeded(image::decodeImageFile(path, &bitmap))) {
         EXPECT_EQ(bitmap.width, 64u);
@@ -173,7 +174,8 @@ TEST_F(HostilePictures, PicturesClaimingATenGigapixelSize) {
 
 TEST_F(HostilePictures, TheFormatsOfTodayClaimingHugeSizes) {
     // A GIF whose screen is 65535 x 65535 around a 2 x 2 frame.
-    std::string gif = std::string("GIF89a") + std::string("\xFF\xFF\xFF\xFF\x80\0\0", 7) + std::string(6, '\x40') +
+    std::string gif = std::string("GIF89a") + std::string("\xFF\xFF\xFF\xFF\x80\0\0", 7) +
+                      std::string(6, '\x40') +
                       std::string("\x2C\0\0\0\0\x02\0\x02\0\0\x02\x02\x44\x01\0;", 16);
     expectRefused("huge.gif", gif);
     // A TIFF of 100000 x 100000 in one uncompressed strip of a few bytes.
@@ -198,7 +200,7 @@ TEST_F(HostilePictures, TheFormatsOfTodayClaimingHugeSizes) {
     // Run-length data: a run far past the row's end, then a move far outside.
     gxtest::BmpWriter rle(4, 4, 8, 1, {0xFF0000});
     rle.data = std::string("\xFF\0\0\2\x01\x00\xFF\0\0\2\xFF\xFF\xFF\0\0\1", 16);
-    writeBytes(dir + "/moves.bmp", rle.file());
+    gxtest::writeFile(dir + "/moves.bmp", rle.file());
     image::Bitmap b;
     EXPECT_EQ(image::decodeImageFile(dir + "/moves.bmp", &b), gfx::kOk);
     EXPECT_EQ(b.width, 4u);
@@ -213,8 +215,8 @@ TEST_F(HostilePictures, SixteenBitNetpbmFromRawConverters) {
         for (int k = 0; k < 3; ++k) ppm += char(v >> 8), ppm += char(v & 0xFF);
         pgm += char(v >> 8), pgm += char(v & 0xFF);
     }
-    writeBytes(dir + "/raw.ppm", ppm);
-    writeBytes(dir + "/raw.pgm", pgm);
+    gxtest::writeFile(dir + "/raw.ppm", ppm);
+    gxtest::writeFile(dir + "/raw.pgm", pgm);
     for (const char* name : {"/raw.ppm", "/raw.pgm"}) {
         image::Bitmap b;
         ASSERT_EQ(image::decodeImageFile(dir + name, &b), gfx::kOk) << name;
@@ -261,7 +263,7 @@ TEST_F(HostilePictures, PfmWithANegativeNanOrInfiniteScale) {
     expectRefused("zero.pfm", "PF\n4 4\n-0.0\n" + colour);
     expectRefused("short.pfm", "PF\n4 4\n-1.0\n" + colour.substr(1));
     // A negative scale is the little-endian order, nothing wrong with it.
-    writeBytes(dir + "/little.pfm", "PF\n4 4\n-1.0\n" + colour);
+    gxtest::writeFile(dir + "/little.pfm", "PF\n4 4\n-1.0\n" + colour);
     image::Bitmap b;
     ASSERT_EQ(image::decodeImageFile(dir + "/little.pfm", &b), gfx::kOk);
     EXPECT_EQ(b.width, 4u);
@@ -277,7 +279,7 @@ TEST_F(HostilePictures, TextFileNamedAsAPicture) {
 // screen waiting.
 TEST_F(HostilePictures, TenThousandPicturesScanAndTheFirstLoads) {
     // In memory when there is room: making the files is not what is measured.
-    struct stat st{};
+    struct stat st {};
     std::string base = stat("/dev/shm", &st) == 0 ? "/dev/shm" : "/tmp";
     std::string many = base + "/gxmany-XXXXXX";
     ASSERT_NE(mkdtemp(many.data()), nullptr);
@@ -286,7 +288,7 @@ TEST_F(HostilePictures, TenThousandPicturesScanAndTheFirstLoads) {
     for (int i = 1; i < 10000; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/%04d.bmp", i);
-        writeBytes(many + name, bmp);
+        gxtest::writeFile(many + name, bmp);
     }
     std::strncpy(settings.ImagePath, many.c_str(), sizeof settings.ImagePath - 1);
     auto t0 = std::chrono::steady_clock::now();
@@ -306,7 +308,8 @@ TEST_F(HostilePictures, AFolderThatVanishesAfterTheScan) {
     const std::string gone = dir + "/gone";
     mkdir(gone.c_str(), 0755);
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(image::writeBmp(gone + "/p" + std::to_string(i) + ".bmp", colourful(20 + i, 10)));
+        ASSERT_TRUE(
+            image::writeBmp(gone + "/p" + std::to_string(i) + ".bmp", colourful(20 + i, 10)));
     std::strncpy(settings.ImagePath, gone.c_str(), sizeof settings.ImagePath - 1);
     buildPictureList();
     ASSERT_EQ(pictureCount(), 3u);
@@ -344,7 +347,8 @@ TEST_F(HostilePictures, LinkLoopsAndDanglingLinks) {
     std::strncpy(settings.ImagePath, root.c_str(), sizeof settings.ImagePath - 1);
     buildPictureList();
     size_t copies = 0;
-    for (PictureNode* n = pictureList(); n; n = n->next) copies += n->path.find("p.bmp") != std::string::npos;
+    for (PictureNode* n = pictureList(); n; n = n->next)
+        copies += n->path.find("p.bmp") != std::string::npos;
     EXPECT_EQ(copies, 1u);
     ASSERT_TRUE(loadCurrentPicture());
     EXPECT_EQ(loadedPictureWidth(), 24u);

@@ -15,19 +15,17 @@
 
 #include "platform/image/image_write.h"
 #include "support/run.h"
+#include "support/temp_folder.h"
 #include "support/xvfb.h"
 
 namespace {
 
 using namespace gxtest;
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::string ini(const std::string& imagePath, int gameSpeed = 10) {
     return "ImagePath = \"" + imagePath + "\"\r\nScreenWidth = 322\r\nScreenHeight = 242\r\n" +
-           "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = false\r\n" +
+           "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\nFullscreen = "
+           "false\r\n" +
            "Duration = 130\r\nGameSpeed = " + std::to_string(gameSpeed) + "\r\n";
 }
 
@@ -36,13 +34,14 @@ gx::image::Bitmap colourful(uint32_t w, uint32_t h) {
     b.width = w;
     b.height = h;
     b.pixels.resize(size_t(w) * h);
-    for (uint32_t i = 0; i < w * h; ++i) b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
+    for (uint32_t i = 0; i < w * h; ++i)
+        b.pixels[i] = 0xFF000000u | (0x405060u + i * 2654435761u % 0xBFBFBF);
     return b;
 }
 
 // A folder of broken pictures, each named for what is wrong with it.
 void writeHostilePictures(const std::string& dir) {
-    writeBytes(dir + "/a-empty.png", "");
+    gxtest::writeFile(dir + "/a-empty.png", "");
     std::string png, jpg;
     gx::image::writePng(dir + "/tmp.png", colourful(64, 48));
     gx::image::writeJpg(dir + "/tmp.jpg", colourful(64, 48));
@@ -50,13 +49,13 @@ void writeHostilePictures(const std::string& dir) {
     jpg = readFile(dir + "/tmp.jpg");
     std::remove((dir + "/tmp.png").c_str());
     std::remove((dir + "/tmp.jpg").c_str());
-    writeBytes(dir + "/b-truncated.png", png.substr(0, png.size() / 2));
-    writeBytes(dir + "/c-truncated.jpg", jpg.substr(0, jpg.size() / 3));
+    gxtest::writeFile(dir + "/b-truncated.png", png.substr(0, png.size() / 2));
+    gxtest::writeFile(dir + "/c-truncated.jpg", jpg.substr(0, jpg.size() / 3));
     // A PNG header claiming 100000 x 100000 pixels.
     std::string huge = png.substr(0, 33);
     const unsigned char dims[8] = {0x00, 0x01, 0x86, 0xA0, 0x00, 0x01, 0x86, 0xA0};
     huge.replace(16, 8, reinterpret_cast<const char*>(dims), 8);
-    writeBytes(dir + "/d-huge.png", huge + png.substr(33));
+    gxtest::writeFile(dir + "/d-huge.png", huge + png.substr(33));
     // A DDS header promising far more than the file holds.
     std::string dds = "DDS ";
     dds.resize(128, '\0');
@@ -68,11 +67,11 @@ void writeHostilePictures(const std::string& dir) {
     put(76, 32);
     put(80, 0x4);
     std::memcpy(&dds[84], "DXT1", 4);
-    writeBytes(dir + "/e-lying.dds", dds + std::string(64, 'x'));
-    writeBytes(dir + "/f-negative.pfm", "PF\n4 4\n-nan\n" + std::string(4 * 4 * 12, '\x01'));
-    writeBytes(dir + "/g-nan.pfm", "Pf\n4 4\nnan\n" + std::string(4 * 4 * 4, '\x01'));
-    writeBytes(dir + "/h-text.png", "this is not a picture at all\n");
-    writeBytes(dir + "/i-zero.bmp", std::string("BM") + std::string(60, '\0'));
+    gxtest::writeFile(dir + "/e-lying.dds", dds + std::string(64, 'x'));
+    gxtest::writeFile(dir + "/f-negative.pfm", "PF\n4 4\n-nan\n" + std::string(4 * 4 * 12, '\x01'));
+    gxtest::writeFile(dir + "/g-nan.pfm", "Pf\n4 4\nnan\n" + std::string(4 * 4 * 4, '\x01'));
+    gxtest::writeFile(dir + "/h-text.png", "this is not a picture at all\n");
+    gxtest::writeFile(dir + "/i-zero.bmp", std::string("BM") + std::string(60, '\0'));
 }
 
 class Hostile : public ::testing::Test {
@@ -80,8 +79,8 @@ protected:
     void SetUp() override { home_ = newHome("gxhostile"); }
     void TearDown() override { removeTree(home_); }
     Result go(double seconds = 8, const std::string& script = "") {
-        std::vector<std::string> args = {binary(), "/s", "--headless", "--size", "320x240", "--seconds",
-                                         std::to_string(seconds)};
+        std::vector<std::string> args = {binary(),  "/s",        "--headless",           "--size",
+                                         "320x240", "--seconds", std::to_string(seconds)};
         if (!script.empty()) {
             args.push_back("--script");
             args.push_back(script);
@@ -96,7 +95,7 @@ TEST_F(Hostile, BrokenPicturesAreSkippedAndTheGoodOneShows) {
     mkdir(pics.c_str(), 0755);
     writeHostilePictures(pics);
     gx::image::writeBmp(pics + "/z-good.bmp", colourful(80, 60));
-    writeBytes(home_ + "/Glimmerax.ini", ini(pics));
+    gxtest::writeFile(home_ + "/Glimmerax.ini", ini(pics));
     // Skip through the list a few times so every broken file is tried.
     Result r = go(20, "1:key:32,2:key:32,3:key:32,4:key:32,5:key:32,6:key:32");
     EXPECT_EQ(r.code, 0) << r.err;
@@ -107,7 +106,7 @@ TEST_F(Hostile, OnlyBrokenPicturesEndWithAClearMessage) {
     std::string pics = home_ + "/pics";
     mkdir(pics.c_str(), 0755);
     writeHostilePictures(pics);
-    writeBytes(home_ + "/Glimmerax.ini", ini(pics));
+    gxtest::writeFile(home_ + "/Glimmerax.ini", ini(pics));
     Result r = go(4);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Could not load " + pics + "/"), std::string::npos) << r.err;
@@ -119,7 +118,7 @@ TEST_F(Hostile, LinkLoopsAreEnteredOnce) {
     mkdir((pics + "/sub").c_str(), 0755);
     ASSERT_EQ(symlink(pics.c_str(), (pics + "/sub/loop").c_str()), 0);
     gx::image::writeBmp(pics + "/sub/p.bmp", colourful(80, 60));
-    writeBytes(home_ + "/Glimmerax.ini", ini(pics));
+    gxtest::writeFile(home_ + "/Glimmerax.ini", ini(pics));
     Result r = go(4);
     EXPECT_EQ(r.code, 0) << r.err;
 }
@@ -130,11 +129,12 @@ TEST_F(Hostile, SettingsOfOneMegabyteOnOneLineAreNotLost) {
         SCOPED_TRACE(size);
         std::remove((home_ + "/Glimmerax.ini.bak").c_str());
         std::string junk(size, 'q');
-        writeBytes(home_ + "/Glimmerax.ini", junk);
+        gxtest::writeFile(home_ + "/Glimmerax.ini", junk);
         Result r = go(2, "1:key:107");
         EXPECT_EQ(r.code, 0) << r.err;
         // Either left alone or kept beside the template: the user's bytes survive.
-        bool kept = readFile(home_ + "/Glimmerax.ini") == junk || readFile(home_ + "/Glimmerax.ini.bak") == junk;
+        bool kept = readFile(home_ + "/Glimmerax.ini") == junk ||
+                    readFile(home_ + "/Glimmerax.ini.bak") == junk;
         EXPECT_TRUE(kept);
     }
 }
@@ -143,7 +143,7 @@ TEST_F(Hostile, SettingsFileThatIsAFolder) {
     ASSERT_EQ(mkdir((home_ + "/Glimmerax.ini").c_str(), 0755), 0);
     Result r = go(2);
     EXPECT_EQ(r.code, 0) << r.err;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat((home_ + "/Glimmerax.ini").c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
@@ -152,7 +152,7 @@ TEST_F(Hostile, DataFileOfRandomBytesIsMadeAgain) {
     std::mt19937 rng(7);
     std::string noise(23046616, '\0');
     for (char& c : noise) c = char(rng());
-    writeBytes(home_ + "/Glimmerax.dat", noise);
+    gxtest::writeFile(home_ + "/Glimmerax.dat", noise);
     Result r = go(2);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("Generating data file"), std::string::npos);
@@ -168,7 +168,7 @@ TEST_F(Hostile, ReadOnlyHomeUsesTheValuesAndWritesNothing) {
     // out of its reach).
     std::string picture = home_ + "/seen.png";
     gx::image::writePng(picture, colourful(64, 48));
-    writeBytes(home_ + "/Glimmerax.ini", ini(picture, 4));
+    gxtest::writeFile(home_ + "/Glimmerax.ini", ini(picture, 4));
     std::string before = readFile(home_ + "/Glimmerax.ini");
     chmod(home_.c_str(), 0755);
     chmod(picture.c_str(), 0644);
@@ -179,9 +179,10 @@ TEST_F(Hostile, ReadOnlyHomeUsesTheValuesAndWritesNothing) {
     ASSERT_EQ(std::system(("cp '" + binary() + "' '" + program + "'").c_str()), 0);
     chmod(program.c_str(), 0755);
     // As an ordinary user who may read the folder but not write in it.
-    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program, "/s",
-                    "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
-                   {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, "/tmp", 120);
+    Result r =
+        run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program, "/s",
+             "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
+            {"GLIMMERAX_HOME=" + home_, "DISPLAY="}, "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(readFile(home_ + "/Glimmerax.ini"), before);
     EXPECT_FALSE(fileExists(home_ + "/Glimmerax.ini.bak"));
@@ -196,7 +197,7 @@ TEST_F(Hostile, FullDiskWhenSavingLeavesTheSettingsWhole) {
     std::string config = disk + "/config";
     mkdir(config.c_str(), 0755);
     mkdir((config + "/glimmerax").c_str(), 0755);
-    writeBytes(config + "/glimmerax/Glimmerax.ini", ini("", 5));
+    gxtest::writeFile(config + "/glimmerax/Glimmerax.ini", ini("", 5));
     std::string before = readFile(config + "/glimmerax/Glimmerax.ini");
     // Fill what is left of the disk.
     {
@@ -208,21 +209,26 @@ TEST_F(Hostile, FullDiskWhenSavingLeavesTheSettingsWhole) {
     mkdir((cache + "/glimmerax").c_str(), 0755);
     std::string cmd = "cp '" + sharedDataFile() + "' '" + cache + "/glimmerax/Glimmerax.dat'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
-                    "1:key:107,2:key:107"},
-                   {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="}, "/tmp",
-                   120);
+    Result r =
+        run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+             "1:key:107,2:key:107"},
+            {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="},
+            "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(readFile(config + "/glimmerax/Glimmerax.ini"), before) << "a failed save damaged the settings";
+    EXPECT_EQ(readFile(config + "/glimmerax/Glimmerax.ini"), before)
+        << "a failed save damaged the settings";
     // Said once, though the reset and both keys tried to save.
-    const std::string line = "glimmerax: The settings could not be saved to " + config +
-                             "/glimmerax/Glimmerax.ini: No space left on device. The file was left as it was.\n";
+    const std::string line =
+        "glimmerax: The settings could not be saved to " + config +
+        "/glimmerax/Glimmerax.ini: No space left on device. The file was left as it was.\n";
     EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
     // With room again the same keys do save: the run above did try to write.
     std::remove((disk + "/filler").c_str());
-    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107,2:key:107"},
-            {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="}, "/tmp", 120);
+    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+             "1:key:107,2:key:107"},
+            {"GLIMMERAX_HOME=", "XDG_CONFIG_HOME=" + config, "XDG_CACHE_HOME=" + cache, "DISPLAY="},
+            "/tmp", 120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(readFile(config + "/glimmerax/Glimmerax.ini"), before);
     umount(disk.c_str());
@@ -242,11 +248,11 @@ TEST_F(Hostile, SettingsThatCannotBeSavedAreToldOnce) {
     const Case cases[] = {
         {"read-only file",
          [&] {
-             writeBytes(file, ini("", 5));
+             gxtest::writeFile(file, ini("", 5));
              chmod(file.c_str(), 0444);
          },
          "the file is read-only"},
-        {"over 1 MB", [&] { writeBytes(file, big); }, "it is larger than 1 MB"},
+        {"over 1 MB", [&] { gxtest::writeFile(file, big); }, "it is larger than 1 MB"},
         {"a folder", [&] { mkdir(file.c_str(), 0755); }, "it is a folder"},
     };
     for (const Case& c : cases) {
@@ -258,8 +264,8 @@ TEST_F(Hostile, SettingsThatCannotBeSavedAreToldOnce) {
         // The device reset and two speed keys each save.
         Result r = go(3, "1:key:107,2:key:109");
         EXPECT_EQ(r.code, 0) << r.err;
-        const std::string line = "glimmerax: The settings could not be saved to " + file + ": " + c.reason +
-                                 ". The file was left as it was.\n";
+        const std::string line = "glimmerax: The settings could not be saved to " + file + ": " +
+                                 c.reason + ". The file was left as it was.\n";
         EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << "told more than once:\n" << r.err;
         EXPECT_EQ(readFile(file), before);
@@ -278,7 +284,8 @@ TEST_F(Hostile, DataFileThatCannotBeWrittenIsToldOnce) {
     EXPECT_EQ(r.err.find(line), r.err.rfind(line)) << r.err;
     // No half-written file of ours is left beside it.
     for (const auto& entry : std::filesystem::directory_iterator(home_))
-        EXPECT_EQ(entry.path().filename().string().find(".part."), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(".part."), std::string::npos)
+            << entry.path();
 }
 
 TEST_F(Hostile, PartFilesOfKilledRunsAreRemovedAtStart) {
@@ -286,9 +293,9 @@ TEST_F(Hostile, PartFilesOfKilledRunsAreRemovedAtStart) {
     if (child == 0) _exit(0);
     waitpid(child, nullptr, 0);
     const std::string left = home_ + "/Glimmerax.dat.part." + std::to_string(child);
-    writeBytes(left, std::string(14u << 20, 'x'));
+    gxtest::writeFile(left, std::string(14u << 20, 'x'));
     const std::string running = home_ + "/Glimmerax.dat.part.1";
-    writeBytes(running, "x");
+    gxtest::writeFile(running, "x");
     Result r = go(1);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_FALSE(fileExists(left));
@@ -300,10 +307,11 @@ TEST_F(Hostile, CouldNotLoadAlwaysNamesThePathTried) {
     symlink((home_ + "/loop-b").c_str(), (home_ + "/loop-a").c_str());
     symlink((home_ + "/loop-a").c_str(), (home_ + "/loop-b").c_str());
     for (const std::string& path : {std::string("/dev/zero"), home_ + "/fifo", home_ + "/loop-a"}) {
-        writeBytes(home_ + "/Glimmerax.ini", ini(path));
+        gxtest::writeFile(home_ + "/Glimmerax.ini", ini(path));
         Result r = go(2);
         EXPECT_EQ(r.code, 1) << path;
-        EXPECT_NE(r.err.find("Glimmerax: Could not load " + path + "\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Glimmerax: Could not load " + path + "\n"), std::string::npos)
+            << r.err;
     }
 }
 
@@ -312,19 +320,25 @@ TEST_F(Hostile, DeepHomeAndLongPicturePathsAreKept) {
     // hand: both are used, not dropped for the samples.
     std::string deep = home_;
     while (deep.size() < 400) deep += "/" + std::string(60, 'h');
-    ASSERT_EQ(std::system(("mkdir -p '" + deep + "' && cp '" + sharedDataFile() + "' '" + deep + "/'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("mkdir -p '" + deep + "' && cp '" + sharedDataFile() + "' '" + deep + "/'").c_str()),
+        0);
     std::string pics = home_;
     while (pics.size() < 330) pics += "/" + std::string(50, 'p');
     ASSERT_EQ(std::system(("mkdir -p '" + pics + "'").c_str()), 0);
     gx::image::writeBmp(pics + "/mine.bmp", colourful(80, 60));
-    writeBytes(deep + "/Glimmerax.ini", ini(pics, 5));
-    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script", "1:key:107"},
-                   {"GLIMMERAX_HOME=" + deep, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"}, home_, 120);
+    gxtest::writeFile(deep + "/Glimmerax.ini", ini(pics, 5));
+    Result r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "3", "--script",
+                    "1:key:107"},
+                   {"GLIMMERAX_HOME=" + deep, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"},
+                   home_, 120);
     EXPECT_EQ(r.code, 1) << r.err;  // the fault ends the run with a report naming the picture
     EXPECT_NE(readFile(deep + "/error.log").find("\n" + pics + "/mine.bmp\n"), std::string::npos)
         << readFile(deep + "/error.log");
     // The settings in the deep home were read and saved (the speed key: 5 -> 6).
-    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "2", "--script", "1:key:107"},
+    r = run({binary(), "/s", "--headless", "--size", "320x240", "--seconds", "2", "--script",
+             "1:key:107"},
             {"GLIMMERAX_HOME=" + deep, "DISPLAY="}, home_, 120);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(readFile(deep + "/Glimmerax.ini").find("GameSpeed = 6\r\n"), std::string::npos)
@@ -333,13 +347,14 @@ TEST_F(Hostile, DeepHomeAndLongPicturePathsAreKept) {
 
 TEST_F(Hostile, ErrorReportInAReadOnlyHomeIsNotNamedAsWritten) {
     if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is not installed";
-    writeBytes(home_ + "/Glimmerax.ini", ini(""));
+    gxtest::writeFile(home_ + "/Glimmerax.ini", ini(""));
     chmod(home_.c_str(), 0755);
     chmod((home_ + "/Glimmerax.ini").c_str(), 0644);
     chmod((home_ + "/Glimmerax.dat").c_str(), 0644);
-    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary(), "/s",
-                    "--headless", "--size", "320x240", "--seconds", "5"},
-                   {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"}, "/tmp", 120);
+    Result r = run({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                    binary(), "/s", "--headless", "--size", "320x240", "--seconds", "5"},
+                   {"GLIMMERAX_HOME=" + home_, "DISPLAY=", "GLIMMERAX_FAULTS=lock:vertexbuffer:5"},
+                   "/tmp", 120);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_FALSE(fileExists(home_ + "/error.log"));
     EXPECT_NE(r.err.find("INTERNAL ERROR: The error report could not be written to '" + home_ +

@@ -71,8 +71,8 @@ TEST(DesktopCapture, ReadsTheRootWindowOfAnXServer) {
     ASSERT_GE(server, 0);
     if (server == 0) {
         // A white root window, so the conversion shows in every pixel.
-        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "320x200x24", "-wr", "-nolisten", "tcp",
-              static_cast<char*>(nullptr));
+        execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "320x200x24", "-wr",
+              "-nolisten", "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);

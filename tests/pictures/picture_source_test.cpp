@@ -21,6 +21,7 @@
 #include "platform/gfx/gfx.h"
 #include "platform/image/image_write.h"
 #include "platform/os/message_box.h"
+#include "support/temp_folder.h"
 
 namespace gx {
 namespace {
@@ -44,8 +45,8 @@ std::vector<std::string> listed() {
 class PictureSource : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "gx-pictures-XXXXXX").string();
-        root = mkdtemp(pattern.data());
+        root = gxtest::makeTempDir("gx-pictures");
+        ASSERT_FALSE(root.empty());
         resetPictureSource();
         setMessageBoxSink([this](const std::string& text, const std::string& caption) {
             messages.push_back(caption + ": " + text);
@@ -59,8 +60,7 @@ protected:
         resetPictureSource();
         setMessageBoxSink({});
         std::memset(settings.ImagePath, 0, sizeof settings.ImagePath);
-        fs::permissions(root, fs::perms::owner_all);
-        fs::remove_all(root);
+        gxtest::removeTree(root);
     }
 
     void useDevice(uint32_t maxTextureSize) {
@@ -109,17 +109,19 @@ TEST_F(PictureSource, FolderOrderIsExtensionThenNameThenSubfolders) {
     text("notes.txt");
     std::string cwd = fs::current_path();
     build(root.string());
-    EXPECT_EQ(listed(), (std::vector<std::string>{at("a.bmp"), at("x.JpG"), at("A2.png"), at("b.png"), at("c.PNG"),
-                                                  at("a-sub/d.tga"), at("my.pics/e.dds"), at("sub/c.jpg")}));
+    EXPECT_EQ(listed(), (std::vector<std::string>{at("a.bmp"), at("x.JpG"), at("A2.png"),
+                                                  at("b.png"), at("c.PNG"), at("a-sub/d.tga"),
+                                                  at("my.pics/e.dds"), at("sub/c.jpg")}));
     EXPECT_EQ(currentPicture(), pictureList());
     EXPECT_EQ(fs::current_path().string(), cwd);
 }
 
 TEST_F(PictureSource, TheFormatsOfTodayTakeTheirTurnsAndNamesFoldToUpperCase) {
     // Other spellings share a turn of the nine; the formats of today follow them.
-    for (const char* name : {"z.jxl", "y.avif", "x.heif", "w.HEIC", "v.webp", "u.tiff", "t.tif", "s.gif", "r.tga",
-                             "q.ppm", "p.pgm", "o.PBM", "n.pnm", "m.png", "l.jfif", "k.jpe", "j.JPEG", "i.jpg",
-                             "h.hdr", "g.dib", "f.dds", "e.bmp", "d.xcf", "c.jxr"})
+    for (const char* name :
+         {"z.jxl",  "y.avif", "x.heif", "w.HEIC", "v.webp", "u.tiff", "t.tif",  "s.gif",
+          "r.tga",  "q.ppm",  "p.pgm",  "o.PBM",  "n.pnm",  "m.png",  "l.jfif", "k.jpe",
+          "j.JPEG", "i.jpg",  "h.hdr",  "g.dib",  "f.dds",  "e.bmp",  "d.xcf",  "c.jxr"})
         picture(name);
     picture("sub/a.avif");
     // Case folded to upper: '_' sorts after every letter.
@@ -129,10 +131,13 @@ TEST_F(PictureSource, TheFormatsOfTodayTakeTheirTurnsAndNamesFoldToUpperCase) {
     picture("names/Img.png");
     build(root.string());
     std::vector<std::string> want;
-    for (const char* name : {"e.bmp", "f.dds", "g.dib", "h.hdr", "i.jpg", "j.JPEG", "k.jpe", "l.jfif", "m.png",
-                             "n.pnm", "o.PBM", "p.pgm", "q.ppm", "r.tga", "s.gif", "t.tif", "u.tiff", "v.webp",
-                             "w.HEIC", "x.heif", "y.avif", "z.jxl", "names/Img.png", "names/imga.png",
-                             "names/imgB.png", "names/IMG_1.png", "sub/a.avif"})
+    for (const char* name :
+         {"e.bmp",           "f.dds",     "g.dib",         "h.hdr",          "i.jpg",
+          "j.JPEG",          "k.jpe",     "l.jfif",        "m.png",          "n.pnm",
+          "o.PBM",           "p.pgm",     "q.ppm",         "r.tga",          "s.gif",
+          "t.tif",           "u.tiff",    "v.webp",        "w.HEIC",         "x.heif",
+          "y.avif",          "z.jxl",     "names/Img.png", "names/imga.png", "names/imgB.png",
+          "names/IMG_1.png", "sub/a.avif"})
         want.push_back(at(name));
     EXPECT_EQ(listed(), want);
     // A single file of a new type is taken too.
@@ -144,12 +149,13 @@ TEST_F(PictureSource, LinkedFoldersAreScannedOnce) {
     picture("pics/a.png");
     picture("pics/sub/b.png");
     picture("elsewhere/c.png");
-    fs::create_directory_symlink(root / "pics", root / "pics/sub/loop");   // back up the tree
-    fs::create_directory_symlink(root / "elsewhere", root / "pics/one");   // the same folder twice
+    fs::create_directory_symlink(root / "pics", root / "pics/sub/loop");  // back up the tree
+    fs::create_directory_symlink(root / "elsewhere", root / "pics/one");  // the same folder twice
     fs::create_directory_symlink(root / "elsewhere", root / "pics/two");
     fs::create_symlink(root / "gone", root / "pics/broken");
     build(at("pics"));
-    EXPECT_EQ(listed(), (std::vector<std::string>{at("pics/a.png"), at("pics/one/c.png"), at("pics/sub/b.png")}));
+    EXPECT_EQ(listed(), (std::vector<std::string>{at("pics/a.png"), at("pics/one/c.png"),
+                                                  at("pics/sub/b.png")}));
 }
 
 TEST_F(PictureSource, AnUnreadableSubfolderDoesNotDisturbItsSiblings) {
@@ -207,7 +213,8 @@ TEST_F(PictureSource, ImagePathNamingAFileIsThatPictureWhateverTheFolderIsCalled
     fs::current_path(root / "ann.lee");
     build("Pictures");
     fs::current_path(cwd);
-    EXPECT_EQ(listed(), (std::vector<std::string>{at("ann.lee/Pictures/cat.JpG"), at("ann.lee/Pictures/dog.png")}));
+    EXPECT_EQ(listed(), (std::vector<std::string>{at("ann.lee/Pictures/cat.JpG"),
+                                                  at("ann.lee/Pictures/dog.png")}));
 }
 
 TEST_F(PictureSource, EmptyImagePathScansTheUsersPicturesThenTheSamples) {
@@ -273,7 +280,7 @@ TEST_F(PictureSource, PicturesCycleAndADeletedFileIsDroppedInItsTurn) {
 }
 
 TEST_F(PictureSource, UnreadablePicturesLeaveTheList) {
-    text("p/a.png");          // not a picture at all
+    text("p/a.png");  // not a picture at all
     picture("p/b.png", 7, 2);
     {
         std::ofstream(at("p/c.bmp")) << "BM";  // truncated header
@@ -296,7 +303,8 @@ std::vector<uint32_t> texels(const gfx::TexturePtr& texture) {
     EXPECT_EQ(texture->lockRect(0, &locked, nullptr, gfx::kLockReadOnly), gfx::kOk);
     std::vector<uint32_t> out;
     for (uint32_t y = 0; y < desc.height; ++y) {
-        auto* row = reinterpret_cast<const uint32_t*>(static_cast<uint8_t*>(locked.bits) + size_t(locked.pitch) * y);
+        auto* row = reinterpret_cast<const uint32_t*>(static_cast<uint8_t*>(locked.bits) +
+                                                      size_t(locked.pitch) * y);
         out.insert(out.end(), row, row + desc.width);
     }
     texture->unlockRect(0);
@@ -305,7 +313,8 @@ std::vector<uint32_t> texels(const gfx::TexturePtr& texture) {
 
 std::vector<uint32_t> snapshotPixels(uint32_t w, uint32_t h) {
     std::vector<uint32_t> p(size_t(w) * h);
-    for (size_t i = 0; i < p.size(); ++i) p[i] = 0xFF000000u | uint32_t(i * 37 % 256) << 16 | uint32_t(i * 11 % 256);
+    for (size_t i = 0; i < p.size(); ++i)
+        p[i] = 0xFF000000u | uint32_t(i * 37 % 256) << 16 | uint32_t(i * 11 % 256);
     return p;
 }
 
@@ -345,7 +354,8 @@ TEST_F(PictureSource, NothingToShowEndsWithCouldNotLoad) {
     ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
     fs::create_symlink(root / "loop-a", root / "loop-b");
     fs::create_symlink(root / "loop-b", root / "loop-a");
-    for (const std::string& path : {std::string("/dev/zero"), at("fifo"), at("loop-a"), at("no/such/thing")}) {
+    for (const std::string& path :
+         {std::string("/dev/zero"), at("fifo"), at("loop-a"), at("no/such/thing")}) {
         messages.clear();
         build(path);
         EXPECT_FALSE(loadCurrentPicture()) << path;
@@ -356,7 +366,8 @@ TEST_F(PictureSource, NothingToShowEndsWithCouldNotLoad) {
     text("bad/only.png");
     build(at("bad"));
     EXPECT_FALSE(loadCurrentPicture());
-    EXPECT_EQ(messages, std::vector<std::string>{"Glimmerax: Could not load " + at("bad/only.png")});
+    EXPECT_EQ(messages,
+              std::vector<std::string>{"Glimmerax: Could not load " + at("bad/only.png")});
     EXPECT_EQ(pictureCount(), 0u);
 }
 

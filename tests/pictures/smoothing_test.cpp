@@ -47,7 +47,8 @@ TEST(Smoothing, UniformAndSinglePixelImagesKeepTheirColourWithFullAlpha) {
 
 TEST(Smoothing, HandWorkedTwoPixelRow) {
     // Forward: (10+20)/2 = 15, then (15+20)/2 = 17; backward: (15+17)/2 = 16, (15+16)/2 = 15.
-    EXPECT_EQ(smoothPacked({0x000A0000u, 0x00140000u}, 2, 1), (std::vector<uint32_t>{0xFF0F0000u, 0xFF100000u}));
+    EXPECT_EQ(smoothPacked({0x000A0000u, 0x00140000u}, 2, 1),
+              (std::vector<uint32_t>{0xFF0F0000u, 0xFF100000u}));
 }
 
 TEST(Smoothing, CornersEdgesAndInsideAverageOverTheirNeighbours) {
@@ -102,13 +103,15 @@ TEST(Smoothing, SeparatePitchesAndTrailingBytes) {
     smoothSnapshot(src.data(), srcPitch, dst.data(), dstPitch, rowBytes, rows);
 
     std::vector<uint32_t> packed(size_t(w) * rows);
-    for (int y = 0; y < rows; ++y) std::memcpy(&packed[size_t(y) * w], &src[size_t(y) * srcPitch], size_t(w) * 4);
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(&packed[size_t(y) * w], &src[size_t(y) * srcPitch], size_t(w) * 4);
     std::vector<uint32_t> want = reference(packed, w, rows);
     for (int y = 0; y < rows; ++y) {
         const uint8_t* line = &dst[size_t(y) * dstPitch];
         std::vector<uint32_t> got(w);
         std::memcpy(got.data(), line, size_t(w) * 4);
-        EXPECT_EQ(got, std::vector<uint32_t>(want.begin() + y * w, want.begin() + (y + 1) * w)) << y;
+        EXPECT_EQ(got, std::vector<uint32_t>(want.begin() + y * w, want.begin() + (y + 1) * w))
+            << y;
         // The two trailing bytes are copied, not filtered; the pitch's padding is untouched.
         EXPECT_EQ(line[w * 4], src[size_t(y) * srcPitch + w * 4]);
         EXPECT_EQ(line[w * 4 + 1], src[size_t(y) * srcPitch + w * 4 + 1]);

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "render_fixture.h"
+#include "support/render_fixture.h"
 
 namespace gx::testing {
 namespace {
@@ -35,7 +35,8 @@ TEST_F(ResourcesTest, CapabilityCheckNamesTheLastMissingCapability) {
     c.TextureOpCaps &= ~gfx::kTexOpCapsModulate;
     EXPECT_FALSE(checkDeviceCaps(c));
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Your graphics card does not have the capabilities needed: D3DTOP_MODULATE.");
+    EXPECT_EQ(boxes[0].text,
+              "Your graphics card does not have the capabilities needed: D3DTOP_MODULATE.");
     EXPECT_EQ(boxes[0].caption, "Glimmerax");
     EXPECT_TRUE(RenderSuppressed);  // shutdown was asked for
     EXPECT_EQ(getExitCode(), 0);
@@ -60,8 +61,8 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     EXPECT_EQ(screenLayout.rowPitchBytes, int(screenW) * 4);
     EXPECT_EQ(screenLayout.height, int(screenH));
     EXPECT_EQ(screenLayout.imageBytes, int(screenW * screenH) * 4);
-    EXPECT_EQ(worldWidth, int(screenW));
-    EXPECT_EQ(wrapHeight, int(screenH) - 1);
+    EXPECT_EQ(sim.worldWidth, int(screenW));
+    EXPECT_EQ(sim.wrapHeight, int(screenH) - 1);
     ASSERT_NE(ScreenCaptureSurface, nullptr);
     ASSERT_NE(ParticleImageTexture, nullptr);
     gfx::SurfaceDesc d;
@@ -78,26 +79,26 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     renderHooks().setPictureDevice = [&](gfx::Device* d) { pictureDevice = d; };
 
     makeParticles(1);
-    particles[0].x = 50.0f;
-    particles[0].y = 40.0f;
-    refileInGrid(&particles[0]);
+    sim.particles[0].x = 50.0f;
+    sim.particles[0].y = 40.0f;
+    refileInGrid(&sim.particles[0]);
     resize(260, 190);  // grows by 60 x 40: everything moves by half of it
     EXPECT_EQ(moves, 1);
     EXPECT_EQ(mdx, 30);
     EXPECT_EQ(mdy, 20);
     EXPECT_EQ(pictureDevice, device.get());
-    EXPECT_FLOAT_EQ(particles[0].x, 80.0f);
-    EXPECT_FLOAT_EQ(particles[0].y, 60.0f);
-    EXPECT_EQ(worldWidth, 260);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 80.0f);
+    EXPECT_FLOAT_EQ(sim.particles[0].y, 60.0f);
+    EXPECT_EQ(sim.worldWidth, 260);
     EXPECT_EQ(screenLayout.rowPitchBytes, 260 * 4);
     EXPECT_EQ(screenLayout.height, 190);
-    EXPECT_EQ(grid[60 * 260 + 80], &particles[0]);
+    EXPECT_EQ(sim.grid[60 * 260 + 80], &sim.particles[0]);
 
     // A resize to the same size moves nothing.
     resize(260, 190);
     EXPECT_EQ(mdx, 0);
     EXPECT_EQ(mdy, 0);
-    EXPECT_FLOAT_EQ(particles[0].x, 80.0f);
+    EXPECT_FLOAT_EQ(sim.particles[0].x, 80.0f);
 
     // A reset from a zero layout (the first of a run) shifts by half the screen; the
     // world is empty then, so nothing moves.
@@ -108,21 +109,21 @@ TEST_F(ResourcesTest, ResetMeasuresTheScreenAndKeepsTheWorldCentred) {
     onDeviceReset(device.get());
     EXPECT_EQ(mdx, 130);
     EXPECT_EQ(mdy, 95);
-    EXPECT_EQ(particleCount, 0u);
+    EXPECT_EQ(sim.particleCount, 0u);
     EXPECT_EQ(report(), "");
 
     // measure() takes the same numbers from the capture surface.
     screenLayout.rowPitchBytes = 0;
     EXPECT_EQ(screenLayout.measure(), gfx::kOk);
     EXPECT_EQ(screenLayout.rowPitchBytes, 260 * 4);
-    EXPECT_EQ(worldWidth, 260);
+    EXPECT_EQ(sim.worldWidth, 260);
 }
 
 TEST_F(ResourcesTest, ManagedSpriteTexturesSurviveALostDevice) {
     makeParticles(3);
     for (uint32_t i = 0; i < 3; ++i) {
-        particles[i].x = 100.0f + float(i);
-        particles[i].y = 75.0f;
+        sim.particles[i].x = 100.0f + float(i);
+        sim.particles[i].y = 75.0f;
     }
     Body* b = makeBody(100.0f, 75.0f, 8.0f, 0, 3);
     attachSprite(nodeOfBody(b));
@@ -142,7 +143,7 @@ TEST_F(ResourcesTest, ManagedSpriteTexturesSurviveALostDevice) {
     EXPECT_NE(ScreenCaptureSurface, capture);  // system memory: rebuilt every reset
     EXPECT_TRUE(layer.expired());              // default pool: released and rebuilt
     EXPECT_NE(SpriteLayerTexture, nullptr);
-    EXPECT_NE(ParticleImageTexture, image);    // re-created, never leaked
+    EXPECT_NE(ParticleImageTexture, image);  // re-created, never leaked
     EXPECT_EQ(report(), "");
 
     // Sprites stay usable after the reset.
@@ -159,8 +160,9 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     EXPECT_EQ(report(), "");
 
     gfx::TexturePtr picture;
-    ASSERT_EQ(device->createTexture(20, 10, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed, &picture),
-              gfx::kOk);
+    ASSERT_EQ(
+        device->createTexture(20, 10, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed, &picture),
+        gfx::kOk);
     {
         gfx::LockedRect lr;
         ASSERT_EQ(picture->lockRect(0, &lr, nullptr, 0), gfx::kOk);
@@ -196,18 +198,20 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     ASSERT_EQ(screenQuad.setRect(90, 70, 110, 80, 0xFFFFFFFFu), gfx::kOk);
     screenQuad.drawTextured(nullptr);
     {
-    gfx::SurfacePtr bb, copy;
-    ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
-    ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
-                                                  gfx::Pool::SystemMem, &copy),
-              gfx::kOk);
-    ASSERT_EQ(device->getRenderTargetData(bb, copy), gfx::kOk);
-    gfx::LockedRect lr;
-    ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
-    auto px = [&](int x, int y) { return static_cast<uint32_t*>(lr.bits)[y * (lr.pitch / 4) + x] & 0xFFFFFFu; };
-    EXPECT_EQ(px(100, 75), 0xFF0000u);
-    EXPECT_EQ(px(50, 75), 0u);
-    copy->unlockRect();
+        gfx::SurfacePtr bb, copy;
+        ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
+        ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
+                                                      gfx::Pool::SystemMem, &copy),
+                  gfx::kOk);
+        ASSERT_EQ(device->getRenderTargetData(bb, copy), gfx::kOk);
+        gfx::LockedRect lr;
+        ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        auto px = [&](int x, int y) {
+            return static_cast<uint32_t*>(lr.bits)[y * (lr.pitch / 4) + x] & 0xFFFFFFu;
+        };
+        EXPECT_EQ(px(100, 75), 0xFF0000u);
+        EXPECT_EQ(px(50, 75), 0u);
+        copy->unlockRect();
     }
 
     // A reset with a picture loaded re-creates the quad; destroying releases it.
@@ -232,10 +236,12 @@ struct ResetFault {
 
 TEST_F(ResourcesTest, EveryResetFailureEndsInTheErrorReport) {
     const ResetFault faults[] = {
-        {gfx::FaultOp::Create, gfx::FaultResource::Surface, "Internal error - Failed to create surface1"},
+        {gfx::FaultOp::Create, gfx::FaultResource::Surface,
+         "Internal error - Failed to create surface1"},
         {gfx::FaultOp::Create, gfx::FaultResource::Texture,
          "Internal error - Failed to create collision surface1.5"},
-        {gfx::FaultOp::Lock, gfx::FaultResource::Surface, "Internal error - Failed to get render target."},
+        {gfx::FaultOp::Lock, gfx::FaultResource::Surface,
+         "Internal error - Failed to get render target."},
     };
     for (const ResetFault& f : faults) {
         resetErrorReport();

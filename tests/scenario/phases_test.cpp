@@ -10,7 +10,7 @@
 #include "pictures/picture_list.h"
 #include "pictures/picture_loading.h"
 #include "render/resources.h"
-#include "scenario/scenario.h"
+#include "support/whole_run.h"
 #include "universe/world.h"
 
 namespace gx {
@@ -51,7 +51,7 @@ TEST(Phases, WholeCycleComesBackToTheNextPicture) {
     ASSERT_TRUE(s.runUntil(&simulationState));
     EXPECT_NEAR(windUpState.elapsed, 6.5f, 0.05f);
     EXPECT_EQ(MinimumFrameTime, 1.0 / 15.0);
-    EXPECT_GT(particleCount, 0u);
+    EXPECT_GT(sim.particleCount, 0u);
     ASSERT_TRUE(s.runUntil(&windDownState));
     EXPECT_EQ(MinimumFrameTime, 1.0 / 30.0);
     ASSERT_TRUE(s.runUntil(&windUpState));
@@ -207,7 +207,8 @@ TEST(Phases, SpeedKeysAtTheLimitsStillSave) {
     Saver s(o);
     ASSERT_TRUE(s.started) << s.boxes;
     std::string ini = s.home + "/Glimmerax.ini";
-    struct stat before{}, after{};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(ini.c_str(), &before), 0);
     s.press(VK_ADD);
     EXPECT_EQ(settings.GameSpeed, 10);
@@ -215,7 +216,7 @@ TEST(Phases, SpeedKeysAtTheLimitsStillSave) {
     EXPECT_NE(before.st_ino, after.st_ino) << "the file was not written again";
     for (int i = 0; i < 12; ++i) s.press(VK_OEM_MINUS);
     EXPECT_EQ(settings.GameSpeed, 1);
-    EXPECT_FLOAT_EQ(speedFactor, 0.1f);
+    EXPECT_FLOAT_EQ(sim.speedFactor, 0.1f);
     EXPECT_NE(gxtest::readFile(ini).find("GameSpeed = 1\r\n"), std::string::npos);
 }
 
@@ -228,24 +229,25 @@ TEST(Phases, ResizeDuringTheSimulationRecentresEverything) {
     ASSERT_TRUE(s.started) << s.boxes;
     ASSERT_TRUE(s.runUntil(&simulationState));
     while (getGlobalTimer()->absoluteTime() < 8.0 - 1.0 / 15.0 - 1e-6) s.frame();
-    ASSERT_GT(particleCount, 0u);
+    ASSERT_GT(sim.particleCount, 0u);
     std::vector<float> xs, ys;
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        xs.push_back(particles[i].x);
-        ys.push_back(particles[i].y);
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        xs.push_back(sim.particles[i].x);
+        ys.push_back(sim.particles[i].y);
     }
     float left = windUpState.StartX2, top = windUpState.StartY2;
     // The display grows at 8 s (the script), during the simulation.
-    while (getD3D9BackBufferSurfaceDesc()->width == 640u && currentState == &simulationState) s.frame();
+    while (getD3D9BackBufferSurfaceDesc()->width == 640u && currentState == &simulationState)
+        s.frame();
     EXPECT_EQ(getD3D9BackBufferSurfaceDesc()->width, 800u);
-    EXPECT_EQ(worldWidth, 800);
+    EXPECT_EQ(sim.worldWidth, 800);
     EXPECT_FLOAT_EQ(windUpState.StartX2, left + 80.0f);
     EXPECT_FLOAT_EQ(windUpState.StartY2, top + 60.0f);
     // Particles keep moving in the same frame, so the typical shift is what counts.
     std::vector<float> dx, dy;
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        dx.push_back(particles[i].x - xs[i]);
-        dy.push_back(particles[i].y - ys[i]);
+    for (uint32_t i = 0; i < sim.particleCount; ++i) {
+        dx.push_back(sim.particles[i].x - xs[i]);
+        dy.push_back(sim.particles[i].y - ys[i]);
     }
     std::nth_element(dx.begin(), dx.begin() + dx.size() / 2, dx.end());
     std::nth_element(dy.begin(), dy.begin() + dy.size() / 2, dy.end());
@@ -269,22 +271,24 @@ TEST(Phases, PictureFormsAgainPixelForPixel) {
     ASSERT_EQ(ScreenCaptureSurface->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
     std::vector<uint32_t> capture(size_t(d.width) * d.height);
     for (uint32_t y = 0; y < d.height; ++y)
-        std::memcpy(&capture[size_t(y) * d.width], static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch,
-                    d.width * 4);
+        std::memcpy(&capture[size_t(y) * d.width],
+                    static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch, d.width * 4);
     ScreenCaptureSurface->unlockRect();
     ASSERT_TRUE(s.runUntil(&windDownState));
     while (windDownState.elapsed < 6.0f) s.frame();
     const std::vector<uint32_t>& shown = getD3D9Device()->frontBuffer();
     ASSERT_EQ(shown.size(), capture.size());
     std::vector<uint8_t> home(capture.size(), 0);
-    for (uint32_t i = 0; i < particleCount; ++i)
-        home[size_t(particles[i].links().originY) * d.width + size_t(particles[i].links().originX)] = 1;
+    for (uint32_t i = 0; i < sim.particleCount; ++i)
+        home[size_t(sim.particles[i].links().originY) * d.width +
+             size_t(sim.particles[i].links().originX)] = 1;
     size_t wrong = 0;
     for (size_t i = 0; i < capture.size(); ++i) {
         uint32_t expected = home[i] ? capture[i] & 0xFFFFFF : 0;
         if ((shown[i] & 0xFFFFFF) != expected) ++wrong;
     }
-    EXPECT_EQ(wrong, 0u) << "of " << capture.size() << " pixels, " << particleCount << " particles";
+    EXPECT_EQ(wrong, 0u) << "of " << capture.size() << " pixels, " << sim.particleCount
+                         << " particles";
 }
 
 }  // namespace

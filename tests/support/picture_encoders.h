@@ -12,10 +12,10 @@
 #include <tiffio.h>
 #include <webp/encode.h>
 
-#include <csetjmp>
-#include <cstdlib>
 #include <algorithm>
+#include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -54,7 +54,8 @@ inline Bitmap gradient(uint32_t w, uint32_t h, bool withAlpha = false) {
     Bitmap b = blank(w, h);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
-            uint32_t r = w > 1 ? x * 255 / (w - 1) : 0, g = h > 1 ? y * 255 / (h - 1) : 0, bl = (r + 2 * g) / 3;
+            uint32_t r = w > 1 ? x * 255 / (w - 1) : 0, g = h > 1 ? y * 255 / (h - 1) : 0,
+                     bl = (r + 2 * g) / 3;
             uint32_t a = withAlpha ? (x + y) * 255 / (w + h - 2 > 0 ? w + h - 2 : 1) : 255;
             b.at(x, y) = a << 24 | r << 16 | g << 8 | bl;
         }
@@ -68,7 +69,8 @@ inline Bitmap paletted(uint32_t w, uint32_t h, uint32_t colours = 16, bool withA
         for (uint32_t x = 0; x < w; ++x) {
             uint32_t i = (x / 3 + y / 2 * 7) % colours;
             uint32_t a = withAlpha ? (i % 4) * 85 : 255;
-            b.at(x, y) = a << 24 | ((i * 53 + 20) & 0xFF) << 16 | ((i * 97 + 5) & 0xFF) << 8 | ((i * 31 + 200) & 0xFF);
+            b.at(x, y) = a << 24 | ((i * 53 + 20) & 0xFF) << 16 | ((i * 97 + 5) & 0xFF) << 8 |
+                         ((i * 31 + 200) & 0xFF);
         }
     return b;
 }
@@ -89,7 +91,8 @@ inline Bitmap quadrants(uint32_t w, uint32_t h) {
     Bitmap b = blank(w, h);
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
-            b.at(x, y) = x < w / 2 ? (y < h / 2 ? 0xFFFF0000u : 0xFF00FF00u) : (y < h / 2 ? 0xFF0000FFu : 0xFFFFFFFFu);
+            b.at(x, y) = x < w / 2 ? (y < h / 2 ? 0xFFFF0000u : 0xFF00FF00u)
+                                   : (y < h / 2 ? 0xFF0000FFu : 0xFFFFFFFFu);
     return b;
 }
 
@@ -103,8 +106,11 @@ inline bool near(uint32_t a, uint32_t b, int tolerance = 24) {
 // A TIFF structure holding one IFD with the orientation tag, as EXIF blocks are.
 inline std::vector<uint8_t> exifBlock(int orientation, bool bigEndian = false) {
     if (bigEndian)
-        return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, uint8_t(orientation), 0, 0, 0, 0, 0, 0};
-    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, uint8_t(orientation), 0, 0, 0, 0, 0, 0, 0};
+        return {'M',  'M',  0, 42, 0, 0, 0, 8, 0, 1,
+                0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, uint8_t(orientation),
+                0,    0,    0, 0,  0, 0};
+    return {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, uint8_t(orientation),
+            0,   0,   0,  0, 0, 0, 0};
 }
 
 // ---- JPEG ----
@@ -112,11 +118,11 @@ inline std::vector<uint8_t> exifBlock(int orientation, bool bigEndian = false) {
 struct JpegOptions {
     int quality = 92;
     bool progressive = false;
-    int restartRows = 0;        // a restart marker every this many MCU rows
+    int restartRows = 0;  // a restart marker every this many MCU rows
     bool grey = false;
-    bool cmyk = false;          // stored inverted, as Adobe writes it
-    bool ycck = false;          // CMYK coded as YCCK
-    int orientation = 0;        // an EXIF block when non-zero
+    bool cmyk = false;             // stored inverted, as Adobe writes it
+    bool ycck = false;             // CMYK coded as YCCK
+    int orientation = 0;           // an EXIF block when non-zero
     size_t paddingBeforeExif = 0;  // bytes of APP2 segments before it
 };
 
@@ -125,7 +131,9 @@ struct JpegErrors {
     jpeg_error_mgr pub;
     jmp_buf jump;
 };
-[[noreturn]] inline void jpegFail(j_common_ptr c) { longjmp(reinterpret_cast<JpegErrors*>(c->err)->jump, 1); }
+[[noreturn]] inline void jpegFail(j_common_ptr c) {
+    longjmp(reinterpret_cast<JpegErrors*>(c->err)->jump, 1);
+}
 }  // namespace detail
 
 inline bool encodeJpeg(const std::string& path, const Bitmap& b, const JpegOptions& o = {}) {
@@ -195,12 +203,12 @@ inline bool encodeJpeg(const std::string& path, const Bitmap& b, const JpegOptio
 // ---- PNG ----
 
 struct PngOptions {
-    int depth = 8;           // 1, 2, 4, 8 or 16
-    bool palette = false;    // with a tRNS chunk when the picture has alpha
+    int depth = 8;         // 1, 2, 4, 8 or 16
+    bool palette = false;  // with a tRNS chunk when the picture has alpha
     bool grey = false;
-    bool alpha = false;      // an alpha channel (or tRNS for palettes)
+    bool alpha = false;  // an alpha channel (or tRNS for palettes)
     bool interlace = false;
-    int orientation = 0;     // an eXIf chunk when non-zero
+    int orientation = 0;  // an eXIf chunk when non-zero
     bool exifAfterPixels = false;
 };
 
@@ -211,7 +219,8 @@ namespace detail {
 inline bool encodePng(const std::string& path, const Bitmap& b, const PngOptions& o = {}) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, detail::pngFail, nullptr);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, detail::pngFail, nullptr);
     png_infop info = png_create_info_struct(png);
     std::vector<png_color> palette;
     std::vector<png_byte> transparency;
@@ -228,7 +237,8 @@ inline bool encodePng(const std::string& path, const Bitmap& b, const PngOptions
     const int type = o.palette ? PNG_COLOR_TYPE_PALETTE
                      : o.grey  ? (o.alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
                                : (o.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
-    png_set_IHDR(png, info, b.width, b.height, o.depth, type, o.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, b.width, b.height, o.depth, type,
+                 o.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (o.palette) {
         for (uint32_t p : b.pixels)
@@ -238,9 +248,11 @@ inline bool encodePng(const std::string& path, const Bitmap& b, const PngOptions
             }
         if (palette.size() > (size_t(1) << o.depth)) png_error(png, "too many colours");
         png_set_PLTE(png, info, palette.data(), int(palette.size()));
-        if (o.alpha) png_set_tRNS(png, info, transparency.data(), int(transparency.size()), nullptr);
+        if (o.alpha)
+            png_set_tRNS(png, info, transparency.data(), int(transparency.size()), nullptr);
     }
-    if (o.orientation && !o.exifAfterPixels) png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+    if (o.orientation && !o.exifAfterPixels)
+        png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
     png_write_info(png, info);
     const int channels = o.palette ? 1 : (o.grey ? 1 : 3) + (o.alpha ? 1 : 0);
     for (uint32_t y = 0; y < b.height; ++y) {
@@ -271,7 +283,8 @@ inline bool encodePng(const std::string& path, const Bitmap& b, const PngOptions
         rowPointers[y] = row.data();
     }
     png_write_image(png, rowPointers.data());
-    if (o.orientation && o.exifAfterPixels) png_write_chunk(png, reinterpret_cast<png_const_bytep>("eXIf"), exif.data(), exif.size());
+    if (o.orientation && o.exifAfterPixels)
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("eXIf"), exif.data(), exif.size());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return std::fclose(f) == 0;
@@ -279,11 +292,13 @@ inline bool encodePng(const std::string& path, const Bitmap& b, const PngOptions
 
 // ---- WebP ----
 
-inline bool encodeWebp(const std::string& path, const Bitmap& b, bool lossless, int orientation = 0) {
+inline bool encodeWebp(const std::string& path, const Bitmap& b, bool lossless,
+                       int orientation = 0) {
     uint8_t* out = nullptr;
     const auto* bgra = reinterpret_cast<const uint8_t*>(b.pixels.data());
-    size_t n = lossless ? WebPEncodeLosslessBGRA(bgra, int(b.width), int(b.height), int(b.width * 4), &out)
-                        : WebPEncodeBGRA(bgra, int(b.width), int(b.height), int(b.width * 4), 90.0f, &out);
+    size_t n =
+        lossless ? WebPEncodeLosslessBGRA(bgra, int(b.width), int(b.height), int(b.width * 4), &out)
+                 : WebPEncodeBGRA(bgra, int(b.width), int(b.height), int(b.width * 4), 90.0f, &out);
     if (n == 0) return false;
     std::vector<uint8_t> file(out, out + n);
     WebPFree(out);
@@ -302,7 +317,8 @@ inline bool encodeWebp(const std::string& path, const Bitmap& b, bool lossless, 
             file[20] |= 0x08;
             chunks.assign(file.begin() + 12, file.end());
         } else {
-            chunks = {'V', 'P', '8', 'X', 10, 0, 0, 0, uint8_t(0x08 | (hasAlpha ? 0x10 : 0)), 0, 0, 0};
+            chunks = {'V', 'P', '8', 'X', 10, 0, 0, 0, uint8_t(0x08 | (hasAlpha ? 0x10 : 0)),
+                      0,   0,   0};
             put24(chunks, b.width - 1);
             put24(chunks, b.height - 1);
             chunks.insert(chunks.end(), file.begin() + 12, file.end());
@@ -333,14 +349,15 @@ inline bool encodeAnimatedWebp(const std::string& path, const std::vector<Bitmap
     chunks.insert(chunks.end(), {'A', 'N', 'I', 'M', 6, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     for (const Bitmap& f : frames) {
         uint8_t* out = nullptr;
-        const size_t n = WebPEncodeLosslessBGRA(reinterpret_cast<const uint8_t*>(f.pixels.data()), int(f.width),
-                                                int(f.height), int(f.width * 4), &out);
+        const size_t n =
+            WebPEncodeLosslessBGRA(reinterpret_cast<const uint8_t*>(f.pixels.data()), int(f.width),
+                                   int(f.height), int(f.width * 4), &out);
         if (n < 12) return false;
         const std::vector<uint8_t> image(out + 12, out + n);  // the VP8L chunk
         WebPFree(out);
         std::vector<uint8_t> frame;
         put(frame, 0, 3), put(frame, 0, 3), put(frame, f.width - 1, 3), put(frame, f.height - 1, 3);
-        put(frame, 100, 3);  // duration
+        put(frame, 100, 3);     // duration
         frame.push_back(0x02);  // no blending
         frame.insert(frame.end(), image.begin(), image.end());
         chunks.insert(chunks.end(), {'A', 'N', 'M', 'F'});
@@ -370,15 +387,18 @@ inline bool encodeGif(const std::string& path, uint32_t screenWidth, uint32_t sc
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
     if (!gif) return false;
     EGifSetGifVersion(gif, true);
-    bool ok = EGifPutScreenDesc(gif, int(screenWidth), int(screenHeight), 8, 0, nullptr) != GIF_ERROR;
+    bool ok =
+        EGifPutScreenDesc(gif, int(screenWidth), int(screenHeight), 8, 0, nullptr) != GIF_ERROR;
     for (const GifFrame& frame : frames) {
         const Bitmap& p = frame.picture;
         std::map<uint32_t, int> index;
         std::vector<GifColorType> colours;
         if (frame.transparentZeroAlpha) colours.push_back({0, 0, 0});
         for (uint32_t c : p.pixels)
-            if (!(frame.transparentZeroAlpha && alpha(c) == 0) && index.emplace(c, int(colours.size())).second)
-                colours.push_back({GifByteType(red(c)), GifByteType(green(c)), GifByteType(blue(c))});
+            if (!(frame.transparentZeroAlpha && alpha(c) == 0) &&
+                index.emplace(c, int(colours.size())).second)
+                colours.push_back(
+                    {GifByteType(red(c)), GifByteType(green(c)), GifByteType(blue(c))});
         if (colours.size() > 256) ok = false;
         colours.resize(256, {0, 0, 0});
         ColorMapObject* map = GifMakeMapObject(256, colours.data());
@@ -386,8 +406,8 @@ inline bool encodeGif(const std::string& path, uint32_t screenWidth, uint32_t sc
             GifByteType control[4] = {1, 0, 0, 0};  // transparent index 0
             ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control) != GIF_ERROR;
         }
-        ok = ok && EGifPutImageDesc(gif, frame.left, frame.top, int(p.width), int(p.height), frame.interlace, map) !=
-                       GIF_ERROR;
+        ok = ok && EGifPutImageDesc(gif, frame.left, frame.top, int(p.width), int(p.height),
+                                    frame.interlace, map) != GIF_ERROR;
         GifFreeMapObject(map);
         std::vector<GifPixelType> line(p.width);
         std::vector<uint32_t> order;
@@ -411,12 +431,12 @@ inline bool encodeGif(const std::string& path, uint32_t screenWidth, uint32_t sc
 // ---- TIFF ----
 
 struct TiffOptions {
-    int bits = 8;            // 8 or 16
-    bool tiles = false;      // 16 x 16 tiles instead of strips
+    int bits = 8;        // 8 or 16
+    bool tiles = false;  // 16 x 16 tiles instead of strips
     bool cmyk = false;
-    bool palette = false;    // 8-bit indices into a colour map
+    bool palette = false;  // 8-bit indices into a colour map
     bool grey = false;
-    bool alpha = false;      // unassociated alpha
+    bool alpha = false;  // unassociated alpha
     int orientation = 1;
     uint16_t compression = COMPRESSION_LZW;
 };
@@ -441,7 +461,8 @@ inline bool encodeTiff(const std::string& path, const Bitmap& b, const TiffOptio
         for (uint32_t p : b.pixels)
             if (index.emplace(p, int(index.size())).second && index.size() <= 256) {
                 const size_t i = index.size() - 1;
-                map[0][i] = uint16_t(red(p) * 257), map[1][i] = uint16_t(green(p) * 257), map[2][i] = uint16_t(blue(p) * 257);
+                map[0][i] = uint16_t(red(p) * 257), map[1][i] = uint16_t(green(p) * 257),
+                map[2][i] = uint16_t(blue(p) * 257);
             }
         TIFFSetField(t, TIFFTAG_COLORMAP, map[0].data(), map[1].data(), map[2].data());
     } else if (o.cmyk) {
@@ -511,22 +532,27 @@ inline bool heifEncoderAvailable(bool av1) {
     return heif_have_encoder_for_format(av1 ? heif_compression_AV1 : heif_compression_HEVC) != 0;
 }
 
-inline bool encodeHeif(const std::string& path, const Bitmap& b, bool av1, int quality = 90, int orientation = 1) {
+inline bool encodeHeif(const std::string& path, const Bitmap& b, bool av1, int quality = 90,
+                       int orientation = 1) {
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
-    bool ok = heif_context_get_encoder_for_format(context, av1 ? heif_compression_AV1 : heif_compression_HEVC,
-                                                  &encoder).code == heif_error_Ok;
+    bool ok = heif_context_get_encoder_for_format(
+                  context, av1 ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+                  .code == heif_error_Ok;
     bool hasAlpha = false;
     for (uint32_t p : b.pixels) hasAlpha |= alpha(p) != 255;
     heif_image* image = nullptr;
     if (ok) {
         heif_encoder_set_lossy_quality(encoder, quality);
         // The fastest settings: the tests and benchmarks measure decoding.
-        heif_encoder_set_parameter_string(encoder, av1 ? "speed" : "preset", av1 ? "9" : "ultrafast");
-        ok = heif_image_create(int(b.width), int(b.height), heif_colorspace_RGB,
-                               hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &image)
-                 .code == heif_error_Ok &&
-             heif_image_add_plane(image, heif_channel_interleaved, int(b.width), int(b.height), 8).code == heif_error_Ok;
+        heif_encoder_set_parameter_string(encoder, av1 ? "speed" : "preset",
+                                          av1 ? "9" : "ultrafast");
+        ok = heif_image_create(
+                 int(b.width), int(b.height), heif_colorspace_RGB,
+                 hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &image)
+                     .code == heif_error_Ok &&
+             heif_image_add_plane(image, heif_channel_interleaved, int(b.width), int(b.height), 8)
+                     .code == heif_error_Ok;
     }
     if (ok) {
         int stride = 0;
@@ -540,7 +566,8 @@ inline bool encodeHeif(const std::string& path, const Bitmap& b, bool av1, int q
             }
         heif_encoding_options* options = heif_encoding_options_alloc();
         options->image_orientation = heif_orientation(orientation);
-        ok = heif_context_encode_image(context, image, encoder, options, nullptr).code == heif_error_Ok &&
+        ok = heif_context_encode_image(context, image, encoder, options, nullptr).code ==
+                 heif_error_Ok &&
              heif_context_write_to_file(context, path.c_str()).code == heif_error_Ok;
         heif_encoding_options_free(options);
     }
@@ -552,7 +579,8 @@ inline bool encodeHeif(const std::string& path, const Bitmap& b, bool av1, int q
 
 // ---- JPEG XL ----
 
-inline bool encodeJxl(const std::string& path, const Bitmap& b, bool lossless, int orientation = 1) {
+inline bool encodeJxl(const std::string& path, const Bitmap& b, bool lossless,
+                      int orientation = 1) {
     JxlEncoder* encoder = JxlEncoderCreate(nullptr);
     bool hasAlpha = false;
     for (uint32_t p : b.pixels) hasAlpha |= alpha(p) != 255;
@@ -571,16 +599,19 @@ inline bool encodeJxl(const std::string& path, const Bitmap& b, bool lossless, i
     bool ok = JxlEncoderSetBasicInfo(encoder, &info) == JXL_ENC_SUCCESS &&
               JxlEncoderSetColorEncoding(encoder, &colour) == JXL_ENC_SUCCESS;
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
-    ok = ok && settings && JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, 3) == JXL_ENC_SUCCESS;
-    ok = ok && (lossless ? JxlEncoderSetFrameLossless(settings, JXL_TRUE) : JxlEncoderSetFrameDistance(settings, 1.0f)) ==
-                   JXL_ENC_SUCCESS;
+    ok = ok && settings &&
+         JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, 3) ==
+             JXL_ENC_SUCCESS;
+    ok = ok && (lossless ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
+                         : JxlEncoderSetFrameDistance(settings, 1.0f)) == JXL_ENC_SUCCESS;
     std::vector<uint8_t> rgba;
     for (uint32_t p : b.pixels) {
         rgba.insert(rgba.end(), {uint8_t(red(p)), uint8_t(green(p)), uint8_t(blue(p))});
         if (hasAlpha) rgba.push_back(uint8_t(alpha(p)));
     }
     const JxlPixelFormat format = {hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    ok = ok && JxlEncoderAddImageFrame(settings, &format, rgba.data(), rgba.size()) == JXL_ENC_SUCCESS;
+    ok = ok &&
+         JxlEncoderAddImageFrame(settings, &format, rgba.data(), rgba.size()) == JXL_ENC_SUCCESS;
     JxlEncoderCloseInput(encoder);
     std::vector<uint8_t> out(64 * 1024);
     size_t used = 0;
@@ -602,8 +633,10 @@ inline bool encodeJxl(const std::string& path, const Bitmap& b, bool lossless, i
 // A BMP by hand: the 40-byte header (masks after it) or a v5 one (masks inside), the
 // palette, then `data` as given (rows or run-length codes).
 struct BmpWriter {
-    BmpWriter(int32_t w, int32_t h, uint16_t b, uint32_t c = 0, std::vector<uint32_t> p = {}, std::vector<uint32_t> m = {})
-        : width(w), height(h), bits(b), compression(c), palette(std::move(p)), masks(std::move(m)) {}
+    BmpWriter(int32_t w, int32_t h, uint16_t b, uint32_t c = 0, std::vector<uint32_t> p = {},
+              std::vector<uint32_t> m = {})
+        : width(w), height(h), bits(b), compression(c), palette(std::move(p)), masks(std::move(m)) {
+    }
     int32_t width, height;
     uint16_t bits;
     uint32_t compression;
@@ -614,7 +647,9 @@ struct BmpWriter {
 
     std::string file() const {
         std::string h;
-        auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) h += char(v >> (8 * i)); };
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) h += char(v >> (8 * i));
+        };
         auto u16 = [&](uint16_t v) { h += char(v & 0xFF), h += char(v >> 8); };
         const uint32_t headerSize = v5 ? 124 : 40;
         const uint32_t extra = v5 ? 0 : uint32_t(masks.size() * 4);
@@ -658,7 +693,8 @@ inline std::string rleBmp(const Bitmap& b, bool four) {
             const uint32_t i0 = index[b.at(0, y)], i1 = index[b.at(1, y)], i2 = index[b.at(2, y)];
             w.data += '\0', w.data += '\3';
             if (four) {
-                w.data += char(i0 << 4 | i1), w.data += char(i2 << 4), w.data += std::string(2, '\0');
+                w.data += char(i0 << 4 | i1), w.data += char(i2 << 4),
+                    w.data += std::string(2, '\0');
             } else {
                 w.data += char(i0), w.data += char(i1), w.data += char(i2), w.data += '\0';
             }

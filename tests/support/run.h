@@ -1,4 +1,4 @@
-// Running the real program and other commands from tests, and temporary folders.
+// Running the real program and other commands from tests and benchmarks.
 #pragma once
 
 #include <fcntl.h>
@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,35 +18,9 @@
 #include <vector>
 
 #include "bodies/ring_tables.h"
+#include "support/temp_folder.h"
 
 namespace gxtest {
-
-inline std::string makeTempDir(const std::string& tag = "gx") {
-    std::string tmpl = "/tmp/" + tag + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    char* d = mkdtemp(buf.data());
-    return d ? std::string(d) : std::string();
-}
-
-inline void removeTree(const std::string& dir) {
-    if (dir.size() > 5 && dir.rfind("/tmp/", 0) == 0) {
-        std::string cmd = "chmod -R u+w '" + dir + "' 2>/dev/null; rm -rf '" + dir + "'";
-        (void)std::system(cmd.c_str());
-    }
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline bool fileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
-}
 
 struct Child {
     pid_t pid = -1;
@@ -127,7 +102,8 @@ inline std::string sharedDataFile() {
     mkdir(dir.c_str(), 0755);
     // Named after the tables' hash, so a file an earlier build made is not taken.
     char name[64];
-    std::snprintf(name, sizeof name, "/Glimmerax-%016llx.dat", (unsigned long long)gx::kRingTablesHash);
+    std::snprintf(name, sizeof name, "/Glimmerax-%016llx.dat",
+                  (unsigned long long)gx::kRingTablesHash);
     path = dir + name;
     if (!fileExists(path)) {
         std::string tmp = makeTempDir("gxdat");

@@ -22,7 +22,9 @@ inline bool haveProgram(const std::string& name) {
 // allocation behind whose library is gone by exit, so no suppression can name it. Runs
 // of the real program on a display therefore skip leak checking (headless and in-process
 // runs keep it); memory errors are still caught.
-inline std::string displayRunSanitizerOptions() { return "ASAN_OPTIONS=detect_leaks=0:halt_on_error=1"; }
+inline std::string displayRunSanitizerOptions() {
+    return "ASAN_OPTIONS=detect_leaks=0:halt_on_error=1";
+}
 
 class Xvfb {
 public:
@@ -34,8 +36,8 @@ public:
             std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
             std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
             if (fileExists(lock) || fileExists(sock)) continue;
-            std::vector<std::string> argv = {"/usr/bin/Xvfb", ":" + std::to_string(n), "-nolisten", "tcp",
-                                             "-noreset"};
+            std::vector<std::string> argv = {"/usr/bin/Xvfb", ":" + std::to_string(n), "-nolisten",
+                                             "tcp", "-noreset"};
             for (size_t i = 0; i < screens.size(); ++i) {
                 argv.push_back("-screen");
                 argv.push_back(std::to_string(i));
@@ -111,11 +113,11 @@ inline bool takeShot(const Xvfb& x, const std::string& window, Shot* shot, const
     size_t pos = 2;
     int vals[3];
     for (int i = 0; i < 3; ++i) {
-        while (pos < data.size() && (std::isspace(static_cast<unsigned char>(data[pos])) || data[pos] == '#')) {
+        while (pos < data.size() &&
+               (std::isspace(static_cast<unsigned char>(data[pos])) || data[pos] == '#')) {
             if (data[pos] == '#')
                 while (pos < data.size() && data[pos] != '\n') ++pos;  // a comment line
-            else
-                ++pos;
+            else ++pos;
         }
         size_t start = pos;
         while (pos < data.size() && std::isdigit(static_cast<unsigned char>(data[pos]))) ++pos;

@@ -40,22 +40,16 @@ bool onPath(const std::string& tool) {
     return false;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using gxtest::readFile;
+using gxtest::writeFile;
 
 // A complete settings file, so loading keeps it as it is.
 std::string settingsFile(int width, int height, const std::string& imagePath) {
     const std::string rule = "//" + std::string(60, '-') + "//\r\n";
     return "// Glimmerax settings\r\n\r\n" + rule + "// File or Directory path\r\n" + rule +
            "ImagePath = \"" + imagePath + "\"\r\n\r\n" + rule + "// Screen\r\n" + rule +
-           "ScreenWidth = " + std::to_string(width) + "\r\nScreenHeight = " +
-           std::to_string(height) + "\r\n\r\n" + rule +
+           "ScreenWidth = " + std::to_string(width) +
+           "\r\nScreenHeight = " + std::to_string(height) + "\r\n\r\n" + rule +
            "ResourcePath = \"Default\"\r\nLanguageFile = \"English.txt\"\r\n"
            "Fullscreen = false\r\nDuration = 130\r\nGameSpeed = 10\t// Ranging from 1 to 10";
 }
@@ -224,8 +218,8 @@ protected:
     }
 
     // Writes the settings file, starts configure mode and returns its dialog once up.
-    std::string openDialogOver(const std::string& settingsText, fs::perms mode = fs::perms::owner_read |
-                                                                             fs::perms::owner_write) {
+    std::string openDialogOver(const std::string& settingsText,
+                               fs::perms mode = fs::perms::owner_read | fs::perms::owner_write) {
         const fs::path ini = home / "Glimmerax.ini";
         writeFile(ini, settingsText);
         fs::permissions(ini, mode);
@@ -260,7 +254,8 @@ protected:
             if (waitpid(program, &status, WNOHANG) == program) {
                 program = -1;
                 ADD_FAILURE() << "the program ended without showing the dialog (status " << status
-                              << "):\n" << readFile(home / "output.log");
+                              << "):\n"
+                              << readFile(home / "output.log");
                 return "";
             }
             std::string id = run("xdotool search --onlyvisible --name '^Glimmerax Setup$'");
@@ -386,7 +381,9 @@ Geometry blackArea(const Image& image, const Geometry& dialog) {
 // Pixels of the pane whose hue is that of `rgb` (one saturated channel, one at about
 // half, one near zero), at any brightness: faded in, shaded or not.
 int pixelsOfHue(const Image& image, const Geometry& pane, uint32_t rgb) {
-    const auto channels = [](uint32_t v) { return std::array<int, 3>{int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF)}; };
+    const auto channels = [](uint32_t v) {
+        return std::array<int, 3>{int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF)};
+    };
     const std::array<int, 3> want = channels(rgb);
     const int top = int(std::max_element(want.begin(), want.end()) - want.begin());
     int count = 0;
@@ -515,8 +512,8 @@ TEST_F(ConfigDialogOnDisplay, OkWithoutMovingKeepsASizeBeyondThePresets) {
 TEST_F(ConfigDialogOnDisplay, OkThatCannotSaveSaysSoAndStaysOpen) {
     const fs::path ini = home / "Glimmerax.ini";
     const std::string original = settingsFile(1000, 700, "/srv/photos");
-    const std::string window =
-        openDialogOver(original, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string window = openDialogOver(
+        original, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     ASSERT_FALSE(window.empty());
 
     key(window, "Right");
@@ -545,7 +542,8 @@ TEST_F(ConfigDialogOnDisplay, FolderChooserOpensAtTheCurrentImagePath) {
     fs::create_directories(pictures / "inner");
     writeFile(pictures / "cat.png", "not really");
     const fs::path ini = home / "Glimmerax.ini";
-    const std::string window = openDialogOver(settingsFile(1280, 1024, (pictures / "cat.png").string()));
+    const std::string window =
+        openDialogOver(settingsFile(1280, 1024, (pictures / "cat.png").string()));
     ASSERT_FALSE(window.empty());
 
     key(window, "alt+b");
@@ -559,7 +557,8 @@ TEST_F(ConfigDialogOnDisplay, FolderChooserOpensAtTheCurrentImagePath) {
     key(window, "Return");
     EXPECT_EQ(waitForExit(), 0) << readFile(home / "output.log");
     const std::string saved = readFile(ini);
-    EXPECT_NE(saved.find("ImagePath = \"" + pictures.string() + "\"\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("ImagePath = \"" + pictures.string() + "\"\r\n"), std::string::npos)
+        << saved;
 }
 
 constexpr uint32_t kOrange = 0xFF8C00;
@@ -578,8 +577,8 @@ protected:
     // Screenshots until the pane shows the colour (30 s at most); the last one in *shot.
     Geometry waitForPaneShowing(const Geometry& dialog, uint32_t colour, Image* shot) {
         Geometry pane;
-        for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
-             std::this_thread::sleep_for(200ms)) {
+        for (auto deadline = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(200ms)) {
             *shot = screenshot();
             pane = blackArea(*shot, dialog);
             if (pane.width > 0 && pixelsOfHue(*shot, pane, colour) > 500) break;
@@ -600,8 +599,9 @@ TEST_F(PreviewOnDisplay, RunsTheFolderAndEndsWithTheDialog) {
     Image shot;
     const Geometry pane = waitForPaneShowing(dialog, kOrange, &shot);
     writePpm(artifacts / "preview.ppm", shot, dialog.x, dialog.y, dialog.width, dialog.height);
-    ASSERT_GT(pixelsOfHue(shot, pane, kOrange), 500) << "no orange in the preview; see " << (artifacts / "preview.ppm")
-                                                     << "\n" << readFile(home / "output.log");
+    ASSERT_GT(pixelsOfHue(shot, pane, kOrange), 500)
+        << "no orange in the preview; see " << (artifacts / "preview.ppm") << "\n"
+        << readFile(home / "output.log");
     EXPECT_NEAR(pane.width, 320, 2);
     EXPECT_NEAR(pane.height, 240, 2);
     const std::vector<pid_t> savers = previewsUnder(home);
@@ -652,14 +652,15 @@ TEST_F(PreviewOnDisplay, AnotherFolderRestartsItOnThatFolder) {
         std::this_thread::sleep_for(100ms);
 
     int azurePixels = 0, orangePixels = 0;
-    for (auto deadline = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(200ms)) {
+    for (auto deadline = std::chrono::steady_clock::now() + 30s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(200ms)) {
         shot = screenshot();
         azurePixels = pixelsOfHue(shot, pane, kAzure);
         orangePixels = pixelsOfHue(shot, pane, kOrange);
         if (azurePixels > 500 && orangePixels == 0) break;
     }
-    writePpm(artifacts / "preview_other_folder.ppm", shot, dialog.x, dialog.y, dialog.width, dialog.height);
+    writePpm(artifacts / "preview_other_folder.ppm", shot, dialog.x, dialog.y, dialog.width,
+             dialog.height);
     EXPECT_GT(azurePixels, 500) << "see " << (artifacts / "preview_other_folder.ppm");
     EXPECT_EQ(orangePixels, 0);
     // The first saver is gone while the dialog still runs: ended and reaped, not a zombie.

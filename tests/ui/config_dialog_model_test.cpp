@@ -2,9 +2,9 @@
 // and Cancel do to the settings, and how a picked folder is stored.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "support/temp_folder.h"
 #include "ui/config_dialog.h"
 #include "ui/config_dialog_model.h"
 #include "ui/contact.h"
@@ -45,10 +46,18 @@ TEST(ConfigDialogModel, OpensAtThePresetThatHoldsTheSize) {
     struct Case {
         int width, height, initial, slider;
     } cases[] = {
-        {1280, 1024, 4, 4}, {1000, 700, 3, 3}, {640, 480, 1, 1},   {641, 480, 2, 2},
-        {1600, 1200, 5, 5}, {1601, 1200, 6, 5}, {3000, 2000, 6, 5}, {0, 0, 1, 1},
+        {1280, 1024, 4, 4},
+        {1000, 700, 3, 3},
+        {640, 480, 1, 1},
+        {641, 480, 2, 2},
+        {1600, 1200, 5, 5},
+        {1601, 1200, 6, 5},
+        {3000, 2000, 6, 5},
+        {0, 0, 1, 1},
         // Each preset width is compared with both sides of the configured size.
-        {600, 1000, 3, 3}, {1280, 1100, 4, 4}, {100, 1700, 6, 5},
+        {600, 1000, 3, 3},
+        {1280, 1100, 4, 4},
+        {100, 1700, 6, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
@@ -159,15 +168,17 @@ TEST(ConfigDialogModel, MissingPicturesFolderSaysTheSamplesAreShown) {
     const gx::DefaultPictures missing{kPicturesFolder, false, "/opt/glimmerax/samples"};
     gx::openConfigDialog(model, s, missing);
     EXPECT_EQ(model.path, "/opt/glimmerax/samples");
-    EXPECT_EQ(model.note, "/home/someone/Pictures does not exist: the bundled sample pictures are shown.");
+    EXPECT_EQ(model.note,
+              "/home/someone/Pictures does not exist: the bundled sample pictures are shown.");
     gx::closeConfigDialog(model, gx::DialogButton::ok, s, savedOk);
     EXPECT_STREQ(s.ImagePath, "");  // still the defaults, not the samples' path
 
     // Neither folder: the desktop snapshot stands in, and the note says so.
     gx::openConfigDialog(model, s, gx::DefaultPictures{kPicturesFolder, false, ""});
     EXPECT_EQ(model.path, "");
-    EXPECT_EQ(model.note, "/home/someone/Pictures does not exist and no sample pictures were found: "
-                          "a snapshot of the desktop is shown.");
+    EXPECT_EQ(model.note,
+              "/home/someone/Pictures does not exist and no sample pictures were found: "
+              "a snapshot of the desktop is shown.");
 
     // A picked folder replaces the note.
     gx::openConfigDialog(model, s, missing);
@@ -180,14 +191,13 @@ TEST(ConfigDialogModel, MissingPicturesFolderSaysTheSamplesAreShown) {
 class ChooserFolders : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/gx_chooser_XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        root = name;
+        root = gxtest::makeTempDir("gx_chooser");
+        ASSERT_FALSE(root.empty());
         std::filesystem::create_directories(root + "/photos/2024");
         std::filesystem::create_directories(root + "/samples");
         std::ofstream(root + "/photos/one.png") << "x";
     }
-    void TearDown() override { std::filesystem::remove_all(root); }
+    void TearDown() override { gxtest::removeTree(root); }
     std::string root;
 };
 
@@ -207,8 +217,9 @@ TEST_F(ChooserFolders, OpensAtTheCurrentImagePath) {
     std::free(here);
     // Empty: the pictures folder when it exists, else the samples that are shown.
     EXPECT_EQ(gx::chooserStartFolder("", defaults), root + "/samples");
-    EXPECT_EQ(gx::chooserStartFolder("", gx::DefaultPictures{root + "/photos", true, root + "/samples"}),
-              root + "/photos");
+    EXPECT_EQ(
+        gx::chooserStartFolder("", gx::DefaultPictures{root + "/photos", true, root + "/samples"}),
+        root + "/photos");
 
     // The model carries it, and a picked folder becomes the next start.
     gx::Settings s = settingsOf(1600, 1200, (root + "/photos/one.png").c_str());
@@ -243,8 +254,9 @@ TEST(ConfigDialogModel, PickedFolderIsStoredWhole) {
     EXPECT_EQ(std::string(s.ImagePath), longest);
     EXPECT_EQ(model.path, longest);
     EXPECT_EQ(model.previewPath, longest);
-    EXPECT_EQ(model.message, "This folder cannot be stored in the settings: its path is 4096 bytes long, more "
-                             "than the 4095 a path may have. Image Path is unchanged.");
+    EXPECT_EQ(model.message,
+              "This folder cannot be stored in the settings: its path is 4096 bytes long, more "
+              "than the 4095 a path may have. Image Path is unchanged.");
 
     // A shorter pick after a long one leaves no tail of the old text.
     EXPECT_TRUE(gx::pickImageFolder(model, s, "/short"));
@@ -269,7 +281,8 @@ TEST(ConfigDialogModel, OkThatCannotSaveKeepsTheDialogOpenAndSaysWhy) {
     EXPECT_EQ(saves, 1);
     // The sentence names the file the settings live in and the reason.
     EXPECT_EQ(model.message.rfind("The settings could not be saved to ", 0), 0u) << model.message;
-    EXPECT_NE(model.message.find(": the file is read-only. The file was left as it was."), std::string::npos)
+    EXPECT_NE(model.message.find(": the file is read-only. The file was left as it was."),
+              std::string::npos)
         << model.message;
 
     // A value the file cannot hold where it stands is named.
@@ -277,7 +290,8 @@ TEST(ConfigDialogModel, OkThatCannotSaveKeepsTheDialogOpenAndSaysWhy) {
     partly.notStored = "ImagePath";
     partly.problem = "the file cannot hold the new value of ImagePath where it stands";
     EXPECT_FALSE(gx::closeConfigDialog(model, gx::DialogButton::ok, s, [&] { return partly; }));
-    EXPECT_NE(model.message.find("ImagePath kept its old value in the file."), std::string::npos) << model.message;
+    EXPECT_NE(model.message.find("ImagePath kept its old value in the file."), std::string::npos)
+        << model.message;
 
     // Trying again once it can be saved closes it; Cancel always closes.
     EXPECT_TRUE(gx::closeConfigDialog(model, gx::DialogButton::ok, s, savedOk));
@@ -300,7 +314,8 @@ TEST(ConfigDialogModel, CutNeverSplitsACharacter) {
 }
 
 TEST(ConfigDialogModel, ContactLineNamesTheIssueTracker) {
-    EXPECT_STREQ(gx::kConfigDialogContact, "Send reports to\nhttps://github.com/glimmerax/glimmerax/issues");
+    EXPECT_STREQ(gx::kConfigDialogContact,
+                 "Send reports to\nhttps://github.com/glimmerax/glimmerax/issues");
     EXPECT_EQ(std::string(gx::kConfigDialogContact).find(gx::kIssueTracker), 16u);
 }
 
@@ -352,7 +367,8 @@ TEST(PreviewStream, FramesArriveWholeFromPiecesOfAnySize) {
     });
     std::vector<uint8_t> stream;
     uint8_t buffer[7000];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) stream.insert(stream.end(), buffer, buffer + n);
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        stream.insert(stream.end(), buffer, buffer + n);
     writer.join();
     close(fds[0]);
     ASSERT_TRUE(written);

@@ -61,20 +61,42 @@ std::vector<float> angleSample() {
     v.reserve(kSample);
     for (int i = 0; i < kSample; ++i) {
         switch (i % 3) {
-        case 0: v.push_back(r.anyFinite()); break;                                 // the whole range
+        case 0: v.push_back(r.anyFinite()); break;                               // the whole range
         case 1: v.push_back(float((r.unit() * 2.0 - 1.0) * 4.0 * M_PI)); break;  // the simulation's
-        default: v.push_back(r.spread(-40, 20)); break;                          // the reduced range
+        default: v.push_back(r.spread(-40, 20)); break;  // the reduced range
         }
     }
     return v;
 }
 
 std::vector<float> angleEdges() {
-    std::vector<float> v = {0.0f, -0.0f, INFINITY, -INFINITY, NAN, -NAN, fromBits(0x7F800001u),
-                            fromBits(1), fromBits(0x80000001u), fromBits(0x007FFFFFu), fromBits(0x807FFFFFu),
-                            fromBits(0x00400000u), FLT_MIN, -FLT_MIN, FLT_MAX, -FLT_MAX, 0x1p20f, -0x1p20f,
-                            std::nextafter(0x1p20f, 0.0f), std::nextafter(0x1p20f, INFINITY),
-                            0x1p24f, 0x1p63f, 0x1p100f, 1e-30f, 1e-10f, 3.1415927f, 1.5707964f};
+    std::vector<float> v = {0.0f,
+                            -0.0f,
+                            INFINITY,
+                            -INFINITY,
+                            NAN,
+                            -NAN,
+                            fromBits(0x7F800001u),
+                            fromBits(1),
+                            fromBits(0x80000001u),
+                            fromBits(0x007FFFFFu),
+                            fromBits(0x807FFFFFu),
+                            fromBits(0x00400000u),
+                            FLT_MIN,
+                            -FLT_MIN,
+                            FLT_MAX,
+                            -FLT_MAX,
+                            0x1p20f,
+                            -0x1p20f,
+                            std::nextafter(0x1p20f, 0.0f),
+                            std::nextafter(0x1p20f, INFINITY),
+                            0x1p24f,
+                            0x1p63f,
+                            0x1p100f,
+                            1e-30f,
+                            1e-10f,
+                            3.1415927f,
+                            1.5707964f};
     // Multiples of pi/4 (pi/2 among them) near and far, and the floats beside them.
     auto near = [&](double t) {
         const float f = float(t);
@@ -160,14 +182,17 @@ void checkAtan2(const std::vector<float>& ys, const std::vector<float>& xs, int6
         _mm_store_ps(r4, gx::trig::atan2x4(_mm_load_ps(y), _mm_load_ps(x)));
         for (size_t k = 0; k < 4; ++k) {
             const float r = atan2(y[k], x[k]);
-            if (bitsOf(r) != bitsOf(r4[k]) || bitsOf(r) != bitsOf(gx::trig::plain::atan2(y[k], x[k]))) {
-                if (++mismatches < 5) ADD_FAILURE() << "the forms differ at " << y[k] << ", " << x[k];
+            if (bitsOf(r) != bitsOf(r4[k]) ||
+                bitsOf(r) != bitsOf(gx::trig::plain::atan2(y[k], x[k]))) {
+                if (++mismatches < 5)
+                    ADD_FAILURE() << "the forms differ at " << y[k] << ", " << x[k];
             }
             t.add(r, atan2Ref(y[k], x[k]));
         }
     }
     EXPECT_EQ(mismatches, 0);
-    std::printf("atan2: %lld of %lld not correctly rounded\n", (long long)t.inexact, (long long)t.count);
+    std::printf("atan2: %lld of %lld not correctly rounded\n", (long long)t.inexact,
+                (long long)t.count);
     *worst = t.worst;
 }
 
@@ -203,21 +228,40 @@ TEST(Trig, Atan2WithinAnUlpOverTheSample) {
 }
 
 TEST(Trig, Atan2Edges) {
-    const float pi = 3.1415927f, halfPi = 1.5707964f, quarterPi = 0.7853982f, threeQuarterPi = 2.3561945f;
+    const float pi = 3.1415927f, halfPi = 1.5707964f, quarterPi = 0.7853982f,
+                threeQuarterPi = 2.3561945f;
     struct Case {
         float y, x, want;
     };
     const float inf = INFINITY;
     const Case table[] = {
-        {0.0f, 0.0f, 0.0f},          {-0.0f, 0.0f, -0.0f},         {0.0f, -0.0f, pi},
-        {-0.0f, -0.0f, -pi},         {0.0f, -5.0f, pi},            {-0.0f, -5.0f, -pi},
-        {0.0f, 5.0f, 0.0f},          {-0.0f, 5.0f, -0.0f},         {5.0f, 0.0f, halfPi},
-        {5.0f, -0.0f, halfPi},       {-5.0f, 0.0f, -halfPi},       {-5.0f, -0.0f, -halfPi},
-        {inf, inf, quarterPi},       {-inf, inf, -quarterPi},      {inf, -inf, threeQuarterPi},
-        {-inf, -inf, -threeQuarterPi}, {inf, 3.0f, halfPi},        {-inf, -3.0f, -halfPi},
-        {3.0f, inf, 0.0f},           {-3.0f, inf, -0.0f},          {3.0f, -inf, pi},
-        {-3.0f, -inf, -pi},          {1.0f, 1.0f, quarterPi},      {-1.0f, -1.0f, -threeQuarterPi},
-        {fromBits(1), 1.0f, fromBits(1)}, {1.0f, 0.0f, halfPi},    {0.0f, 1.0f, 0.0f},
+        {0.0f, 0.0f, 0.0f},
+        {-0.0f, 0.0f, -0.0f},
+        {0.0f, -0.0f, pi},
+        {-0.0f, -0.0f, -pi},
+        {0.0f, -5.0f, pi},
+        {-0.0f, -5.0f, -pi},
+        {0.0f, 5.0f, 0.0f},
+        {-0.0f, 5.0f, -0.0f},
+        {5.0f, 0.0f, halfPi},
+        {5.0f, -0.0f, halfPi},
+        {-5.0f, 0.0f, -halfPi},
+        {-5.0f, -0.0f, -halfPi},
+        {inf, inf, quarterPi},
+        {-inf, inf, -quarterPi},
+        {inf, -inf, threeQuarterPi},
+        {-inf, -inf, -threeQuarterPi},
+        {inf, 3.0f, halfPi},
+        {-inf, -3.0f, -halfPi},
+        {3.0f, inf, 0.0f},
+        {-3.0f, inf, -0.0f},
+        {3.0f, -inf, pi},
+        {-3.0f, -inf, -pi},
+        {1.0f, 1.0f, quarterPi},
+        {-1.0f, -1.0f, -threeQuarterPi},
+        {fromBits(1), 1.0f, fromBits(1)},
+        {1.0f, 0.0f, halfPi},
+        {0.0f, 1.0f, 0.0f},
     };
     for (const Case& c : table) {
         EXPECT_EQ(bitsOf(atan2(c.y, c.x)), bitsOf(c.want)) << c.y << ", " << c.x;
@@ -240,15 +284,18 @@ TEST(Trig, Atan2Edges) {
                 xs.push_back(sy * y);
             }
     };
-    const float specials[] = {0.0f, fromBits(1), fromBits(0x007FFFFFu), FLT_MIN, 1e-30f, 1.0f, 3.0f,
-                              1e30f, FLT_MAX, INFINITY, NAN};
+    const float specials[] = {
+        0.0f,     fromBits(1), fromBits(0x007FFFFFu), FLT_MIN, 1e-30f, 1.0f, 3.0f, 1e30f, FLT_MAX,
+        INFINITY, NAN};
     for (float a : specials)
         for (float b : specials) both(a, b);
     for (int e = -149; e <= 127; ++e) {
         const float x = std::ldexp(1.0f, e) * 1.2345678f;
-        for (float y : {x, std::nextafter(x, 0.0f), std::nextafter(x, INFINITY), 0.0f, fromBits(1)}) both(y, x);
+        for (float y : {x, std::nextafter(x, 0.0f), std::nextafter(x, INFINITY), 0.0f, fromBits(1)})
+            both(y, x);
         const float edge = float(double(x) * (2.0 - std::sqrt(3.0)));
-        for (float y : {edge, std::nextafter(edge, 0.0f), std::nextafter(edge, INFINITY)}) both(y, x);
+        for (float y : {edge, std::nextafter(edge, 0.0f), std::nextafter(edge, INFINITY)})
+            both(y, x);
     }
     int64_t worst = 0;
     checkAtan2(ys, xs, &worst);

@@ -37,7 +37,9 @@ uint32_t roundUpPow2(uint32_t v) {
     return p;
 }
 
-std::shared_ptr<SurfaceImpl> asSurface(const SurfacePtr& s) { return std::dynamic_pointer_cast<SurfaceImpl>(s); }
+std::shared_ptr<SurfaceImpl> asSurface(const SurfacePtr& s) {
+    return std::dynamic_pointer_cast<SurfaceImpl>(s);
+}
 
 class DeviceImpl final : public Device {
 public:
@@ -57,11 +59,12 @@ public:
     const PresentParameters& presentParameters() const override { return params_; }
     const DeviceOptions& options() const override { return options_; }
 
-    Result createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, Format format, Pool pool,
-                         TexturePtr* out) override;
+    Result createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                         Format format, Pool pool, TexturePtr* out) override;
     Result createOffscreenPlainSurface(uint32_t width, uint32_t height, Format format, Pool pool,
-                                      SurfacePtr* out) override;
-    Result createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, Pool pool, VertexBufferPtr* out) override;
+                                       SurfacePtr* out) override;
+    Result createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, Pool pool,
+                              VertexBufferPtr* out) override;
 
     Result getRenderTarget(uint32_t index, SurfacePtr* out) override {
         if (index != 0 || !out) return kInvalidCall;
@@ -93,8 +96,10 @@ public:
         fvf_ = fvf;
         return kOk;
     }
-    Result setStreamSource(uint32_t stream, const VertexBufferPtr& buffer, uint32_t offset, uint32_t stride) override;
-    Result drawPrimitive(PrimitiveType type, uint32_t startVertex, uint32_t primitiveCount) override;
+    Result setStreamSource(uint32_t stream, const VertexBufferPtr& buffer, uint32_t offset,
+                           uint32_t stride) override;
+    Result drawPrimitive(PrimitiveType type, uint32_t startVertex,
+                         uint32_t primitiveCount) override;
 
     Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) override;
     Result getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest) override;
@@ -107,7 +112,9 @@ public:
     Result reset(const PresentParameters& params) override;
     const std::vector<uint32_t>& frontBuffer() const override { return front_; }
 
-    void injectFault(FaultOp op, FaultResource resource, int nth) override { faults_->arm(op, resource, nth); }
+    void injectFault(FaultOp op, FaultResource resource, int nth) override {
+        faults_->arm(op, resource, nth);
+    }
     void setLost(bool lost) override {
         if (lost) state_ = State::Lost;
         else if (state_ == State::Lost) state_ = State::NotReset;
@@ -173,16 +180,16 @@ Result DeviceImpl::rebuild(const PresentParameters& params) {
 Result DeviceImpl::getDeviceCaps(Caps* caps) const {
     if (!caps) return kInvalidCall;
     std::memset(caps, 0, sizeof(Caps));
-    caps->DeviceType = 3;  // software
+    caps->DeviceType = 3;                              // software
     caps->PresentationIntervals = 0x80000000u | 0x1u;  // immediate, one
     caps->DevCaps = 0x10 | 0x40 | 0x400;  // execute and TL vertices from system memory, TL draws
-    caps->PrimitiveMiscCaps = 0x40;  // culls counter-clockwise triangles
-    caps->SrcBlendCaps = 0x3FF;      // ZERO .. INVDESTCOLOR
+    caps->PrimitiveMiscCaps = 0x40;       // culls counter-clockwise triangles
+    caps->SrcBlendCaps = 0x3FF;           // ZERO .. INVDESTCOLOR
     caps->DestBlendCaps = 0x3FF;
-    caps->ShadeCaps = 0x8 | 0x4000;  // Gouraud colour and alpha
+    caps->ShadeCaps = 0x8 | 0x4000;                                   // Gouraud colour and alpha
     caps->TextureCaps = 0x4 | (options_.powerOfTwoOnly ? 0x2u : 0u);  // alpha, pow2
-    caps->TextureFilterCaps = 0x100 | 0x01000000;  // point min and mag
-    caps->TextureAddressCaps = 0x1;                  // wrap
+    caps->TextureFilterCaps = 0x100 | 0x01000000;                     // point min and mag
+    caps->TextureAddressCaps = 0x1;                                   // wrap
     caps->MaxTextureWidth = options_.maxTextureSize;
     caps->MaxTextureHeight = options_.maxTextureSize;
     caps->MaxTextureRepeat = 32768;
@@ -207,39 +214,41 @@ Result DeviceImpl::getDeviceCaps(Caps* caps) const {
     return kOk;
 }
 
-Result DeviceImpl::createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, Format format,
-                                 Pool pool, TexturePtr* out) {
-    if (!out || width == 0 || height == 0 || levels > 1 || !knownFormat(format) || !knownPool(pool) ||
-        (usage & ~kUsageRenderTarget))
+Result DeviceImpl::createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                                 Format format, Pool pool, TexturePtr* out) {
+    if (!out || width == 0 || height == 0 || levels > 1 || !knownFormat(format) ||
+        !knownPool(pool) || (usage & ~kUsageRenderTarget))
         return kInvalidCall;
     if ((usage & kUsageRenderTarget) && pool != Pool::Default) return kInvalidCall;
     if (options_.powerOfTwoOnly) {
         width = roundUpPow2(width);
         height = roundUpPow2(height);
     }
-    if (width > options_.maxTextureSize || height > options_.maxTextureSize || width > kMaxSurfaceSize ||
-        height > kMaxSurfaceSize)
+    if (width > options_.maxTextureSize || height > options_.maxTextureSize ||
+        width > kMaxSurfaceSize || height > kMaxSurfaceSize)
         return kInvalidCall;
     uint32_t kinds = faultKind(FaultResource::Texture);
     if (usage & kUsageRenderTarget) kinds |= faultKind(FaultResource::RenderTarget);
     if (faults_->hit(FaultOp::Create, kinds)) return kOutOfVideoMemory;
 
     SurfaceDesc desc{format, ResourceType::Surface, usage, pool, width, height};
-    auto storage = makeStorage(desc, true, faults_, pool == Pool::Default ? defaultCount_ : nullptr);
+    auto storage =
+        makeStorage(desc, true, faults_, pool == Pool::Default ? defaultCount_ : nullptr);
     if (!storage) return pool == Pool::Default ? kOutOfVideoMemory : kOutOfMemory;
     *out = std::make_shared<TextureImpl>(std::make_shared<SurfaceImpl>(std::move(storage)));
     return kOk;
 }
 
-Result DeviceImpl::createOffscreenPlainSurface(uint32_t width, uint32_t height, Format format, Pool pool,
-                                               SurfacePtr* out) {
+Result DeviceImpl::createOffscreenPlainSurface(uint32_t width, uint32_t height, Format format,
+                                               Pool pool, SurfacePtr* out) {
     // Plain surfaces cannot be managed.
     if (!out || width == 0 || height == 0 || width > kMaxSurfaceSize || height > kMaxSurfaceSize ||
         !knownFormat(format) || (pool != Pool::Default && pool != Pool::SystemMem))
         return kInvalidCall;
     if (faults_->hit(FaultOp::Create, faultKind(FaultResource::Surface))) return kOutOfVideoMemory;
     SurfaceDesc desc{format, ResourceType::Surface, 0, pool, width, height};
-    auto storage = makeStorage(desc, false, faults_, pool == Pool::Default ? defaultCount_ : nullptr);
+    auto storage =
+        makeStorage(desc, false, faults_, pool == Pool::Default ? defaultCount_ : nullptr);
     if (!storage) return pool == Pool::Default ? kOutOfVideoMemory : kOutOfMemory;
     *out = std::make_shared<SurfaceImpl>(std::move(storage));
     return kOk;
@@ -248,7 +257,8 @@ Result DeviceImpl::createOffscreenPlainSurface(uint32_t width, uint32_t height, 
 Result DeviceImpl::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t /*fvf*/, Pool pool,
                                       VertexBufferPtr* out) {
     if (!out || length == 0 || usage != 0 || !knownPool(pool)) return kInvalidCall;
-    if (faults_->hit(FaultOp::Create, faultKind(FaultResource::VertexBuffer))) return kOutOfVideoMemory;
+    if (faults_->hit(FaultOp::Create, faultKind(FaultResource::VertexBuffer)))
+        return kOutOfVideoMemory;
     auto vb = std::make_shared<VertexBufferImpl>();
     if (!vb->allocate(length)) return pool == Pool::Default ? kOutOfVideoMemory : kOutOfMemory;
     vb->pool = pool;
@@ -263,7 +273,8 @@ Result DeviceImpl::createVertexBuffer(uint32_t length, uint32_t usage, uint32_t 
 
 Result DeviceImpl::setRenderTarget(uint32_t index, const SurfacePtr& surface) {
     auto s = asSurface(surface);
-    if (index != 0 || !s || !s->storage().isRenderTarget() || s->storage().desc.pool != Pool::Default)
+    if (index != 0 || !s || !s->storage().isRenderTarget() ||
+        s->storage().desc.pool != Pool::Default)
         return kInvalidCall;
     renderTarget_ = std::move(s);
     return kOk;
@@ -310,7 +321,8 @@ Result DeviceImpl::setTextureStageState(uint32_t stage, StageState state, uint32
     if (stage != 0) return kInvalidCall;
     bool isOp = state == StageState::ColorOp || state == StageState::AlphaOp;
     if (isOp && (value < kTopDisable || value > kTopModulate)) return kInvalidCall;
-    if (!isOp && value != kTaDiffuse && value != kTaCurrent && value != kTaTexture) return kInvalidCall;
+    if (!isOp && value != kTaDiffuse && value != kTaCurrent && value != kTaTexture)
+        return kInvalidCall;
     switch (state) {
     case StageState::ColorOp: states_.colorOp = value; return kOk;
     case StageState::ColorArg1: states_.colorArg1 = value; return kOk;
@@ -322,7 +334,8 @@ Result DeviceImpl::setTextureStageState(uint32_t stage, StageState state, uint32
     return kInvalidCall;
 }
 
-Result DeviceImpl::setStreamSource(uint32_t stream, const VertexBufferPtr& buffer, uint32_t offset, uint32_t stride) {
+Result DeviceImpl::setStreamSource(uint32_t stream, const VertexBufferPtr& buffer, uint32_t offset,
+                                   uint32_t stride) {
     if (stream != 0) return kInvalidCall;
     if (!buffer) {
         stream_.reset();
@@ -335,12 +348,14 @@ Result DeviceImpl::setStreamSource(uint32_t stream, const VertexBufferPtr& buffe
     return kOk;
 }
 
-Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex, uint32_t primitiveCount) {
+Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex,
+                                 uint32_t primitiveCount) {
     if (type != PrimitiveType::TriangleList || !inScene_ || fvf_ != kFvfScreenVertex || !stream_ ||
         stream_->locked() || !renderTarget_ || primitiveCount > kMaxPrimitiveCount)
         return kInvalidCall;
     if (texture_ && texture_->storage().locked) return kInvalidCall;
-    uint64_t end = uint64_t(streamOffset_) + (uint64_t(startVertex) + 3ull * primitiveCount) * sizeof(ScreenVertex);
+    uint64_t end = uint64_t(streamOffset_) +
+                   (uint64_t(startVertex) + 3ull * primitiveCount) * sizeof(ScreenVertex);
     if (end > stream_->size()) return kInvalidCall;
 
     Storage& rt = renderTarget_->storage();
@@ -356,7 +371,8 @@ Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
         if (t.lazy.active) source.lazy = &t.lazy;
     }
     if (target.lazy && !target.lazy->active) target.lazy = nullptr;
-    const uint8_t* bytes = stream_->bytes() + streamOffset_ + size_t(startVertex) * sizeof(ScreenVertex);
+    const uint8_t* bytes =
+        stream_->bytes() + streamOffset_ + size_t(startVertex) * sizeof(ScreenVertex);
     std::vector<ScreenVertex> v(size_t(primitiveCount) * 3);
     std::memcpy(v.data(), bytes, v.size() * sizeof(ScreenVertex));
     drawTriangles(target, source, states_, v.data(), primitiveCount);
@@ -371,10 +387,12 @@ Result DeviceImpl::getRenderTargetData(const SurfacePtr& renderTarget, const Sur
     Storage& s = src->storage();
     Storage& d = dst->storage();
     if (!s.isRenderTarget() || s.desc.pool != Pool::Default || d.desc.pool != Pool::SystemMem ||
-        s.width() != d.width() || s.height() != d.height() || s.desc.format != d.desc.format || d.locked)
+        s.width() != d.width() || s.height() != d.height() || s.desc.format != d.desc.format ||
+        d.locked)
         return kInvalidCall;
-    uint32_t kinds = faultKind(FaultResource::RenderTarget) |
-                     (s.textureLevel ? faultKind(FaultResource::Texture) : faultKind(FaultResource::Surface));
+    uint32_t kinds =
+        faultKind(FaultResource::RenderTarget) |
+        (s.textureLevel ? faultKind(FaultResource::Texture) : faultKind(FaultResource::Surface));
     if (faults_->hit(FaultOp::ReadBack, kinds)) return kDriverInternalError;
     copyPixels(s, d.pixels.data(), d.width(), 0);
     return kOk;
@@ -385,10 +403,11 @@ Result DeviceImpl::getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest
     auto dst = asSurface(dest);
     if (swapChain != 0 || !dst) return kInvalidCall;
     Storage& d = dst->storage();
-    if (d.desc.pool != Pool::SystemMem || d.desc.format != Format::A8R8G8B8 || d.width() != params_.backBufferWidth ||
-        d.height() != params_.backBufferHeight || d.locked)
+    if (d.desc.pool != Pool::SystemMem || d.desc.format != Format::A8R8G8B8 ||
+        d.width() != params_.backBufferWidth || d.height() != params_.backBufferHeight || d.locked)
         return kInvalidCall;
-    if (faults_->hit(FaultOp::ReadBack, faultKind(FaultResource::Surface))) return kDriverInternalError;
+    if (faults_->hit(FaultOp::ReadBack, faultKind(FaultResource::Surface)))
+        return kDriverInternalError;
     size_t n = size_t(d.width()) * d.height();
     if (front_.size() == n) std::copy(front_.begin(), front_.end(), d.pixels.data());
     else std::fill_n(d.pixels.data(), n, kAlphaBits);
@@ -406,7 +425,8 @@ Result DeviceImpl::present(const PresentTarget* target) {
         const bool inPlace = target->pixels == b.pixels.data() && target->pitch == b.width() &&
                              target->width == b.width() && target->height == b.height() &&
                              target->frame.left == 0 && target->frame.top == 0 &&
-                             uint32_t(target->frame.right) == b.width() && uint32_t(target->frame.bottom) == b.height();
+                             uint32_t(target->frame.right) == b.width() &&
+                             uint32_t(target->frame.bottom) == b.height();
         // Rendered where the window shows it: only a clear still pending is written.
         if (inPlace) materialise(b);
         else copyToTarget(b, *target, kAlphaBits);
@@ -471,7 +491,8 @@ Result DeviceImpl::reset(const PresentParameters& params) {
 
 }  // namespace
 
-Result createDevice(const PresentParameters& params, const DeviceOptions& options, std::unique_ptr<Device>* out) {
+Result createDevice(const PresentParameters& params, const DeviceOptions& options,
+                    std::unique_ptr<Device>* out) {
     if (!out || options.maxTextureSize == 0) return kInvalidCall;
     auto device = std::make_unique<DeviceImpl>(options);
     Result r = device->init(params);
@@ -479,7 +500,8 @@ Result createDevice(const PresentParameters& params, const DeviceOptions& option
     if (const char* env = std::getenv("GLIMMERAX_FAULTS"); env && *env) {
         std::string bad;
         if (!armFaults(*device, env, &bad))
-            std::fprintf(stderr, "Glimmerax: ignoring malformed GLIMMERAX_FAULTS entry \"%s\"\n", bad.c_str());
+            std::fprintf(stderr, "Glimmerax: ignoring malformed GLIMMERAX_FAULTS entry \"%s\"\n",
+                         bad.c_str());
     }
     *out = std::move(device);
     return kOk;

@@ -65,7 +65,8 @@ bool FaultInjector::presentLosesDevice() {
 namespace {
 
 std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     return s;
 }
 
@@ -117,7 +118,8 @@ bool parseFaultList(const std::string& text, std::vector<FaultEntry>* out, std::
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
-        std::string entry = trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string entry = trim(
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (!entry.empty()) {
             FaultEntry e;
             if (parseEntry(entry, &e)) {

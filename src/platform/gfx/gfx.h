@@ -40,14 +40,31 @@ constexpr uint32_t kFvfScreenVertex = 0x144;
 
 enum class RenderState : uint32_t { SrcBlend = 19, DestBlend = 20, AlphaBlendEnable = 27 };
 enum Blend : uint32_t {
-    kBlendZero = 1, kBlendOne = 2, kBlendSrcColor = 3, kBlendInvSrcColor = 4,
-    kBlendSrcAlpha = 5, kBlendInvSrcAlpha = 6, kBlendDestAlpha = 7, kBlendInvDestAlpha = 8,
-    kBlendDestColor = 9, kBlendInvDestColor = 10,
+    kBlendZero = 1,
+    kBlendOne = 2,
+    kBlendSrcColor = 3,
+    kBlendInvSrcColor = 4,
+    kBlendSrcAlpha = 5,
+    kBlendInvSrcAlpha = 6,
+    kBlendDestAlpha = 7,
+    kBlendInvDestAlpha = 8,
+    kBlendDestColor = 9,
+    kBlendInvDestColor = 10,
 };
 enum class StageState : uint32_t {
-    ColorOp = 1, ColorArg1 = 2, ColorArg2 = 3, AlphaOp = 4, AlphaArg1 = 5, AlphaArg2 = 6,
+    ColorOp = 1,
+    ColorArg1 = 2,
+    ColorArg2 = 3,
+    AlphaOp = 4,
+    AlphaArg1 = 5,
+    AlphaArg2 = 6,
 };
-enum TextureOp : uint32_t { kTopDisable = 1, kTopSelectArg1 = 2, kTopSelectArg2 = 3, kTopModulate = 4 };
+enum TextureOp : uint32_t {
+    kTopDisable = 1,
+    kTopSelectArg1 = 2,
+    kTopSelectArg2 = 3,
+    kTopModulate = 4
+};
 enum TextureArg : uint32_t { kTaDiffuse = 0, kTaCurrent = 1, kTaTexture = 2 };
 enum class PrimitiveType : uint32_t { TriangleList = 4 };
 
@@ -117,11 +134,10 @@ struct PixelShaderCaps20 {
 // The capability record, fields in the order the error report prints them.
 struct Caps {
     uint32_t DeviceType, AdapterOrdinal, Caps, Caps2, Caps3, PresentationIntervals, CursorCaps,
-        DevCaps, PrimitiveMiscCaps, RasterCaps, ZCmpCaps, SrcBlendCaps, DestBlendCaps,
-        AlphaCmpCaps, ShadeCaps, TextureCaps, TextureFilterCaps, CubeTextureFilterCaps,
-        VolumeTextureFilterCaps, TextureAddressCaps, VolumeTextureAddressCaps, LineCaps,
-        MaxTextureWidth, MaxTextureHeight, MaxVolumeExtent, MaxTextureRepeat,
-        MaxTextureAspectRatio, MaxAnisotropy;
+        DevCaps, PrimitiveMiscCaps, RasterCaps, ZCmpCaps, SrcBlendCaps, DestBlendCaps, AlphaCmpCaps,
+        ShadeCaps, TextureCaps, TextureFilterCaps, CubeTextureFilterCaps, VolumeTextureFilterCaps,
+        TextureAddressCaps, VolumeTextureAddressCaps, LineCaps, MaxTextureWidth, MaxTextureHeight,
+        MaxVolumeExtent, MaxTextureRepeat, MaxTextureAspectRatio, MaxAnisotropy;
     float MaxVertexW, GuardBandLeft, GuardBandTop, GuardBandRight, GuardBandBottom, ExtentsAdjust;
     uint32_t StencilCaps, FVFCaps, TextureOpCaps, MaxTextureBlendStages, MaxSimultaneousTextures,
         VertexProcessingCaps, MaxActiveLights, MaxUserClipPlanes, MaxVertexBlendMatrices,
@@ -150,7 +166,8 @@ public:
     virtual Result getLevelDesc(uint32_t level, SurfaceDesc* desc) const = 0;
     // The level-0 surface, sharing the texture's pixels (kept alive by the pointer).
     virtual Result getSurfaceLevel(uint32_t level, std::shared_ptr<Surface>* out) = 0;
-    virtual Result lockRect(uint32_t level, LockedRect* locked, const Rect* rect, uint32_t flags) = 0;
+    virtual Result lockRect(uint32_t level, LockedRect* locked, const Rect* rect,
+                            uint32_t flags) = 0;
     virtual Result unlockRect(uint32_t level) = 0;
 };
 
@@ -211,7 +228,7 @@ public:
     virtual Result createTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                  Format format, Pool pool, TexturePtr* out) = 0;
     virtual Result createOffscreenPlainSurface(uint32_t width, uint32_t height, Format format,
-                                              Pool pool, SurfacePtr* out) = 0;
+                                               Pool pool, SurfacePtr* out) = 0;
     virtual Result createVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, Pool pool,
                                       VertexBufferPtr* out) = 0;
 
@@ -227,7 +244,8 @@ public:
     virtual Result setFVF(uint32_t fvf) = 0;
     virtual Result setStreamSource(uint32_t stream, const VertexBufferPtr& buffer, uint32_t offset,
                                    uint32_t stride) = 0;
-    virtual Result drawPrimitive(PrimitiveType type, uint32_t startVertex, uint32_t primitiveCount) = 0;
+    virtual Result drawPrimitive(PrimitiveType type, uint32_t startVertex,
+                                 uint32_t primitiveCount) = 0;
 
     // Copies a render target into a system-memory surface of the same size and format.
     virtual Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) = 0;

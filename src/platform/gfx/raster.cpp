@@ -75,7 +75,8 @@ inline uint32_t div255(uint32_t x) {
 
 inline uint32_t alphaBlend(uint32_t s, uint32_t d) {
     uint32_t a = s >> 24, ia = 255 - a, out = 0;
-    for (int ch = 0; ch < 4; ++ch) out |= div255(channel(s, ch) * a + channel(d, ch) * ia) << (8 * ch);
+    for (int ch = 0; ch < 4; ++ch)
+        out |= div255(channel(s, ch) * a + channel(d, ch) * ia) << (8 * ch);
     return out;
 }
 
@@ -153,8 +154,10 @@ Plane makePlane(const Point* v, double det, double a0, double a1, double a2) {
 enum class BlendKind { Replace, AlphaBlend, Generic };
 
 BlendKind blendKind(const DrawStates& st) {
-    if (!st.blend || (st.srcBlend == kBlendOne && st.destBlend == kBlendZero)) return BlendKind::Replace;
-    if (st.srcBlend == kBlendSrcAlpha && st.destBlend == kBlendInvSrcAlpha) return BlendKind::AlphaBlend;
+    if (!st.blend || (st.srcBlend == kBlendOne && st.destBlend == kBlendZero))
+        return BlendKind::Replace;
+    if (st.srcBlend == kBlendSrcAlpha && st.destBlend == kBlendInvSrcAlpha)
+        return BlendKind::AlphaBlend;
     return BlendKind::Generic;
 }
 
@@ -271,7 +274,8 @@ inline void blendGroupSrc(uint32_t* d, __m128i src, int clear, int opaque, const
         return;
     }
     __m128i dst = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d)), s.orMask);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(alphaBlend4(src, dst, s), s.orMask));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                     _mm_or_si128(alphaBlend4(src, dst, s), s.orMask));
 }
 
 inline void blendGroup(uint32_t* d, __m128i t, const Simd& s) {
@@ -282,12 +286,14 @@ inline void blendGroup(uint32_t* d, __m128i t, const Simd& s) {
     blendGroupSrc(d, src, clear, opaque, s);
 }
 
-inline int alphaMask(__m128i a, __m128i v) { return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, v))); }
+inline int alphaMask(__m128i a, __m128i v) {
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(a, v)));
+}
 
 // Sixteen pixels of a layer whose alphas are mostly 0 or 255: one test for the usual
 // case, then only the opaque pixels are stored, without reading the target.
-inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, const Simd& s, const Reduced& r,
-                         uint32_t orMask) {
+inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, const Simd& s,
+                         const Reduced& r, uint32_t orMask) {
     __m128i src[4];
     int clear = 0, opaque = 0;
     for (int g = 0; g < 4; ++g) {
@@ -298,7 +304,8 @@ inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, 
     }
     if ((clear | opaque) != 0xFFFF) {
         for (int g = 0; g < 4; ++g)
-            blendGroupSrc(d + 4 * g, src[g], (clear >> (4 * g)) & 0xF, (opaque >> (4 * g)) & 0xF, s);
+            blendGroupSrc(d + 4 * g, src[g], (clear >> (4 * g)) & 0xF, (opaque >> (4 * g)) & 0xF,
+                          s);
         return;
     }
     if (opaque == 0xFFFF) {
@@ -315,8 +322,10 @@ inline void blendSixteen(uint32_t* d, const uint32_t* texels, const __m128i* t, 
 }
 
 // Texels [i, n) of a blended run: four at a time, then one by one.
-void blendRest(uint32_t* d, const uint32_t* t, int i, int n, const Simd& s, const Reduced& r, uint32_t orMask) {
-    for (; i + 4 <= n; i += 4) blendGroup(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);
+void blendRest(uint32_t* d, const uint32_t* t, int i, int n, const Simd& s, const Reduced& r,
+               uint32_t orMask) {
+    for (; i + 4 <= n; i += 4)
+        blendGroup(d + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);
     for (; i < n; ++i) {
         uint32_t src = applyReduced(t[i], r);
         uint32_t a = src >> 24;
@@ -332,7 +341,8 @@ void blendRest(uint32_t* d, const uint32_t* t, int i, int n, const Simd& s, cons
 class SparseRun {
 public:
     SparseRun() = default;
-    SparseRun(uint32_t* d, const uint32_t* t, int n, const Simd* s, const Reduced* r, uint32_t orMask)
+    SparseRun(uint32_t* d, const uint32_t* t, int n, const Simd* s, const Reduced* r,
+              uint32_t orMask)
         : d_(d), t_(t), s_(s), r_(r), n_(n), orMask_(orMask) {}
 
     // Scans the next chunk and draws the one before; false once the whole run is drawn.
@@ -348,15 +358,17 @@ public:
             const uint32_t* t = t_ + i_;
             _mm_prefetch(reinterpret_cast<const char*>(t + 2048), _MM_HINT_T0);
             __m128i any = _mm_and_si128(
-                _mm_or_si128(_mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)),
-                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4))),
-                             _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 8)),
-                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 12)))),
+                _mm_or_si128(
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 4))),
+                    _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 8)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 12)))),
                 s.alpha);
             bool empty = _mm_movemask_epi8(_mm_cmpeq_epi32(any, s.zero)) == 0xFFFF;
             groups |= uint64_t(!empty) << g;
             // Without a branch: an empty group asks again for the layer line just read.
-            __builtin_prefetch(empty ? static_cast<const void*>(t) : static_cast<const void*>(d_ + i_), 1, 3);
+            __builtin_prefetch(
+                empty ? static_cast<const void*>(t) : static_cast<const void*>(d_ + i_), 1, 3);
         }
         drawPending();
         pendingBase_ = base;
@@ -371,7 +383,8 @@ private:
         for (; pending_; pending_ &= pending_ - 1) {
             int k = pendingBase_ + 16 * __builtin_ctzll(pending_);
             __m128i tv[4];
-            for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t_ + k + 4 * g));
+            for (int g = 0; g < 4; ++g)
+                tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t_ + k + 4 * g));
             blendSixteen(d_ + k, t_ + k, tv, *s_, *r_, orMask_);
         }
     }
@@ -391,18 +404,18 @@ private:
     uint64_t pending_ = 0;
 };
 
-void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask,
-                     bool skipByTexelAlpha) {
+void alignedBlendRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r,
+                     uint32_t orMask, bool skipByTexelAlpha) {
     if (skipByTexelAlpha) {
         SparseRun run(d, t, n, &s, &r, orMask);
-        while (run.step()) {
-        }
+        while (run.step()) {}
         return;
     }
     blendRest(d, t, 0, n, s, r, orMask);
 }
 
-void alignedReplaceRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask) {
+void alignedReplaceRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r,
+                       uint32_t orMask) {
     int i = 0;
     for (; i + 4 <= n; i += 4) {
         __m128i src = source4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)), s);
@@ -484,7 +497,8 @@ struct Sampler {
     bool staysInside(int n) const {
         if (!bits || lazy || n <= 0) return false;
         constexpr int64_t kStepLimit = int64_t(1) << 44;
-        if (du > kStepLimit || du < -kStepLimit || dv > kStepLimit || dv < -kStepLimit) return false;
+        if (du > kStepLimit || du < -kStepLimit || dv > kStepLimit || dv < -kStepLimit)
+            return false;
         constexpr int64_t kPosLimit = int64_t(1) << 60;
         if (u > kPosLimit || u < -kPosLimit || v > kPosLimit || v < -kPosLimit) return false;
         int64_t ue = u + du * (n - 1), ve = v + dv * (n - 1);
@@ -520,8 +534,8 @@ void referenceSpan(const Setup& S, uint32_t* row, int y, int xs, int xa, int xe)
 // the texels a few rows below are asked for ahead (prefetches never fault, wherever
 // they point), and so are the target lines.
 template <bool Ahead>
-void affineInsideRun(Sampler& sm, const Setup& S, const Simd& simd, uint32_t* d, int n, int64_t aheadU,
-                     int64_t aheadV, ptrdiff_t aheadRow) {
+void affineInsideRun(Sampler& sm, const Setup& S, const Simd& simd, uint32_t* d, int n,
+                     int64_t aheadU, int64_t aheadV, ptrdiff_t aheadRow) {
     const uint32_t* bits = sm.bits;
     const int64_t w = sm.width;
     const uintptr_t base = reinterpret_cast<uintptr_t>(bits);
@@ -534,13 +548,14 @@ void affineInsideRun(Sampler& sm, const Setup& S, const Simd& simd, uint32_t* d,
         int m = std::min(kBlock, n - i0);
         if constexpr (Ahead)
             for (int i = 0; i < m; i += 16)
-                __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(d + i0 + i) +
-                                                                 uintptr_t(aheadRow * 4)),
-                                   1);
+                __builtin_prefetch(
+                    reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(d + i0 + i) +
+                                                  uintptr_t(aheadRow * 4)),
+                    1);
         for (int i = 0; i < m; ++i) {
             if constexpr (Ahead) {
-                __builtin_prefetch(
-                    reinterpret_cast<const void*>(base + uintptr_t(((pv >> 32) * w + (pu >> 32)) * 4)));
+                __builtin_prefetch(reinterpret_cast<const void*>(
+                    base + uintptr_t(((pv >> 32) * w + (pu >> 32)) * 4)));
                 pu = stepFixed(pu, du);
                 pv = stepFixed(pv, dv);
             }
@@ -548,7 +563,8 @@ void affineInsideRun(Sampler& sm, const Setup& S, const Simd& simd, uint32_t* d,
             u += du;
             v += dv;
         }
-        if (S.kind == BlendKind::Replace) alignedReplaceRun(d + i0, texels, m, simd, S.red, S.orMask);
+        if (S.kind == BlendKind::Replace)
+            alignedReplaceRun(d + i0, texels, m, simd, S.red, S.orMask);
         else alignedBlendRun(d + i0, texels, m, simd, S.red, S.orMask, !(S.red.pre & kAlpha));
     }
     sm.u = u;
@@ -566,7 +582,8 @@ void affineSpan(const Setup& S, const Simd& simd, uint32_t* row, int y, int xs, 
             int64_t au = toFixed(S.pu.b * kRowsAhead), av = toFixed(S.pv.b * kRowsAhead);
             ptrdiff_t ad = ptrdiff_t(S.target->width) * kRowsAhead;
             // Only a walk across the texture's rows needs the help (not the shrink).
-            if (std::fabs(S.pv.a) >= 0.125) affineInsideRun<true>(sampler, S, simd, row + xa, xe - xa, au, av, ad);
+            if (std::fabs(S.pv.a) >= 0.125)
+                affineInsideRun<true>(sampler, S, simd, row + xa, xe - xa, au, av, ad);
             else affineInsideRun<false>(sampler, S, simd, row + xa, xe - xa, au, av, ad);
             return;
         }
@@ -646,8 +663,8 @@ inline void put4(uint32_t* d, __m128i v) {
 }
 
 template <bool Stream>
-void blendOverConstantRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r, uint32_t orMask,
-                          uint32_t c) {
+void blendOverConstantRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, const Reduced& r,
+                          uint32_t orMask, uint32_t c) {
     const uint32_t cc = c | orMask;
     auto one = [&](uint32_t texel) {
         uint32_t src = applyReduced(texel, r);
@@ -664,17 +681,19 @@ void blendOverConstantRun(uint32_t* d, const uint32_t* t, int n, const Simd& s, 
         __m128i clear = _mm_cmpeq_epi32(a, s.zero), opaque = _mm_cmpeq_epi32(a, s.alpha);
         __m128i out;
         if (_mm_movemask_epi8(_mm_or_si128(clear, opaque)) == 0xFFFF)
-            out = _mm_or_si128(_mm_or_si128(_mm_and_si128(clear, cv), _mm_andnot_si128(clear, src)), s.orMask);
-        else
-            out = _mm_or_si128(alphaBlend4(src, cv, s), s.orMask);
+            out = _mm_or_si128(_mm_or_si128(_mm_and_si128(clear, cv), _mm_andnot_si128(clear, src)),
+                               s.orMask);
+        else out = _mm_or_si128(alphaBlend4(src, cv, s), s.orMask);
         put4<Stream>(d + k, out);
     };
     for (; i + 16 <= n; i += 16) {
         _mm_prefetch(reinterpret_cast<const char*>(t + i + 1024), _MM_HINT_T0);
         __m128i tv[4];
-        for (int g = 0; g < 4; ++g) tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
+        for (int g = 0; g < 4; ++g)
+            tv[g] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4 * g));
         if (skip) {
-            __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);
+            __m128i any = _mm_and_si128(
+                _mm_or_si128(_mm_or_si128(tv[0], tv[1]), _mm_or_si128(tv[2], tv[3])), s.alpha);
             if (_mm_movemask_epi8(_mm_cmpeq_epi32(any, s.zero)) == 0xFFFF) {
                 for (int g = 0; g < 4; ++g) put4<Stream>(d + i + 4 * g, cv);
                 continue;
@@ -696,8 +715,10 @@ void alignedRealRun(const Setup& S, const Simd& simd, uint32_t* d, const uint32_
 bool anyAlpha(const uint32_t* t, int n, const Simd& s) {
     int i = 0;
     __m128i any = s.zero;
-    for (; i + 4 <= n; i += 4) any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, s.alpha), s.zero)) != 0xFFFF) return true;
+    for (; i + 4 <= n; i += 4)
+        any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, s.alpha), s.zero)) != 0xFFFF)
+        return true;
     for (; i < n; ++i)
         if (t[i] & kAlpha) return true;
     return false;
@@ -707,7 +728,8 @@ bool anyAlpha(const uint32_t* t, int n, const Simd& s) {
 // drawn against the clear colour (the parts of their edge tiles outside the run get
 // the colour), and become real. A mostly transparent layer leaves the tiles it has
 // nothing for pending, so neither this draw nor the present writes them.
-void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, const uint32_t* texels, int n) {
+void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x,
+                const uint32_t* texels, int n) {
     const PixelTarget& tg = *S.target;
     if (!tg.lazy) {
         alignedRealRun(S, simd, row + x, texels, n);
@@ -716,15 +738,19 @@ void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, c
     LazyFill& z = *tg.lazy;
     const uint32_t c = z.colour;
     // A texel of alpha 0 then leaves the clear colour exactly as it is.
-    const bool keepClear = S.kind == BlendKind::AlphaBlend && !(S.red.pre & kAlpha) && (c | S.orMask) == c;
+    const bool keepClear =
+        S.kind == BlendKind::AlphaBlend && !(S.red.pre & kAlpha) && (c | S.orMask) == c;
     uint64_t madeReal = 0;
     auto overClear = [&](int a, int b) {
         int k0 = a >> z.tileShift, k1 = (b - 1) >> z.tileShift;
         std::fill(row + (k0 << z.tileShift), row + a, c);
         std::fill(row + b, row + z.tileEnd(k1), c);
-        if (S.kind == BlendKind::Replace) alignedReplaceRun(row + a, texels + (a - x), b - a, simd, S.red, S.orMask);
-        else if (tg.streamWrites) blendOverConstantRun<true>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
-        else blendOverConstantRun<false>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
+        if (S.kind == BlendKind::Replace)
+            alignedReplaceRun(row + a, texels + (a - x), b - a, simd, S.red, S.orMask);
+        else if (tg.streamWrites)
+            blendOverConstantRun<true>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
+        else
+            blendOverConstantRun<false>(row + a, texels + (a - x), b - a, simd, S.red, S.orMask, c);
         madeReal |= z.tilesOf(a, b);
     };
     z.forRuns(y, x, x + n, [&](int a, int b, bool real) {
@@ -753,7 +779,8 @@ void alignedRun(const Setup& S, const Simd& simd, uint32_t* row, int y, int x, c
     z.rows[size_t(y)] |= madeReal;
 }
 
-void alignedSpan(const Setup& S, const Simd& simd, int texBase, uint32_t* row, int y, int xs, int xe) {
+void alignedSpan(const Setup& S, const Simd& simd, int texBase, uint32_t* row, int y, int xs,
+                 int xe) {
     const PixelSource& t = *S.tex;
     int ty = wrapInt(int(toFixed(S.pv.at(xs, S.pv.row(double(y)))) >> 32), t.height);
     const uint32_t* texRow = t.bits + size_t(ty) * t.width;
@@ -779,7 +806,8 @@ bool finiteWithin(double v, double limit) { return std::isfinite(v) && std::fabs
 
 uint32_t combinePixel(uint32_t texel, uint32_t diffuse, const DrawStates& st) {
     if (st.colorOp == kTopDisable) return diffuse;
-    uint32_t c1 = argValue(st.colorArg1, texel, diffuse), c2 = argValue(st.colorArg2, texel, diffuse);
+    uint32_t c1 = argValue(st.colorArg1, texel, diffuse),
+             c2 = argValue(st.colorArg2, texel, diffuse);
     uint32_t out = 0;
     for (int ch = 0; ch < 3; ++ch) out |= applyOp(st.colorOp, c1, c2, ch) << (8 * ch);
     uint32_t a = st.alphaOp == kTopDisable
@@ -818,12 +846,13 @@ struct Job {
 };
 
 // Sets a triangle up; false when it draws nothing.
-bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates& st, const ScreenVertex* sv,
-             Job* job) {
+bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
+             const ScreenVertex* sv, Job* job) {
     Point v[3];
     for (int i = 0; i < 3; ++i) {
         v[i] = {double(sv[i].x), double(sv[i].y)};
-        if (!finiteWithin(v[i].x, kMaxCoordinate) || !finiteWithin(v[i].y, kMaxCoordinate)) return false;
+        if (!finiteWithin(v[i].x, kMaxCoordinate) || !finiteWithin(v[i].y, kMaxCoordinate))
+            return false;
     }
     double det = (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
     if (!(det > 0)) return false;  // counter-clockwise or degenerate
@@ -843,7 +872,8 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
         for (int i = 0; i < 3; ++i) {
             us[i] = double(sv[i].u) * tex.width;
             vs[i] = double(sv[i].v) * tex.height;
-            if (!finiteWithin(us[i], kMaxTexCoordinate) || !finiteWithin(vs[i], kMaxTexCoordinate)) return false;
+            if (!finiteWithin(us[i], kMaxTexCoordinate) || !finiteWithin(vs[i], kMaxTexCoordinate))
+                return false;
         }
         S.pu = makePlane(v, det, us[0], us[1], us[2]);
         S.pv = makePlane(v, det, vs[0], vs[1], vs[2]);
@@ -852,7 +882,8 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
     S.constDiffuse = sv[1].colour == sv[0].colour && sv[2].colour == sv[0].colour;
     if (!S.constDiffuse) {
         for (int ch = 0; ch < 4; ++ch)
-            S.pc[ch] = makePlane(v, det, channel(sv[0].colour, ch), channel(sv[1].colour, ch), channel(sv[2].colour, ch));
+            S.pc[ch] = makePlane(v, det, channel(sv[0].colour, ch), channel(sv[1].colour, ch),
+                                 channel(sv[2].colour, ch));
     }
     S.kind = blendKind(st);
     S.orMask = target.opaqueAlpha ? kAlpha : 0;
@@ -869,8 +900,8 @@ bool prepare(const PixelTarget& target, const PixelSource& tex, const DrawStates
             if (S.kind == BlendKind::AlphaBlend && channel(S.red.k, 3) == 0) return false;
             double scaled = std::ldexp(S.pu.c, 20);
             bool exactBase = std::fabs(S.pu.c) < kMaxTexCoordinate && scaled == std::floor(scaled);
-            if (tex.bits && S.kind != BlendKind::Generic && S.pu.a == 1.0 && S.pu.b == 0.0 && S.pv.a == 0.0 &&
-                exactBase) {
+            if (tex.bits && S.kind != BlendKind::Generic && S.pu.a == 1.0 && S.pu.b == 0.0 &&
+                S.pv.a == 0.0 && exactBase) {
                 job->loop = Loop::Aligned;
                 job->simd = makeSimd(S.red, S.orMask);
                 job->texBase = int(std::floor(S.pu.c));
@@ -910,8 +941,10 @@ void drawPiece(const Job& job, int y, int xs, int xa, int xe) {
     case Loop::Reference: referenceSpan(S, row, y, xs, xa, xe); break;
     case Loop::Aligned: alignedSpan(S, job.simd, job.texBase, row, y, xa, xe); break;
     case Loop::Affine:
-        if (S.kind == BlendKind::Replace) affineSpan<BlendKind::Replace>(S, job.simd, row, y, xs, xa, xe);
-        else if (S.kind == BlendKind::AlphaBlend) affineSpan<BlendKind::AlphaBlend>(S, job.simd, row, y, xs, xa, xe);
+        if (S.kind == BlendKind::Replace)
+            affineSpan<BlendKind::Replace>(S, job.simd, row, y, xs, xa, xe);
+        else if (S.kind == BlendKind::AlphaBlend)
+            affineSpan<BlendKind::AlphaBlend>(S, job.simd, row, y, xs, xa, xe);
         else affineSpan<BlendKind::Generic>(S, job.simd, row, y, xs, xa, xe);
         break;
     }
@@ -969,8 +1002,8 @@ void drawTiled(Job* jobs, int n, int y0, int y1) {
 
 }  // namespace
 
-void drawTriangles(const PixelTarget& target, const PixelSource& tex, const DrawStates& st, const ScreenVertex* v,
-                   size_t count) {
+void drawTriangles(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
+                   const ScreenVertex* v, size_t count) {
     // A few triangles at a time, row by row: the two halves of a quad then read each
     // layer row in one sweep. Every pixel still sees the triangles in their order.
     for (size_t first = 0; first < count; first += kBatch) {
@@ -995,7 +1028,8 @@ void drawTriangles(const PixelTarget& target, const PixelSource& tex, const Draw
         };
         if (n == 0) continue;
         int rows = y1 - y0 + 1;
-        if (st.worker && st.parallelPixels > 0 && size_t(rows) * size_t(target.width) >= st.parallelPixels) {
+        if (st.worker && st.parallelPixels > 0 &&
+            size_t(rows) * size_t(target.width) >= st.parallelPixels) {
             // Bands of rows for either thread, each with its own copy of the jobs (the
             // edges keep per-row state).
             int band = std::max(kTileRows, (rows / 16 + kTileRows - 1) / kTileRows * kTileRows);

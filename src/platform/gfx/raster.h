@@ -15,8 +15,8 @@ class DrawWorker;
 struct PixelTarget {
     uint32_t* bits = nullptr;
     int width = 0, height = 0;
-    bool opaqueAlpha = false;  // X8: alpha reads and is stored as 0xFF
-    LazyFill* lazy = nullptr;  // set while the target is a pending clear
+    bool opaqueAlpha = false;   // X8: alpha reads and is stored as 0xFF
+    LazyFill* lazy = nullptr;   // set while the target is a pending clear
     bool streamWrites = false;  // too large to stay in the cache until it is read
 };
 

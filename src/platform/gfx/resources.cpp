@@ -69,7 +69,8 @@ bool Storage::lockable() const {
 }
 
 uint32_t Storage::faultKinds() const {
-    uint32_t kinds = textureLevel ? faultKind(FaultResource::Texture) : faultKind(FaultResource::Surface);
+    uint32_t kinds =
+        textureLevel ? faultKind(FaultResource::Texture) : faultKind(FaultResource::Surface);
     if (isRenderTarget()) kinds |= faultKind(FaultResource::RenderTarget);
     return kinds;
 }
@@ -100,7 +101,8 @@ void fillRect(Storage& s, const Bounds& r, uint32_t colour) {
     int x1 = std::min(r.x1, int(s.width())), y1 = std::min(r.y1, int(s.height()));
     if (x0 >= x1 || y0 >= y1) return;
     uint32_t* base = s.pixels.data();
-    for (int y = y0; y < y1; ++y) std::fill(base + size_t(y) * s.width() + x0, base + size_t(y) * s.width() + x1, colour);
+    for (int y = y0; y < y1; ++y)
+        std::fill(base + size_t(y) * s.width() + x0, base + size_t(y) * s.width() + x1, colour);
 }
 
 bool clearLazily(Storage& s, uint32_t colour) {
@@ -168,7 +170,8 @@ void copyPixels(const Storage& s, uint32_t* dst, size_t dstPitch, uint32_t orMas
     if (!s.lazy.active) {
         if (dstPitch == w) orCopy(dst, src, w * s.height(), orMask, stream);
         else
-            for (size_t y = 0; y < s.height(); ++y) orCopy(dst + y * dstPitch, src + y * w, w, orMask, stream);
+            for (size_t y = 0; y < s.height(); ++y)
+                orCopy(dst + y * dstPitch, src + y * w, w, orMask, stream);
         return;
     }
     const uint32_t c = s.lazy.colour | orMask;
@@ -201,7 +204,8 @@ void copyToTarget(const Storage& s, const PresentTarget& t, uint32_t orMask) {
         std::fill(row(y) + fx1, row(y) + tw, black);
     }
     const int sw = int(s.width()), sh = int(s.height());
-    if (fw == sw && fh == sh && fx0 == t.frame.left && fy0 == t.frame.top && fx1 - fx0 == sw && fy1 - fy0 == sh) {
+    if (fw == sw && fh == sh && fx0 == t.frame.left && fy0 == t.frame.top && fx1 - fx0 == sw &&
+        fy1 - fy0 == sh) {
         copyPixels(s, row(fy0) + fx0, t.pitch, orMask);
         return;
     }
@@ -244,8 +248,9 @@ Result SurfaceImpl::lockRect(LockedRect* locked, const Rect* rect, uint32_t /*fl
     if (!locked || !s.lockable() || s.locked) return kInvalidCall;
     int x0 = 0, y0 = 0;
     if (rect) {
-        if (rect->left < 0 || rect->top < 0 || rect->left >= rect->right || rect->top >= rect->bottom ||
-            uint32_t(rect->right) > s.width() || uint32_t(rect->bottom) > s.height())
+        if (rect->left < 0 || rect->top < 0 || rect->left >= rect->right ||
+            rect->top >= rect->bottom || uint32_t(rect->right) > s.width() ||
+            uint32_t(rect->bottom) > s.height())
             return kInvalidCall;
         x0 = rect->left;
         y0 = rect->top;
@@ -302,7 +307,8 @@ Result VertexBufferImpl::lock(uint32_t offset, uint32_t size, void** data, uint3
     if (!data) return kInvalidCall;
     uint32_t length = this->size();
     if (offset > length || size > length - offset) return kInvalidCall;
-    if (faults && faults->hit(FaultOp::Lock, faultKind(FaultResource::VertexBuffer))) return kInvalidCall;
+    if (faults && faults->hit(FaultOp::Lock, faultKind(FaultResource::VertexBuffer)))
+        return kInvalidCall;
     ++lockCount_;
     *data = bytes_.data() + offset;
     return kOk;

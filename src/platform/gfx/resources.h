@@ -49,7 +49,7 @@ struct LazyFill {
     bool active = false;
     uint32_t colour = 0;
     int width = 0;
-    int tileShift = 4;            // tiles of 1 << tileShift pixels
+    int tileShift = 4;           // tiles of 1 << tileShift pixels
     std::vector<uint64_t> rows;  // per row, bit k set: tile k holds real pixels
 
     int tileEnd(int k) const { return std::min(width, (k + 1) << tileShift); }

@@ -13,7 +13,8 @@ struct Channel {
         shift = uint32_t(std::countr_zero(m));
         maxValue = m >> shift;
         // A mask with holes is taken by its lowest run of bits.
-        if ((maxValue & (maxValue + 1)) != 0) maxValue = uint32_t((uint64_t(1) << std::countr_one(maxValue)) - 1);
+        if ((maxValue & (maxValue + 1)) != 0)
+            maxValue = uint32_t((uint64_t(1) << std::countr_one(maxValue)) - 1);
     }
     // The channel's value in 0..255, rounded; absent when the mask is empty.
     uint32_t get(uint32_t pixel, uint32_t absent) const {

@@ -33,8 +33,8 @@ bool readLayout(const Bytes& in, BmpLayout* L) {
         width = le16(h + 4);
         height = le16(h + 6);
         L->bits = le16(h + 10);
-    } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 || headerSize == 108 ||
-               headerSize == 124) {
+    } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 ||
+               headerSize == 108 || headerSize == 124) {
         if (head.size() < 14 + size_t(headerSize)) return false;
         width = int32_t(le32(h + 4));
         height = int32_t(le32(h + 8));
@@ -47,20 +47,28 @@ bool readLayout(const Bytes& in, BmpLayout* L) {
     }
     L->topDown = height < 0;
     if (height < 0) height = -height;
-    if (width <= 0 || height <= 0 || !sizeAcceptable(uint64_t(width), uint64_t(height))) return false;
+    if (width <= 0 || height <= 0 || !sizeAcceptable(uint64_t(width), uint64_t(height)))
+        return false;
     L->width = uint32_t(width);
     L->height = uint32_t(height);
 
     const bool masked = L->compression == kBitFields || L->compression == kAlphaBitFields;
     switch (L->compression) {
-        case kRgb: break;
-        case kRle8: if (L->bits != 8 || L->topDown) return false; break;
-        case kRle4: if (L->bits != 4 || L->topDown) return false; break;
-        case kBitFields:
-        case kAlphaBitFields: if (L->bits != 16 && L->bits != 32) return false; break;
-        default: return false;
+    case kRgb: break;
+    case kRle8:
+        if (L->bits != 8 || L->topDown) return false;
+        break;
+    case kRle4:
+        if (L->bits != 4 || L->topDown) return false;
+        break;
+    case kBitFields:
+    case kAlphaBitFields:
+        if (L->bits != 16 && L->bits != 32) return false;
+        break;
+    default: return false;
     }
-    if (L->bits != 1 && L->bits != 2 && L->bits != 4 && L->bits != 8 && L->bits != 16 && L->bits != 24 && L->bits != 32)
+    if (L->bits != 1 && L->bits != 2 && L->bits != 4 && L->bits != 8 && L->bits != 16 &&
+        L->bits != 24 && L->bits != 32)
         return false;
 
     size_t paletteAt = 14 + headerSize;
@@ -97,14 +105,17 @@ bool readLayout(const Bytes& in, BmpLayout* L) {
     return in.size - L->dataOffset >= L->stride * L->height;
 }
 
-bool hasAlpha(const BmpLayout& L) { return L.masks[3] != 0 || L.compression == kRle8 || L.compression == kRle4; }
+bool hasAlpha(const BmpLayout& L) {
+    return L.masks[3] != 0 || L.compression == kRle8 || L.compression == kRle4;
+}
 
 // Run-length data, rows from the bottom. False when it ends before the picture does.
 bool decodeRle(const uint8_t* d, size_t n, const BmpLayout& L, Bitmap* out) {
     const bool four = L.compression == kRle4;
     uint64_t x = 0, row = 0;
     auto put = [&](uint32_t index) {
-        if (x < L.width && row < L.height) out->pixels[size_t(L.height - 1 - row) * L.width + x] = L.palette[index];
+        if (x < L.width && row < L.height)
+            out->pixels[size_t(L.height - 1 - row) * L.width + x] = L.palette[index];
         ++x;
     };
     size_t at = 0;
@@ -113,7 +124,8 @@ bool decodeRle(const uint8_t* d, size_t n, const BmpLayout& L, Bitmap* out) {
         const uint8_t count = d[at], value = d[at + 1];
         at += 2;
         if (count > 0) {  // a run
-            for (uint32_t i = 0; i < count; ++i) put(four ? (i & 1 ? value & 15 : value >> 4) : value);
+            for (uint32_t i = 0; i < count; ++i)
+                put(four ? (i & 1 ? value & 15 : value >> 4) : value);
         } else if (value == 0) {  // end of line
             x = 0;
             ++row;
@@ -127,7 +139,8 @@ bool decodeRle(const uint8_t* d, size_t n, const BmpLayout& L, Bitmap* out) {
         } else {  // the next `value` pixels as they are, padded to a 16-bit boundary
             const size_t bytes = four ? (value + 1u) / 2 : value;
             if (at + bytes > n) return false;
-            for (uint32_t i = 0; i < value; ++i) put(four ? (i & 1 ? d[at + i / 2] & 15 : d[at + i / 2] >> 4) : d[at + i]);
+            for (uint32_t i = 0; i < value; ++i)
+                put(four ? (i & 1 ? d[at + i / 2] & 15 : d[at + i / 2] >> 4) : d[at + i]);
             at += bytes + (bytes & 1);
         }
     }
@@ -162,7 +175,8 @@ bool decodeBmp(const Bytes& in, Bitmap* out) {
                 to[x] = L.palette[(src[x / perByte] >> shift) & mask];
             }
         } else if (L.bits == 24) {
-            for (uint32_t x = 0; x < L.width; ++x, src += 3) to[x] = argb(255, src[2], src[1], src[0]);
+            for (uint32_t x = 0; x < L.width; ++x, src += 3)
+                to[x] = argb(255, src[2], src[1], src[0]);
         } else {
             for (uint32_t x = 0; x < L.width; ++x) {
                 const uint32_t v = L.bits == 16 ? le16(src + 2 * x) : le32(src + 4 * x);

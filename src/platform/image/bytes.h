@@ -55,7 +55,9 @@ inline uint32_t be32(const uint8_t* p) {
 }
 
 // 0xAARRGGBB from separate channels.
-inline uint32_t argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) { return a << 24 | r << 16 | g << 8 | b; }
+inline uint32_t argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
+    return a << 24 | r << 16 | g << 8 | b;
+}
 
 // Swaps the first and third byte of every pixel: RGBA bytes in memory become the
 // bitmap's 0xAARRGGBB (BGRA bytes on this little-endian machine), and back.

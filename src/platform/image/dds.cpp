@@ -96,16 +96,20 @@ bool readDdsInfo(const Bytes& in, ImageInfo* info) {
 
 bool decodeDds(const Bytes& in, Bitmap* out) {
     DdsLayout L;
-    if (!in.data || !parseDds(in.data, size_t(in.size), in.size, &L) || !allocateBitmap(out, L.width, L.height))
+    if (!in.data || !parseDds(in.data, size_t(in.size), in.size, &L) ||
+        !allocateBitmap(out, L.width, L.height))
         return false;
     const uint8_t* src = in.data + kDdsHeaderBytes;
     if (L.kind != DdsKind::Rgb) {
-        int flags = L.kind == DdsKind::Bc1 ? squish::kDxt1 : L.kind == DdsKind::Bc2 ? squish::kDxt3 : squish::kDxt5;
+        int flags = L.kind == DdsKind::Bc1   ? squish::kDxt1
+                    : L.kind == DdsKind::Bc2 ? squish::kDxt3
+                                             : squish::kDxt5;
         std::vector<uint8_t> rgba(size_t(L.width) * L.height * 4);
         squish::DecompressImage(rgba.data(), int(L.width), int(L.height), src, flags);
         for (size_t i = 0; i < out->pixels.size(); ++i) {
             const uint8_t* p = &rgba[i * 4];
-            out->pixels[i] = uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+            out->pixels[i] =
+                uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
         }
         return true;
     }

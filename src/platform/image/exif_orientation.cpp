@@ -39,13 +39,41 @@ void applyOrientation(Bitmap* bitmap, int orientation) {
     // step down (dy) move in the stored pixels.
     int64_t base = 0, dx = 1, dy = w;
     switch (orientation) {
-        case 2: base = w - 1; dx = -1; dy = w; break;                // mirrored left to right
-        case 3: base = (h - 1) * w + w - 1; dx = -1; dy = -w; break;  // turned half round
-        case 4: base = (h - 1) * w; dx = 1; dy = -w; break;           // mirrored top to bottom
-        case 5: base = 0; dx = w; dy = 1; break;                      // transposed
-        case 6: base = (h - 1) * w; dx = -w; dy = 1; break;           // stored turned left: turn right
-        case 7: base = (h - 1) * w + w - 1; dx = -w; dy = -1; break;  // transversed
-        case 8: base = w - 1; dx = w; dy = -1; break;                 // stored turned right: turn left
+    case 2:
+        base = w - 1;
+        dx = -1;
+        dy = w;
+        break;  // mirrored left to right
+    case 3:
+        base = (h - 1) * w + w - 1;
+        dx = -1;
+        dy = -w;
+        break;  // turned half round
+    case 4:
+        base = (h - 1) * w;
+        dx = 1;
+        dy = -w;
+        break;  // mirrored top to bottom
+    case 5:
+        base = 0;
+        dx = w;
+        dy = 1;
+        break;  // transposed
+    case 6:
+        base = (h - 1) * w;
+        dx = -w;
+        dy = 1;
+        break;  // stored turned left: turn right
+    case 7:
+        base = (h - 1) * w + w - 1;
+        dx = -w;
+        dy = -1;
+        break;  // transversed
+    case 8:
+        base = w - 1;
+        dx = w;
+        dy = -1;
+        break;  // stored turned right: turn left
     }
     const bool swap = orientationSwapsSides(orientation);
     Bitmap out;

@@ -60,7 +60,8 @@ inline bool sizeAcceptable(uint64_t width, uint64_t height) {
 
 // Sets width, height and format (A8R8G8B8 when alpha) of info; the size as stored,
 // turned when the EXIF orientation (5 to 8) shows it turned a quarter.
-inline void describe(ImageInfo* info, uint32_t width, uint32_t height, bool alpha, int orientation = 1) {
+inline void describe(ImageInfo* info, uint32_t width, uint32_t height, bool alpha,
+                     int orientation = 1) {
     const bool swap = orientation >= 5 && orientation <= 8;
     info->width = swap ? height : width;
     info->height = swap ? width : height;

@@ -86,7 +86,8 @@ bool readGif(const Bytes& in, GifLayout* L, Bitmap* out) {
     static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     const int passes = frame.Interlace ? 4 : 1;
     for (int pass = 0; pass < passes; ++pass) {
-        const int start = frame.Interlace ? kStart[pass] : 0, step = frame.Interlace ? kStep[pass] : 1;
+        const int start = frame.Interlace ? kStart[pass] : 0,
+                  step = frame.Interlace ? kStep[pass] : 1;
         for (int row = start; row < frame.Height; row += step) {
             if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) return false;
             const int64_t y = int64_t(frame.Top) + row;

@@ -5,8 +5,8 @@
 #include <stb_image.h>
 
 #include <cstdlib>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/image/formats.h"
@@ -40,8 +40,7 @@ std::string line(Reader& r) {
     while (!r.atEnd() && c != '\n') {
         s += c;
         if (s.size() == kLineLimit) {
-            while (!r.atEnd() && r.get() != '\n') {
-            }
+            while (!r.atEnd() && r.get() != '\n') {}
             break;
         }
         c = char(r.get());
@@ -55,8 +54,7 @@ bool hdrScanlinesComplete(const uint8_t* data, size_t size) {
     Reader r{data, size};
     std::string id = line(r);
     if (id != "#?RADIANCE" && id != "#?RGBE") return true;
-    while (!line(r).empty()) {
-    }
+    while (!line(r).empty()) {}
     std::string dims = line(r);
     if (dims.compare(0, 3, "-Y ") != 0) return true;
     char* p = dims.data() + 3;
@@ -64,7 +62,8 @@ bool hdrScanlinesComplete(const uint8_t* data, size_t size) {
     while (*p == ' ') ++p;
     if (std::strncmp(p, "+X ", 3) != 0) return true;
     long width = std::strtol(p + 3, nullptr, 10);
-    if (width < 8 || width >= 32768 || height <= 0 || height > (1 << 24)) return true;  // flat data ends by itself
+    if (width < 8 || width >= 32768 || height <= 0 || height > (1 << 24))
+        return true;  // flat data ends by itself
 
     for (long y = 0; y < height; ++y) {
         int c1 = r.get(), c2 = r.get(), len = r.get();
@@ -107,14 +106,17 @@ bool readHdrInfo(const Bytes& in, ImageInfo* info) {
 }
 
 bool decodeHdr(const Bytes& in, Bitmap* out) {
-    if (!in.data || in.size > uint64_t(INT32_MAX) || !hdrScanlinesComplete(in.data, size_t(in.size))) return false;
+    if (!in.data || in.size > uint64_t(INT32_MAX) ||
+        !hdrScanlinesComplete(in.data, size_t(in.size)))
+        return false;
     int w = 0, h = 0, comp = 0;
-    std::unique_ptr<float, void (*)(void*)> px(stbi_loadf_from_memory(in.data, int(in.size), &w, &h, &comp, 4),
-                                               stbi_image_free);
+    std::unique_ptr<float, void (*)(void*)> px(
+        stbi_loadf_from_memory(in.data, int(in.size), &w, &h, &comp, 4), stbi_image_free);
     if (!px || !allocateBitmap(out, uint32_t(w), uint32_t(h))) return false;
     for (size_t i = 0; i < out->pixels.size(); ++i) {
         const float* p = px.get() + i * 4;
-        out->pixels[i] = argb(quantiseChannel(p[3]), quantiseChannel(p[0]), quantiseChannel(p[1]), quantiseChannel(p[2]));
+        out->pixels[i] = argb(quantiseChannel(p[3]), quantiseChannel(p[0]), quantiseChannel(p[1]),
+                              quantiseChannel(p[2]));
     }
     return true;
 }

@@ -29,8 +29,9 @@ int seekInput(int64_t to, void* user) {
     return 0;
 }
 heif_reader_grow_status waitForSize(int64_t target, void* user) {
-    return target >= 0 && uint64_t(target) <= static_cast<Input*>(user)->in->size ? heif_reader_grow_status_size_reached
-                                                                                   : heif_reader_grow_status_size_beyond_eof;
+    return target >= 0 && uint64_t(target) <= static_cast<Input*>(user)->in->size
+               ? heif_reader_grow_status_size_reached
+               : heif_reader_grow_status_size_beyond_eof;
 }
 const heif_reader kReader = {1, position, readInput, seekInput, waitForSize};
 
@@ -47,14 +48,16 @@ using Owned = std::unique_ptr<T, Deleter>;
 Owned<heif_image_handle> primaryImage(const Owned<heif_context>& context, Input* input) {
     if (!context) return nullptr;
     // libheif refuses sides beyond this before it allocates anything for them.
-    heif_context_set_maximum_image_size_limit(context.get(), int(std::min<uint32_t>(kMaxDimension, 1u << 16)));
+    heif_context_set_maximum_image_size_limit(context.get(),
+                                              int(std::min<uint32_t>(kMaxDimension, 1u << 16)));
     heif_error e = input->in->data
-                       ? heif_context_read_from_memory_without_copy(context.get(), input->in->data,
-                                                                    size_t(input->in->size), nullptr)
+                       ? heif_context_read_from_memory_without_copy(
+                             context.get(), input->in->data, size_t(input->in->size), nullptr)
                        : heif_context_read_from_reader(context.get(), &kReader, input, nullptr);
     if (e.code != heif_error_Ok) return nullptr;
     heif_image_handle* handle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok) return nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
+        return nullptr;
     return Owned<heif_image_handle>(handle);
 }
 
@@ -66,9 +69,11 @@ bool readHeifInfo(const Bytes& in, ImageInfo* info) {
     Owned<heif_image_handle> handle = primaryImage(context, &input);
     if (!handle) return false;
     // The size as shown: libheif gives it with the rotation already applied.
-    const int w = heif_image_handle_get_width(handle.get()), h = heif_image_handle_get_height(handle.get());
+    const int w = heif_image_handle_get_width(handle.get()),
+              h = heif_image_handle_get_height(handle.get());
     if (w <= 0 || h <= 0 || !sizeAcceptable(uint32_t(w), uint32_t(h))) return false;
-    describe(info, uint32_t(w), uint32_t(h), heif_image_handle_has_alpha_channel(handle.get()) != 0);
+    describe(info, uint32_t(w), uint32_t(h),
+             heif_image_handle_has_alpha_channel(handle.get()) != 0);
     return true;
 }
 
@@ -80,15 +85,18 @@ bool decodeHeif(const Bytes& in, Bitmap* out) {
     if (!handle || !options) return false;
     options->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;
-    if (heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options.get())
+    if (heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+                          options.get())
             .code != heif_error_Ok)
         return false;
     Owned<heif_image> image(decoded);
     const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int h = heif_image_get_height(image.get(), heif_channel_interleaved);
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    if (!plane || w <= 0 || h <= 0 || stride < w * 4 || heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+    const uint8_t* plane =
+        heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (!plane || w <= 0 || h <= 0 || stride < w * 4 ||
+        heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         return false;
     if (!allocateBitmap(out, uint32_t(w), uint32_t(h))) return false;
     for (int y = 0; y < h; ++y) {

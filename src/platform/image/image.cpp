@@ -17,7 +17,8 @@
 
 namespace gx::image {
 
-static_assert(std::endian::native == std::endian::little, "decoders write BGRA bytes as 0xAARRGGBB");
+static_assert(std::endian::native == std::endian::little,
+              "decoders write BGRA bytes as 0xAARRGGBB");
 
 bool allocateBitmap(Bitmap* out, uint32_t width, uint32_t height) {
     if (!sizeAcceptable(width, height) || uint64_t(width) * height > kMaxPixels) return false;
@@ -28,9 +29,11 @@ bool allocateBitmap(Bitmap* out, uint32_t width, uint32_t height) {
         // The pages made in one call: a fault for each of them would cost as much as
         // decoding a camera's picture. Where the kernel cannot, the faults come as usual.
         constexpr uintptr_t kPage = 4096;
-        const auto begin = (reinterpret_cast<uintptr_t>(out->pixels.data()) + kPage - 1) & ~(kPage - 1);
+        const auto begin =
+            (reinterpret_cast<uintptr_t>(out->pixels.data()) + kPage - 1) & ~(kPage - 1);
         const auto end = (reinterpret_cast<uintptr_t>(out->pixels.data() + count)) & ~(kPage - 1);
-        if (end > begin + (kPage << 8)) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+        if (end > begin + (kPage << 8))
+            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
     }
     out->width = width;
     out->height = height;
@@ -68,7 +71,8 @@ bool isobmffKind(const uint8_t* h, size_t n, FileFormat* format) {
             *format = FileFormat::Avif;
             return true;
         }
-        for (const char* brand : {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1"})
+        for (const char* brand :
+             {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1"})
             heif |= std::memcmp(b, brand, 4) == 0;
     }
     if (heif) *format = FileFormat::Heif;
@@ -77,7 +81,9 @@ bool isobmffKind(const uint8_t* h, size_t n, FileFormat* format) {
 
 // Decides the codec by the first bytes; false for files that are not ours.
 bool sniff(const uint8_t* h, size_t n, const std::string& path, Codec* codec) {
-    auto starts = [&](const char* magic, size_t k) { return n >= k && std::memcmp(h, magic, k) == 0; };
+    auto starts = [&](const char* magic, size_t k) {
+        return n >= k && std::memcmp(h, magic, k) == 0;
+    };
     FileFormat isobmff;
     if (starts("\xFF\xD8\xFF", 3)) {
         *codec = {FileFormat::Jpg, readJpegInfo, decodeJpeg};
@@ -95,7 +101,8 @@ bool sniff(const uint8_t* h, size_t n, const std::string& path, Codec* codec) {
         *codec = {FileFormat::Hdr, readHdrInfo, decodeHdr};
     } else if (starts("GIF87a", 6) || starts("GIF89a", 6)) {
         *codec = {FileFormat::Gif, readGifInfo, decodeGif};
-    } else if (starts("II*\0", 4) || starts("MM\0*", 4) || starts("II+\0", 4) || starts("MM\0+", 4)) {
+    } else if (starts("II*\0", 4) || starts("MM\0*", 4) || starts("II+\0", 4) ||
+               starts("MM\0+", 4)) {
         *codec = {FileFormat::Tiff, readTiffInfo, decodeTiff};
     } else if (n >= 12 && starts("RIFF", 4) && std::memcmp(h + 8, "WEBP", 4) == 0) {
         *codec = {FileFormat::Webp, readWebpInfo, decodeWebp};
@@ -119,7 +126,8 @@ struct OpenFile {
 
 // Opens the file (never waiting on a pipe that took a picture's name), picks its
 // codec and reads its description.
-gfx::Result readInfo(const std::string& path, OpenFile* file, Bytes* bytes, Codec* codec, ImageInfo* info) {
+gfx::Result readInfo(const std::string& path, OpenFile* file, Bytes* bytes, Codec* codec,
+                     ImageInfo* info) {
     file->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (file->fd < 0 || fstat(file->fd, &st) != 0 || !S_ISREG(st.st_mode)) return kInvalidData;
@@ -197,7 +205,8 @@ gfx::Result checkLimits(gfx::Device* device, uint32_t width, uint32_t height) {
 }  // namespace
 
 gfx::Result createTexture(gfx::Device* device, uint32_t width, uint32_t height, uint32_t mipLevels,
-                          uint32_t usage, gfx::Format format, gfx::Pool pool, gfx::TexturePtr* out) {
+                          uint32_t usage, gfx::Format format, gfx::Pool pool,
+                          gfx::TexturePtr* out) {
     if (!device || !out || mipLevels > 1) return gfx::kInvalidCall;
     gfx::Result r = checkLimits(device, width, height);
     if (gfx::failed(r)) return r;
@@ -213,7 +222,8 @@ gfx::Result createTextureFromFile(gfx::Device* device, const std::string& path, 
     ImageInfo info;
     gfx::Result r = getImageInfoFromFile(path, &info);
     if (gfx::failed(r)) return r;
-    if ((width != 0 && width != info.width) || (height != 0 && height != info.height)) return gfx::kInvalidCall;
+    if ((width != 0 && width != info.width) || (height != 0 && height != info.height))
+        return gfx::kInvalidCall;
     // Refused by its size alone, before any pixel is allocated.
     gfx::TexturePtr texture;
     r = createTexture(device, info.width, info.height, mipLevels, usage, format, pool, &texture);
@@ -231,7 +241,8 @@ gfx::Result createTextureFromFile(gfx::Device* device, const std::string& path, 
     const uint32_t copyWidth = std::min(desc.width, bitmap.width);
     const uint32_t copyHeight = std::min(desc.height, bitmap.height);
     for (uint32_t y = 0; y < desc.height; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.bits) + size_t(locked.pitch) * y);
+        auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.bits) +
+                                                size_t(locked.pitch) * y);
         uint32_t x = 0;
         if (y < copyHeight) {
             const uint32_t* src = &bitmap.pixels[size_t(y) * bitmap.width];

@@ -15,8 +15,21 @@ namespace gx::image {
 // numbers them, the formats it never knew after them. Ppm stands for every Netpbm
 // picture (PBM, PGM, PPM).
 enum class FileFormat : uint32_t {
-    Bmp = 0, Jpg = 1, Tga = 2, Png = 3, Dds = 4, Ppm = 5, Dib = 6, Hdr = 7, Pfm = 8,
-    Gif = 9, Tiff = 10, Webp = 11, Heif = 12, Avif = 13, Jxl = 14
+    Bmp = 0,
+    Jpg = 1,
+    Tga = 2,
+    Png = 3,
+    Dds = 4,
+    Ppm = 5,
+    Dib = 6,
+    Hdr = 7,
+    Pfm = 8,
+    Gif = 9,
+    Tiff = 10,
+    Webp = 11,
+    Heif = 12,
+    Avif = 13,
+    Jxl = 14
 };
 
 // Returned for a file that is not a readable picture (corrupt, truncated, unknown
@@ -24,7 +37,7 @@ enum class FileFormat : uint32_t {
 constexpr gfx::Result kInvalidData = int32_t(0x88760B59u);
 
 struct ImageInfo {
-    uint32_t width = 0;   // as shown, after the EXIF orientation
+    uint32_t width = 0;  // as shown, after the EXIF orientation
     uint32_t height = 0;
     uint32_t depth = 1;
     uint32_t mipLevels = 1;

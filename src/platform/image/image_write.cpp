@@ -47,7 +47,8 @@ bool valid(const Bitmap& b) {
 bool writePng(const std::string& path, const Bitmap& b) {
     if (!valid(b)) return false;
     auto bytes = toBytes(b, 4);
-    return stbi_write_png(path.c_str(), int(b.width), int(b.height), 4, bytes.data(), int(b.width) * 4) != 0;
+    return stbi_write_png(path.c_str(), int(b.width), int(b.height), 4, bytes.data(),
+                          int(b.width) * 4) != 0;
 }
 
 bool writeFramePng(const std::string& path, const uint32_t* pixels, uint32_t width, uint32_t height,
@@ -67,9 +68,19 @@ bool writeFramePng(const std::string& path, const uint32_t* pixels, uint32_t wid
         putBig32(uint32_t(crc32(0L, file.data() + start, uInt(file.size() - start))));
     };
     // Width, height, 8 bits, colour type 2 (RGB), deflate, adaptive filters, no interlace.
-    uint8_t header[13] = {uint8_t(width >> 24), uint8_t(width >> 16), uint8_t(width >> 8), uint8_t(width),
-                          uint8_t(height >> 24), uint8_t(height >> 16), uint8_t(height >> 8), uint8_t(height),
-                          8, 2, 0, 0, 0};
+    uint8_t header[13] = {uint8_t(width >> 24),
+                          uint8_t(width >> 16),
+                          uint8_t(width >> 8),
+                          uint8_t(width),
+                          uint8_t(height >> 24),
+                          uint8_t(height >> 16),
+                          uint8_t(height >> 8),
+                          uint8_t(height),
+                          8,
+                          2,
+                          0,
+                          0,
+                          0};
     chunk("IHDR", header, sizeof header);
 
     z_stream z{};
@@ -135,7 +146,8 @@ bool writeHdr(const std::string& path, const Bitmap& b) {
 
 bool writePpm(const std::string& path, const Bitmap& b) {
     if (!valid(b)) return false;
-    std::string header = "P6\n" + std::to_string(b.width) + " " + std::to_string(b.height) + "\n255\n";
+    std::string header =
+        "P6\n" + std::to_string(b.width) + " " + std::to_string(b.height) + "\n255\n";
     std::vector<uint8_t> out(header.begin(), header.end());
     auto bytes = toBytes(b, 3);
     out.insert(out.end(), bytes.begin(), bytes.end());
@@ -150,7 +162,8 @@ bool writePfm(const std::string& path, const Bitmap& b, bool grey, bool littleEn
     auto putFloat = [&](float f) {
         uint32_t v;
         std::memcpy(&v, &f, 4);
-        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (littleEndian ? 8 * i : 24 - 8 * i)));
+        for (int i = 0; i < 4; ++i)
+            out.push_back(uint8_t(v >> (littleEndian ? 8 * i : 24 - 8 * i)));
     };
     for (uint32_t row = 0; row < b.height; ++row) {
         uint32_t y = b.height - 1 - row;  // bottom row first
@@ -170,13 +183,17 @@ bool writePfm(const std::string& path, const Bitmap& b, bool grey, bool littleEn
 
 bool writeDds(const std::string& path, const Bitmap& b, DdsEncoding encoding) {
     if (!valid(b)) return false;
-    const bool compressed = encoding == DdsEncoding::Bc1 || encoding == DdsEncoding::Bc2 || encoding == DdsEncoding::Bc3;
-    int squishFlags = encoding == DdsEncoding::Bc1 ? squish::kDxt1 : encoding == DdsEncoding::Bc2 ? squish::kDxt3 : squish::kDxt5;
+    const bool compressed = encoding == DdsEncoding::Bc1 || encoding == DdsEncoding::Bc2 ||
+                            encoding == DdsEncoding::Bc3;
+    int squishFlags = encoding == DdsEncoding::Bc1   ? squish::kDxt1
+                      : encoding == DdsEncoding::Bc2 ? squish::kDxt3
+                                                     : squish::kDxt5;
     std::vector<uint8_t> payload;
     uint32_t pitchOrSize = 0;
     if (compressed) {
         auto rgba = toBytes(b, 4);
-        payload.resize(size_t(squish::GetStorageRequirements(int(b.width), int(b.height), squishFlags)));
+        payload.resize(
+            size_t(squish::GetStorageRequirements(int(b.width), int(b.height), squishFlags)));
         squish::CompressImage(rgba.data(), int(b.width), int(b.height), payload.data(),
                               squishFlags | squish::kColourIterativeClusterFit);
         pitchOrSize = uint32_t(payload.size());
@@ -203,7 +220,9 @@ bool writeDds(const std::string& path, const Bitmap& b, DdsEncoding encoding) {
     put32(out, 32);
     if (compressed) {
         put32(out, 0x4);
-        const char* cc = encoding == DdsEncoding::Bc1 ? "DXT1" : encoding == DdsEncoding::Bc2 ? "DXT3" : "DXT5";
+        const char* cc = encoding == DdsEncoding::Bc1   ? "DXT1"
+                         : encoding == DdsEncoding::Bc2 ? "DXT3"
+                                                        : "DXT5";
         out.insert(out.end(), cc, cc + 4);
         for (int i = 0; i < 5; ++i) put32(out, 0);
     } else {
@@ -230,11 +249,32 @@ bool addJpegOrientation(const std::string& path, int orientation) {
     }
     if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
     // Little-endian TIFF block holding one IFD with the orientation entry.
-    std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0,
-                                 1, 0,                       // one entry
-                                 0x12, 0x01, 3, 0, 1, 0, 0, 0,  // tag 0x0112, SHORT, count 1
-                                 uint8_t(orientation), 0, 0, 0,
-                                 0, 0, 0, 0};                // no next IFD
+    std::vector<uint8_t> tiff = {'I',
+                                 'I',
+                                 42,
+                                 0,
+                                 8,
+                                 0,
+                                 0,
+                                 0,
+                                 1,
+                                 0,  // one entry
+                                 0x12,
+                                 0x01,
+                                 3,
+                                 0,
+                                 1,
+                                 0,
+                                 0,
+                                 0,  // tag 0x0112, SHORT, count 1
+                                 uint8_t(orientation),
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0};  // no next IFD
     std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
     app1.insert(app1.end(), tiff.begin(), tiff.end());
     size_t length = app1.size() - 2;

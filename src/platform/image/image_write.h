@@ -22,7 +22,8 @@ bool writeTga(const std::string& path, const Bitmap& bitmap, bool withAlpha = fa
 bool writeJpg(const std::string& path, const Bitmap& bitmap, int quality = 90);
 bool writeHdr(const std::string& path, const Bitmap& bitmap);
 bool writePpm(const std::string& path, const Bitmap& bitmap);
-bool writePfm(const std::string& path, const Bitmap& bitmap, bool grey = false, bool littleEndian = true);
+bool writePfm(const std::string& path, const Bitmap& bitmap, bool grey = false,
+              bool littleEndian = true);
 
 enum class DdsEncoding { Bc1, Bc2, Bc3, Rgb24, Argb32 };
 bool writeDds(const std::string& path, const Bitmap& bitmap, DdsEncoding encoding);

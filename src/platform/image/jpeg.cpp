@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "platform/image/exif_orientation.h"
 #include "platform/image/formats.h"
@@ -21,13 +21,16 @@ struct ErrorManager {
     bool truncated;
 };
 
-[[noreturn]] void fail(j_common_ptr c) { longjmp(reinterpret_cast<ErrorManager*>(c->err)->jump, 1); }
+[[noreturn]] void fail(j_common_ptr c) {
+    longjmp(reinterpret_cast<ErrorManager*>(c->err)->jump, 1);
+}
 
 void message(j_common_ptr c, int level) {
     // Data that ends early is filled with grey by libjpeg; a picture half grey is not
     // worth showing. Other warnings (a stray byte before a marker) are common in
     // camera files that show fine.
-    if (level < 0 && c->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<ErrorManager*>(c->err)->truncated = true;
+    if (level < 0 && c->err->msg_code == JWRN_JPEG_EOF)
+        reinterpret_cast<ErrorManager*>(c->err)->truncated = true;
 }
 
 void silent(j_common_ptr) {}
@@ -90,7 +93,8 @@ void termSource(j_decompress_ptr) {}
 
 int orientationOf(j_decompress_ptr c) {
     for (jpeg_saved_marker_ptr m = c->marker_list; m; m = m->next)
-        if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 &&
+            std::memcmp(m->data, "Exif\0\0", 6) == 0)
             return exifOrientation(m->data, m->data_length);
     return 1;
 }
@@ -152,7 +156,8 @@ bool readJpeg(const Bytes& in, ImageInfo* info, Bitmap* out) {
     try {
         allocated = c.output_width == c.image_width && c.output_height == c.image_height &&
                     allocateBitmap(out, c.output_width, c.output_height);
-        if (allocated) isCmyk ? cmyk.resize(size_t(c.output_width) * 4) : rows.resize(c.output_height);
+        if (allocated)
+            isCmyk ? cmyk.resize(size_t(c.output_width) * 4) : rows.resize(c.output_height);
     } catch (...) {
         jpeg_destroy_decompress(&c);
         throw;
@@ -166,13 +171,16 @@ bool readJpeg(const Bytes& in, ImageInfo* info, Bitmap* out) {
         while (c.output_scanline < c.output_height) {
             const uint32_t y = c.output_scanline;
             if (jpeg_read_scanlines(&c, &row, 1) != 1) break;
-            cmykRow(cmyk.data(), &out->pixels[size_t(y) * c.output_width], c.output_width, c.saw_Adobe_marker);
+            cmykRow(cmyk.data(), &out->pixels[size_t(y) * c.output_width], c.output_width,
+                    c.saw_Adobe_marker);
         }
     } else {
         for (uint32_t y = 0; y < c.output_height; ++y)
             rows[y] = reinterpret_cast<JSAMPROW>(&out->pixels[size_t(y) * c.output_width]);
         while (c.output_scanline < c.output_height)
-            if (jpeg_read_scanlines(&c, &rows[c.output_scanline], c.output_height - c.output_scanline) == 0) break;
+            if (jpeg_read_scanlines(&c, &rows[c.output_scanline],
+                                    c.output_height - c.output_scanline) == 0)
+                break;
     }
     const bool complete = c.output_scanline == c.output_height && !errors.truncated;
     jpeg_destroy_decompress(&c);

@@ -45,7 +45,8 @@ bool parsePfm(const uint8_t* d, size_t n, uint64_t fileSize, PfmLayout* L) {
     L->channels = d[1] == 'F' ? 3 : 1;
     size_t pos = 2;
     std::string w, h, scale;
-    if (!token(d, n, &pos, &w) || !token(d, n, &pos, &h) || !token(d, n, &pos, &scale)) return false;
+    if (!token(d, n, &pos, &w) || !token(d, n, &pos, &h) || !token(d, n, &pos, &scale))
+        return false;
     if (!parseDimension(w, &L->width) || !parseDimension(h, &L->height)) return false;
     char* end = nullptr;
     double s = std::strtod(scale.c_str(), &end);
@@ -57,8 +58,10 @@ bool parsePfm(const uint8_t* d, size_t n, uint64_t fileSize, PfmLayout* L) {
 }
 
 float readFloat(const uint8_t* p, bool littleEndian) {
-    uint32_t v = littleEndian ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
-                              : uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
+    uint32_t v =
+        littleEndian
+            ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
+            : uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
     float f;
     std::memcpy(&f, &v, 4);
     return f;
@@ -82,7 +85,8 @@ bool readPfmInfo(const Bytes& in, ImageInfo* info) {
 
 bool decodePfm(const Bytes& in, Bitmap* out) {
     PfmLayout L;
-    if (!in.data || !parsePfm(in.data, size_t(in.size), in.size, &L) || !allocateBitmap(out, L.width, L.height))
+    if (!in.data || !parsePfm(in.data, size_t(in.size), in.size, &L) ||
+        !allocateBitmap(out, L.width, L.height))
         return false;
     const uint8_t* data = in.data;
     size_t rowBytes = size_t(L.width) * L.channels * 4;

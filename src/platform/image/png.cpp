@@ -23,7 +23,9 @@ struct PngLayout {
 
 constexpr uint32_t kMaxExifBytes = 1u << 20;
 
-bool isType(const uint8_t* header, const char* type) { return std::memcmp(header + 4, type, 4) == 0; }
+bool isType(const uint8_t* header, const char* type) {
+    return std::memcmp(header + 4, type, 4) == 0;
+}
 
 bool walkChunks(const Bytes& in, PngLayout* L) {
     uint8_t head[33];
@@ -102,9 +104,11 @@ bool readPixels(const Bytes& in, const PngLayout& L, Bitmap* out) {
     if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (transparency) png_set_tRNS_to_alpha(png);
     if (depth == 16) png_set_scale_16(png);  // rounded, not cut
-    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(png);
     png_set_bgr(png);
-    if (!(colour & PNG_COLOR_MASK_ALPHA) && !transparency) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    if (!(colour & PNG_COLOR_MASK_ALPHA) && !transparency)
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(width) * 4) png_error(png, "layout");
@@ -117,7 +121,8 @@ bool readPixels(const Bytes& in, const PngLayout& L, Bitmap* out) {
         throw;
     }
     if (!allocated) png_error(png, "size");
-    for (uint32_t y = 0; y < height; ++y) rows[y] = reinterpret_cast<png_bytep>(&out->pixels[size_t(y) * width]);
+    for (uint32_t y = 0; y < height; ++y)
+        rows[y] = reinterpret_cast<png_bytep>(&out->pixels[size_t(y) * width]);
     png_read_image(png, rows.data());
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -128,7 +133,8 @@ bool readPixels(const Bytes& in, const PngLayout& L, Bitmap* out) {
 bool readPngInfo(const Bytes& in, ImageInfo* info) {
     PngLayout L;
     if (!walkChunks(in, &L)) return false;
-    describe(info, L.width, L.height, (L.colourType & PNG_COLOR_MASK_ALPHA) || L.transparency, L.orientation);
+    describe(info, L.width, L.height, (L.colourType & PNG_COLOR_MASK_ALPHA) || L.transparency,
+             L.orientation);
     return true;
 }
 

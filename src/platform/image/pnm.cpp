@@ -14,7 +14,9 @@ struct PnmLayout {
     uint64_t dataOffset = 0;
 };
 
-bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isSpace(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Reads plain-text numbers with whitespace and '#' comments between them.
 struct TextReader {
@@ -58,7 +60,8 @@ constexpr size_t kHeaderBytes = 64 * 1024;  // room for long comments
 
 bool readLayout(const Bytes& in, PnmLayout* L) {
     const std::vector<uint8_t> head = in.take(0, kHeaderBytes);
-    if (head.size() < 3 || head[0] != 'P' || head[1] < '1' || head[1] > '6' || !isSpace(head[2])) return false;
+    if (head.size() < 3 || head[0] != 'P' || head[1] < '1' || head[1] > '6' || !isSpace(head[2]))
+        return false;
     L->kind = head[1] - '0';
     TextReader r{head.data(), head.size(), 2};
     if (!r.number(kMaxDimension, &L->width) || !r.number(kMaxDimension, &L->height)) return false;
@@ -88,7 +91,8 @@ bool decodePnm(const Bytes& in, Bitmap* out) {
     if (!in.data || !readLayout(in, &L) || !allocateBitmap(out, L.width, L.height)) return false;
     // Every sample value to 0..255, rounded; larger values than the maximum count as it.
     std::vector<uint8_t> scale(size_t(L.maxValue) + 1);
-    for (uint32_t v = 0; v <= L.maxValue; ++v) scale[v] = uint8_t((uint64_t(v) * 255 + L.maxValue / 2) / L.maxValue);
+    for (uint32_t v = 0; v <= L.maxValue; ++v)
+        scale[v] = uint8_t((uint64_t(v) * 255 + L.maxValue / 2) / L.maxValue);
     const uint8_t* d = in.data + L.dataOffset;
     const size_t n = size_t(in.size - L.dataOffset);
     const int c = channels(L.kind);
@@ -97,7 +101,8 @@ bool decodePnm(const Bytes& in, Bitmap* out) {
         const size_t rowBytes = (L.width + 7) / 8;
         for (uint32_t y = 0; y < L.height; ++y)
             for (uint32_t x = 0; x < L.width; ++x)
-                out->pixels[size_t(y) * L.width + x] = (d[y * rowBytes + x / 8] >> (7 - x % 8)) & 1 ? 0xFF000000u : 0xFFFFFFFFu;
+                out->pixels[size_t(y) * L.width + x] =
+                    (d[y * rowBytes + x / 8] >> (7 - x % 8)) & 1 ? 0xFF000000u : 0xFFFFFFFFu;
     } else if (L.kind == 1) {
         // Plain bitmaps may run their digits together.
         TextReader r{d, n, 0};

@@ -57,8 +57,9 @@ Tiff open(Handle* handle) {
     // One strip or tile buffer of a picture we would show is far below this.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(256) << 20);
     // "m": no memory mapping of the file; one in memory is handed over as it is.
-    TIFF* t = TIFFClientOpenExt("picture", handle->in->data ? "r" : "rm", handle, readProc, writeProc, seekProc,
-                                closeProc, sizeProc, mapProc, unmapProc, options);
+    TIFF* t =
+        TIFFClientOpenExt("picture", handle->in->data ? "r" : "rm", handle, readProc, writeProc,
+                          seekProc, closeProc, sizeProc, mapProc, unmapProc, options);
     TIFFOpenOptionsFree(options);
     return Tiff(t);
 }
@@ -73,13 +74,16 @@ bool readLayout(TIFF* t, TiffLayout* L) {
     uint16_t orientation = ORIENTATION_TOPLEFT, extraCount = 0;
     uint16_t* extraTypes = nullptr;
     char message[1024];
-    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &L->width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &L->height) ||
-        !sizeAcceptable(L->width, L->height) || !TIFFRGBAImageOK(t, message))
+    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &L->width) ||
+        !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &L->height) || !sizeAcceptable(L->width, L->height) ||
+        !TIFFRGBAImageOK(t, message))
         return false;
     TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
     L->orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
-    if (TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0 && extraTypes)
-        L->alpha = extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA;
+    if (TIFFGetFieldDefaulted(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) &&
+        extraCount > 0 && extraTypes)
+        L->alpha =
+            extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA;
     return true;
 }
 

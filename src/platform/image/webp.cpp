@@ -23,11 +23,13 @@ struct WebpLayout {
 
 bool readLayout(const Bytes& in, WebpLayout* L) {
     const std::vector<uint8_t> head = in.take(0, 4096);
-    if (head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 || std::memcmp(head.data() + 8, "WEBP", 4) != 0)
+    if (head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0 ||
+        std::memcmp(head.data() + 8, "WEBP", 4) != 0)
         return false;
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(head.data(), head.size(), &features) != VP8_STATUS_OK) return false;
-    if (features.width <= 0 || features.height <= 0 || !sizeAcceptable(uint32_t(features.width), uint32_t(features.height)))
+    if (features.width <= 0 || features.height <= 0 ||
+        !sizeAcceptable(uint32_t(features.width), uint32_t(features.height)))
         return false;
     L->width = uint32_t(features.width);
     L->height = uint32_t(features.height);
@@ -42,7 +44,8 @@ bool readLayout(const Bytes& in, WebpLayout* L) {
         if (std::memcmp(header, "EXIF", 4) == 0) {
             if (length <= kMaxExifBytes) {
                 std::vector<uint8_t> exif = in.take(at + 8, length);
-                if (exif.size() == length) L->orientation = exifOrientation(exif.data(), exif.size());
+                if (exif.size() == length)
+                    L->orientation = exifOrientation(exif.data(), exif.size());
             }
             break;
         }
@@ -57,8 +60,8 @@ bool decodeFirstFrame(const Bytes& in, const WebpLayout& L, Bitmap* out) {
     options.color_mode = MODE_BGRA;
     options.use_threads = 0;
     const WebPData data{in.data, size_t(in.size)};
-    std::unique_ptr<WebPAnimDecoder, void (*)(WebPAnimDecoder*)> decoder(WebPAnimDecoderNew(&data, &options),
-                                                                        WebPAnimDecoderDelete);
+    std::unique_ptr<WebPAnimDecoder, void (*)(WebPAnimDecoder*)> decoder(
+        WebPAnimDecoderNew(&data, &options), WebPAnimDecoderDelete);
     WebPAnimInfo info;
     if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.canvas_width != L.width ||
         info.canvas_height != L.height)
@@ -89,7 +92,8 @@ bool decodeWebp(const Bytes& in, Bitmap* out) {
         if (!allocateBitmap(out, L.width, L.height)) return false;
         // BGRA bytes are the bitmap's 0xAARRGGBB; opaque pictures get alpha 255.
         const size_t bytes = out->pixels.size() * 4;
-        if (!WebPDecodeBGRAInto(in.data, size_t(in.size), reinterpret_cast<uint8_t*>(out->pixels.data()), bytes,
+        if (!WebPDecodeBGRAInto(in.data, size_t(in.size),
+                                reinterpret_cast<uint8_t*>(out->pixels.data()), bytes,
                                 int(L.width * 4)))
             return false;
     }

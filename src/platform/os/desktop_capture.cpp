@@ -52,8 +52,8 @@ static Drawable hostScreenshot(Display* display) {
     unsigned long items = 0, after = 0;
     unsigned char* data = nullptr;
     Drawable pixmap = 0;
-    if (XGetWindowProperty(display, Window(hostWindowForSnapshot), property, 0, 1, False, XA_PIXMAP, &type, &format,
-                           &items, &after, &data) == Success &&
+    if (XGetWindowProperty(display, Window(hostWindowForSnapshot), property, 0, 1, False, XA_PIXMAP,
+                           &type, &format, &items, &after, &data) == Success &&
         type == XA_PIXMAP && format == 32 && items == 1 && data)
         pixmap = Drawable(*reinterpret_cast<unsigned long*>(data));
     if (data) XFree(data);
@@ -78,8 +78,8 @@ bool captureDesktop(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* he
     Window rootOfSource = 0;
     int sx = 0, sy = 0;
     unsigned sw = 0, sh = 0, border = 0, depth = 0;
-    if (XGetGeometry(display, source, &rootOfSource, &sx, &sy, &sw, &sh, &border, &depth) && !xFailed && sw > 0 &&
-        sh > 0) {
+    if (XGetGeometry(display, source, &rootOfSource, &sx, &sy, &sw, &sh, &border, &depth) &&
+        !xFailed && sw > 0 && sh > 0) {
         XImage* image = XGetImage(display, source, 0, 0, sw, sh, AllPlanes, ZPixmap);
         XSync(display, False);
         if (image && image->red_mask == 0 && image->green_mask == 0 && image->blue_mask == 0) {
@@ -99,7 +99,8 @@ bool captureDesktop(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* he
                 for (uint32_t y = 0; y < h; ++y) {
                     uint32_t* out = pixels->data() + size_t(y) * w;
                     if (packed) {
-                        std::memcpy(out, image->data + size_t(y) * size_t(image->bytes_per_line), size_t(w) * 4);
+                        std::memcpy(out, image->data + size_t(y) * size_t(image->bytes_per_line),
+                                    size_t(w) * 4);
                         for (uint32_t x = 0; x < w; ++x) out[x] |= 0xFF000000u;
                         continue;
                     }

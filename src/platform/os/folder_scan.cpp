@@ -104,7 +104,8 @@ std::string absolutePath(const std::string& path) {
     return join(buffer.data(), path);
 }
 
-bool scanPictureFolder(const std::string& folder, const std::function<bool(const std::string&)>& found) {
+bool scanPictureFolder(const std::string& folder,
+                       const std::function<bool(const std::string&)>& found) {
     std::string path = absolutePath(folder);
     int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return true;

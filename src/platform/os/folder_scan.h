@@ -14,10 +14,21 @@ namespace gx {
 // The picture types in scan order, each with the extensions that take its turn: the
 // nine of old first, then the formats of today.
 constexpr int kPictureTypes = 15;
-constexpr const char* kPictureExtensions[kPictureTypes][4] = {
-    {"BMP"}, {"DDS"}, {"DIB"}, {"HDR"}, {"JPG", "JPEG", "JPE", "JFIF"}, {"PFM"}, {"PNG"},
-    {"PPM", "PGM", "PBM", "PNM"}, {"TGA"}, {"GIF"}, {"TIF", "TIFF"}, {"WEBP"}, {"HEIC", "HEIF"}, {"AVIF"},
-    {"JXL"}};
+constexpr const char* kPictureExtensions[kPictureTypes][4] = {{"BMP"},
+                                                              {"DDS"},
+                                                              {"DIB"},
+                                                              {"HDR"},
+                                                              {"JPG", "JPEG", "JPE", "JFIF"},
+                                                              {"PFM"},
+                                                              {"PNG"},
+                                                              {"PPM", "PGM", "PBM", "PNM"},
+                                                              {"TGA"},
+                                                              {"GIF"},
+                                                              {"TIF", "TIFF"},
+                                                              {"WEBP"},
+                                                              {"HEIC", "HEIF"},
+                                                              {"AVIF"},
+                                                              {"JXL"}};
 
 // The turn (index into kPictureExtensions) of the name's extension, case-blind, or -1.
 int pictureExtensionIndex(const std::string& name);
@@ -31,6 +42,7 @@ std::string absolutePath(const std::string& path);
 // Calls found(path) for each picture file below folder, in scan order, with absolute
 // paths. A folder that cannot be opened is skipped silently. Returns false when found
 // asked to stop by returning false.
-bool scanPictureFolder(const std::string& folder, const std::function<bool(const std::string&)>& found);
+bool scanPictureFolder(const std::string& folder,
+                       const std::function<bool(const std::string&)>& found);
 
 }  // namespace gx

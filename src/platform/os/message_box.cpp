@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/framework.h"
-
 namespace gx {
 namespace {
 
@@ -38,12 +36,8 @@ void showMessageBox(const std::string& text, const std::string& caption) {
     const char* quiet = std::getenv("GLIMMERAX_NO_DIALOGS");
     if ((quiet && *quiet) || !haveDisplay()) return;
     if (beforeShowHook) beforeShowHook();
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(), parentWindow);
-}
-
-void reportOutOfMemory() {
-    showMessageBox("ERROR: Out of memory.", "Glimmerax");
-    shutdown(1);
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption.c_str(), text.c_str(),
+                             parentWindow);
 }
 
 }  // namespace gx

@@ -16,7 +16,4 @@ void setMessageBoxSink(MessageBoxSink sink);
 // the framework while the saver's window exists.
 void setMessageBoxParent(void* sdlWindow, std::function<void()> beforeShow);
 
-// The out-of-memory convention: box, shutdown(0).
-void reportOutOfMemory();
-
 }  // namespace gx

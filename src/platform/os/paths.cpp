@@ -18,12 +18,12 @@ std::string userHome() {
 }
 
 bool isDir(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool isFile(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 

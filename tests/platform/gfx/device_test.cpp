@@ -10,14 +10,17 @@ TEST(GfxPools, ResetRefusedWhileDefaultPoolResourcesLive) {
     auto d = makeDevice(64, 48);
     PresentParameters pp = d->presentParameters();
     TexturePtr rtTex;
-    ASSERT_EQ(d->createTexture(64, 48, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &rtTex), kOk);
+    ASSERT_EQ(
+        d->createTexture(64, 48, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &rtTex),
+        kOk);
     SurfacePtr plain;
     ASSERT_EQ(d->createOffscreenPlainSurface(8, 8, Format::A8R8G8B8, Pool::Default, &plain), kOk);
     VertexBufferPtr vb;
     ASSERT_EQ(d->createVertexBuffer(672, 0, kFvfScreenVertex, Pool::Default, &vb), kOk);
 
     EXPECT_EQ(d->reset(pp), kInvalidCall);
-    EXPECT_EQ(d->testCooperativeLevel(), kDeviceNotReset);  // a failed reset leaves the device waiting
+    EXPECT_EQ(d->testCooperativeLevel(),
+              kDeviceNotReset);  // a failed reset leaves the device waiting
     rtTex.reset();
     EXPECT_EQ(d->reset(pp), kInvalidCall);
     plain.reset();
@@ -27,7 +30,9 @@ TEST(GfxPools, ResetRefusedWhileDefaultPoolResourcesLive) {
     EXPECT_EQ(d->testCooperativeLevel(), kOk);
 
     // A level surface keeps its texture's memory, and so the count, alive.
-    ASSERT_EQ(d->createTexture(16, 16, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &rtTex), kOk);
+    ASSERT_EQ(
+        d->createTexture(16, 16, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &rtTex),
+        kOk);
     SurfacePtr level;
     rtTex->getSurfaceLevel(0, &level);
     rtTex.reset();
@@ -107,7 +112,9 @@ TEST(GfxLocks, RulesOfDirect3D) {
     auto d = makeDevice(16, 16);
     // Render targets and default-pool textures are not lockable; read them back instead.
     TexturePtr rtTex, defTex;
-    ASSERT_EQ(d->createTexture(8, 8, 1, kUsageRenderTarget, Format::A8R8G8B8, Pool::Default, &rtTex), kOk);
+    ASSERT_EQ(
+        d->createTexture(8, 8, 1, kUsageRenderTarget, Format::A8R8G8B8, Pool::Default, &rtTex),
+        kOk);
     ASSERT_EQ(d->createTexture(8, 8, 1, 0, Format::A8R8G8B8, Pool::Default, &defTex), kOk);
     LockedRect lr;
     EXPECT_EQ(rtTex->lockRect(0, &lr, nullptr, 0), kInvalidCall);
@@ -117,9 +124,11 @@ TEST(GfxLocks, RulesOfDirect3D) {
     EXPECT_EQ(bb->lockRect(&lr, nullptr, kLockReadOnly), kInvalidCall);
     // Render targets live in the default pool only.
     TexturePtr t;
-    EXPECT_EQ(d->createTexture(8, 8, 1, kUsageRenderTarget, Format::A8R8G8B8, Pool::Managed, &t), kInvalidCall);
+    EXPECT_EQ(d->createTexture(8, 8, 1, kUsageRenderTarget, Format::A8R8G8B8, Pool::Managed, &t),
+              kInvalidCall);
     SurfacePtr s;
-    EXPECT_EQ(d->createOffscreenPlainSurface(8, 8, Format::A8R8G8B8, Pool::Managed, &s), kInvalidCall);
+    EXPECT_EQ(d->createOffscreenPlainSurface(8, 8, Format::A8R8G8B8, Pool::Managed, &s),
+              kInvalidCall);
 
     // A locked level cannot be locked again, through the texture or its surface.
     TexturePtr m;
@@ -192,7 +201,9 @@ TEST(GfxSizes, PowerOfTwoModeAndMaximumSize) {
     o.maxTextureSize = 2048;
     auto d = makeDevice(1366, 768, o);
     TexturePtr t;
-    ASSERT_EQ(d->createTexture(1366, 768, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &t), kOk);
+    ASSERT_EQ(
+        d->createTexture(1366, 768, 1, kUsageRenderTarget, Format::X8R8G8B8, Pool::Default, &t),
+        kOk);
     SurfaceDesc desc;
     t->getLevelDesc(0, &desc);
     EXPECT_EQ(desc.width, 2048u);
@@ -208,7 +219,8 @@ TEST(GfxSizes, PowerOfTwoModeAndMaximumSize) {
     EXPECT_EQ(caps.MaxTextureHeight, 2048u);
     // Plain surfaces and the back buffer keep their size.
     SurfacePtr s;
-    ASSERT_EQ(d->createOffscreenPlainSurface(1366, 768, Format::X8R8G8B8, Pool::SystemMem, &s), kOk);
+    ASSERT_EQ(d->createOffscreenPlainSurface(1366, 768, Format::X8R8G8B8, Pool::SystemMem, &s),
+              kOk);
     s->getDesc(&desc);
     EXPECT_EQ(desc.width, 1366u);
 
@@ -228,7 +240,8 @@ TEST(GfxCaps, RecordDescribesWhatTheDeviceDoes) {
     auto d = makeDevice(8, 8);
     Caps caps;
     ASSERT_EQ(d->getDeviceCaps(&caps), kOk);
-    for (uint32_t bit : {kBlendCapsOne, kBlendCapsSrcAlpha, kBlendCapsInvSrcAlpha, kBlendCapsInvDestColor}) {
+    for (uint32_t bit :
+         {kBlendCapsOne, kBlendCapsSrcAlpha, kBlendCapsInvSrcAlpha, kBlendCapsInvDestColor}) {
         EXPECT_TRUE(caps.SrcBlendCaps & bit);
         EXPECT_TRUE(caps.DestBlendCaps & bit);
     }
@@ -281,7 +294,9 @@ TEST(GfxPresent, ATargetGetsTheFrameOnceFramedAndPointSampled) {
     ASSERT_EQ(d->present(&t), kOk);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 10; ++x) {
-            uint32_t want = x >= 8 ? junk : (x >= 2 && x < 6 && y >= 1 && y < 3) ? frame[(y - 1) * 4 + x - 2] : 0xFF000000u;
+            uint32_t want = x >= 8                                 ? junk
+                            : (x >= 2 && x < 6 && y >= 1 && y < 3) ? frame[(y - 1) * 4 + x - 2]
+                                                                   : 0xFF000000u;
             EXPECT_EQ(shown[size_t(y) * 10 + x], want) << x << "," << y;
         }
     EXPECT_TRUE(d->frontBuffer().empty()) << "a present into a target made a copy of its own";
@@ -292,7 +307,8 @@ TEST(GfxPresent, ATargetGetsTheFrameOnceFramedAndPointSampled) {
     t.frame = Rect{0, 0, 8, 4};
     ASSERT_EQ(d->present(&t), kOk);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 8; ++x) EXPECT_EQ(shown[size_t(y) * 8 + x], frame[(y / 2) * 4 + x / 2]) << x << "," << y;
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(shown[size_t(y) * 8 + x], frame[(y / 2) * 4 + x / 2]) << x << "," << y;
 
     // A frame reaching past the buffer is cut at its edges, never written beyond.
     shown.assign(8 * 4, junk);
@@ -367,10 +383,12 @@ TEST(GfxScene, DrawingNeedsASceneAndTheScreenVertexFormat) {
     EXPECT_EQ(d->setStreamSource(0, vb, 0, 32), kInvalidCall);
     ASSERT_EQ(d->setStreamSource(0, vb, 0, 28), kOk);
     d->setFVF(kFvfScreenVertex);
-    EXPECT_EQ(d->drawPrimitive(PrimitiveType::TriangleList, 0, 2), kInvalidCall);  // outside a scene
+    EXPECT_EQ(d->drawPrimitive(PrimitiveType::TriangleList, 0, 2),
+              kInvalidCall);  // outside a scene
     d->beginScene();
     EXPECT_EQ(d->drawPrimitive(PrimitiveType::TriangleList, 0, 2), kOk);
-    EXPECT_EQ(d->drawPrimitive(PrimitiveType::TriangleList, 1, 2), kInvalidCall);  // past the buffer
+    EXPECT_EQ(d->drawPrimitive(PrimitiveType::TriangleList, 1, 2),
+              kInvalidCall);  // past the buffer
     d->endScene();
 }
 

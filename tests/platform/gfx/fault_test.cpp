@@ -14,17 +14,20 @@ TEST(GfxFaults, NthCreateOfAKindFails) {
     VertexBufferPtr vb;
     d->injectFault(FaultOp::Create, FaultResource::Texture, 2);
     EXPECT_EQ(d->createTexture(4, 4, 1, 0, Format::A8R8G8B8, Pool::Managed, &t), kOk);
-    EXPECT_EQ(d->createOffscreenPlainSurface(4, 4, Format::A8R8G8B8, Pool::SystemMem, &s), kOk);  // other kind
+    EXPECT_EQ(d->createOffscreenPlainSurface(4, 4, Format::A8R8G8B8, Pool::SystemMem, &s),
+              kOk);  // other kind
     EXPECT_TRUE(failed(d->createTexture(4, 4, 1, 0, Format::A8R8G8B8, Pool::Managed, &t)));
     EXPECT_EQ(d->createTexture(4, 4, 1, 0, Format::A8R8G8B8, Pool::Managed, &t), kOk);  // once only
 
     d->injectFault(FaultOp::Create, FaultResource::Surface, 1);
-    EXPECT_TRUE(failed(d->createOffscreenPlainSurface(4, 4, Format::A8R8G8B8, Pool::SystemMem, &s)));
+    EXPECT_TRUE(
+        failed(d->createOffscreenPlainSurface(4, 4, Format::A8R8G8B8, Pool::SystemMem, &s)));
     d->injectFault(FaultOp::Create, FaultResource::VertexBuffer, 1);
     EXPECT_TRUE(failed(d->createVertexBuffer(28, 0, kFvfScreenVertex, Pool::Managed, &vb)));
     d->injectFault(FaultOp::Create, FaultResource::RenderTarget, 1);
     EXPECT_EQ(d->createTexture(4, 4, 1, 0, Format::A8R8G8B8, Pool::Managed, &t), kOk);
-    EXPECT_TRUE(failed(d->createTexture(4, 4, 1, kUsageRenderTarget, Format::A8R8G8B8, Pool::Default, &t)));
+    EXPECT_TRUE(
+        failed(d->createTexture(4, 4, 1, kUsageRenderTarget, Format::A8R8G8B8, Pool::Default, &t)));
     d->injectFault(FaultOp::Create, FaultResource::Any, 1);
     EXPECT_TRUE(failed(d->createVertexBuffer(28, 0, kFvfScreenVertex, Pool::Managed, &vb)));
     EXPECT_EQ(d->createVertexBuffer(28, 0, kFvfScreenVertex, Pool::Managed, &vb), kOk);
@@ -124,7 +127,8 @@ TEST(GfxFaults, LostDeviceIsReportedThenResettable) {
 TEST(GfxFaults, ListSyntax) {
     std::vector<FaultEntry> e;
     std::string bad;
-    ASSERT_TRUE(parseFaultList(" lock:texture:5, create:Surface:1,readback:any:3 ,lost:frame:100,lock:vb:2", &e, &bad));
+    ASSERT_TRUE(parseFaultList(
+        " lock:texture:5, create:Surface:1,readback:any:3 ,lost:frame:100,lock:vb:2", &e, &bad));
     ASSERT_EQ(e.size(), 5u);
     EXPECT_EQ(e[0].op, FaultOp::Lock);
     EXPECT_EQ(e[0].resource, FaultResource::Texture);
@@ -136,8 +140,9 @@ TEST(GfxFaults, ListSyntax) {
     EXPECT_TRUE(e[3].lostAtPresent);
     EXPECT_EQ(e[3].nth, 100);
     EXPECT_EQ(e[4].resource, FaultResource::VertexBuffer);
-    for (const char* wrong : {"lock:texture", "lock:texture:0", "lock:texture:-1", "lock:pixels:1", "drop:any:1",
-                              "lost:texture:4", "lock:texture:5:6", "lock:texture:x"}) {
+    for (const char* wrong :
+         {"lock:texture", "lock:texture:0", "lock:texture:-1", "lock:pixels:1", "drop:any:1",
+          "lost:texture:4", "lock:texture:5:6", "lock:texture:x"}) {
         e.clear();
         EXPECT_FALSE(parseFaultList(std::string("create:any:1,") + wrong, &e, &bad)) << wrong;
         EXPECT_EQ(bad, wrong);

@@ -25,14 +25,17 @@ struct FrameRig {
     SurfacePtr back, layerSurface, smallSurface;
     std::vector<TexturePtr> sprites;
 
-    FrameRig(uint32_t w, uint32_t h, bool fast, bool twoThreads, Format layerFormat, uint32_t smallSide) {
+    FrameRig(uint32_t w, uint32_t h, bool fast, bool twoThreads, Format layerFormat,
+             uint32_t smallSide) {
         DeviceOptions o;
         o.fastPaths = fast;
         o.parallelPixels = twoThreads ? 64 : 0;  // every draw shared, or none
         d = makeDevice(w, h, o);
         d->getBackBuffer(&back);
-        EXPECT_EQ(d->createTexture(w, h, 1, kUsageRenderTarget, layerFormat, Pool::Default, &layer), kOk);
-        EXPECT_EQ(d->createTexture(smallSide, smallSide, 1, kUsageRenderTarget, layerFormat, Pool::Default, &small),
+        EXPECT_EQ(d->createTexture(w, h, 1, kUsageRenderTarget, layerFormat, Pool::Default, &layer),
+                  kOk);
+        EXPECT_EQ(d->createTexture(smallSide, smallSide, 1, kUsageRenderTarget, layerFormat,
+                                   Pool::Default, &small),
                   kOk);
         layer->getSurfaceLevel(0, &layerSurface);
         small->getSurfaceLevel(0, &smallSurface);
@@ -44,7 +47,8 @@ void writeTexels(const TexturePtr& t, const std::vector<uint32_t>& texels, uint3
     LockedRect lr;
     ASSERT_EQ(t->lockRect(0, &lr, nullptr, 0), kOk);
     for (uint32_t y = 0; y < h; ++y)
-        std::memcpy(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch, texels.data() + size_t(y) * w, w * 4);
+        std::memcpy(static_cast<uint8_t*>(lr.bits) + size_t(y) * lr.pitch,
+                    texels.data() + size_t(y) * w, w * 4);
     t->unlockRect(0);
 }
 
@@ -67,10 +71,12 @@ std::vector<uint32_t> discTexels(Rng& rng, uint32_t side) {
 std::vector<uint32_t> sparseTexels(Rng& rng, uint32_t w, uint32_t h) {
     std::vector<uint32_t> t(size_t(w) * h, 0);
     int n = int(rng(uint32_t(t.size() / 20 + 1)));
-    for (int i = 0; i < n; ++i) t[rng(uint32_t(t.size()))] = rng.bits() | (rng(6) == 0 ? 0u : 0xFF000000u);
+    for (int i = 0; i < n; ++i)
+        t[rng(uint32_t(t.size()))] = rng.bits() | (rng(6) == 0 ? 0u : 0xFF000000u);
     uint32_t cx = rng(w), cy = rng(h);
     for (uint32_t y = cy; y < std::min(h, cy + 20); ++y)
-        for (uint32_t x = cx; x < std::min(w, cx + 40); ++x) t[size_t(y) * w + x] = rng.bits() | 0xFF000000u;
+        for (uint32_t x = cx; x < std::min(w, cx + 40); ++x)
+            t[size_t(y) * w + x] = rng.bits() | 0xFF000000u;
     return t;
 }
 
@@ -108,16 +114,21 @@ TEST(GfxFastPaths, WholeFramesMatchThePlainDevice) {
                 for (int s = 0; s < discs; ++s) {
                     uint32_t side = 4 + rng(110);
                     TexturePtr t;
-                    ASSERT_EQ(d.createTexture(side, side, 1, 0, Format::A8R8G8B8, Pool::Managed, &t), kOk);
+                    ASSERT_EQ(
+                        d.createTexture(side, side, 1, 0, Format::A8R8G8B8, Pool::Managed, &t),
+                        kOk);
                     writeTexels(t, discTexels(rng, side), side, side);
                     float cx = float(rng(w + 40)) - 20.0f, cy = float(rng(h + 40)) - 20.0f;
-                    auto v = turnedQuad(cx, cy, float(side) / std::sqrt(2.0f), float(rng(628)) / 100.0f);
+                    auto v =
+                        turnedQuad(cx, cy, float(side) / std::sqrt(2.0f), float(rng(628)) / 100.0f);
                     ASSERT_EQ(draw(d, t, v), kOk);
                 }
                 // The shrink onto the small target and its read-back.
                 ASSERT_EQ(d.setRenderTarget(0, f.smallSurface), kOk);
                 float sx = float(smallSide) / float(w), sy = float(smallSide) / float(h);
-                ASSERT_EQ(draw(d, f.layer, rectQuad(0, 0, float(w) * sx, float(h) * sy, 0xFFFFFFFFu)), kOk);
+                ASSERT_EQ(
+                    draw(d, f.layer, rectQuad(0, 0, float(w) * sx, float(h) * sy, 0xFFFFFFFFu)),
+                    kOk);
                 out[k][0] = readBack(d, f.smallSurface);
                 // Composition: cleared again, the layer 1:1 (sometimes shifted, so it
                 // wraps), then the particle image, sometimes twice, sometimes changed.
@@ -128,7 +139,8 @@ TEST(GfxFastPaths, WholeFramesMatchThePlainDevice) {
                 auto oneToOne = [&](uint32_t colour) {
                     float ox = rng(3) == 0 ? float(int(rng(60)) - 30) : 0.0f;
                     auto q = rectQuad(ox, 0, ox + float(w), float(h), colour);
-                    float du = rng(3) == 0 ? 0.25f * float(1 + rng(3)) : 0.0f;  // exact: wraps mid-row
+                    float du =
+                        rng(3) == 0 ? 0.25f * float(1 + rng(3)) : 0.0f;  // exact: wraps mid-row
                     for (auto& v : q) v.u += du;
                     return q;
                 };
@@ -137,9 +149,11 @@ TEST(GfxFastPaths, WholeFramesMatchThePlainDevice) {
                 }
                 uint32_t diffuse = rng(4) == 0 ? rng.bits() : 0xFFFFFFFFu;
                 int imageDraws = 1 + int(rng(2));
-                for (int i = 0; i < imageDraws; ++i) ASSERT_EQ(draw(d, f.image, oneToOne(diffuse)), kOk);
+                for (int i = 0; i < imageDraws; ++i)
+                    ASSERT_EQ(draw(d, f.image, oneToOne(diffuse)), kOk);
                 if (rng(2)) {
-                    for (int i = 0; i < 30; ++i) imageTexels[rng(uint32_t(imageTexels.size()))] ^= 0xFF000000u;
+                    for (int i = 0; i < 30; ++i)
+                        imageTexels[rng(uint32_t(imageTexels.size()))] ^= 0xFF000000u;
                     writeTexels(f.image, imageTexels, w, h);
                     ASSERT_EQ(draw(d, f.image, oneToOne(diffuse)), kOk);
                 }
@@ -153,9 +167,10 @@ TEST(GfxFastPaths, WholeFramesMatchThePlainDevice) {
             ASSERT_EQ(out[0][i].size(), out[1][i].size());
             size_t first = 0;
             while (first < out[0][i].size() && out[0][i][first] == out[1][i][first]) ++first;
-            ASSERT_EQ(first, out[0][i].size()) << "scene " << scene << " picture " << i << " pixel " << first
-                                               << " size " << w << "x" << h << std::hex << " quick "
-                                               << out[0][i][first] << " plain " << out[1][i][first];
+            ASSERT_EQ(first, out[0][i].size())
+                << "scene " << scene << " picture " << i << " pixel " << first << " size " << w
+                << "x" << h << std::hex << " quick " << out[0][i][first] << " plain "
+                << out[1][i][first];
         }
     }
 }
@@ -168,7 +183,8 @@ TEST(GfxClear, RecordedClearReadsAsTheColourEverywhere) {
     ASSERT_EQ(d->present(), kOk);
     for (uint32_t p : d->frontBuffer()) ASSERT_EQ(p, 0xFF336699u);
     SurfacePtr shot;
-    ASSERT_EQ(d->createOffscreenPlainSurface(37, 23, Format::A8R8G8B8, Pool::SystemMem, &shot), kOk);
+    ASSERT_EQ(d->createOffscreenPlainSurface(37, 23, Format::A8R8G8B8, Pool::SystemMem, &shot),
+              kOk);
     ASSERT_EQ(d->getFrontBufferData(0, shot), kOk);
     // A small quad leaves the rest of the clear as it was, in the back buffer and on screen.
     auto tex = makeTexture(*d, 1, 1, {0xFF00FF00u});

@@ -85,8 +85,11 @@ struct CountingTarget {
 };
 
 TEST(GfxCoverage, FractionalQuadCoversTheCentresItContainsOnce) {
-    const float rects[][4] = {{2.3f, 1.7f, 17.2f, 9.5f}, {3.0f, 4.0f, 12.0f, 11.0f}, {-5.5f, -2.25f, 4.5f, 3.75f},
-                              {10.01f, 0.99f, 10.99f, 2.01f}, {0.5f, 0.5f, 1.5f, 1.5f}};
+    const float rects[][4] = {{2.3f, 1.7f, 17.2f, 9.5f},
+                              {3.0f, 4.0f, 12.0f, 11.0f},
+                              {-5.5f, -2.25f, 4.5f, 3.75f},
+                              {10.01f, 0.99f, 10.99f, 2.01f},
+                              {0.5f, 0.5f, 1.5f, 1.5f}};
     for (const auto& r : rects) {
         CountingTarget t(24, 16);
         t.add(rectQuad(r[0], r[1], r[2], r[3], 0));
@@ -95,7 +98,8 @@ TEST(GfxCoverage, FractionalQuadCoversTheCentresItContainsOnce) {
             for (int x = 0; x < t.w; ++x) {
                 // Left and top edges are inside, right and bottom edges are not.
                 bool in = x >= r[0] && x < r[2] && y >= r[1] && y < r[3];
-                ASSERT_EQ(c[size_t(y) * t.w + x], in ? 1 : 0) << x << "," << y << " rect " << r[0] << "," << r[1];
+                ASSERT_EQ(c[size_t(y) * t.w + x], in ? 1 : 0)
+                    << x << "," << y << " rect " << r[0] << "," << r[1];
             }
     }
 }
@@ -161,7 +165,8 @@ TEST(GfxCoverage, TurnedQuadCoversItsInteriorOnceAndSamplesByThePointRule) {
         for (int y = 0; y < 80; ++y)
             for (int x = 0; x < 80; ++x) {
                 double rx = x - c0.x, ry = y - c0.y;
-                double u = (rx * fy - ry * fx) / det, w = (ex * ry - ey * rx) / det;  // u and v at the centre
+                double u = (rx * fy - ry * fx) / det,
+                       w = (ex * ry - ey * rx) / det;  // u and v at the centre
                 uint32_t got = px[size_t(y) * 80 + x];
                 const double eps = 1e-6;
                 bool inside = u > eps && u < 1 - eps && w > eps && w < 1 - eps;
@@ -173,7 +178,8 @@ TEST(GfxCoverage, TurnedQuadCoversItsInteriorOnceAndSamplesByThePointRule) {
                 ++drawnCount;
                 double tu = u * tw, tv = w * th;
                 // Texel boundaries within rounding of the centre may go either way.
-                if (std::fabs(tu - std::round(tu)) < 1e-4 || std::fabs(tv - std::round(tv)) < 1e-4) continue;
+                if (std::fabs(tu - std::round(tu)) < 1e-4 || std::fabs(tv - std::round(tv)) < 1e-4)
+                    continue;
                 uint32_t want = texels[size_t(std::floor(tv)) * tw + size_t(std::floor(tu))];
                 ASSERT_EQ(got, want) << x << "," << y << (fast ? " fast" : " plain");
             }
@@ -234,7 +240,8 @@ TEST(GfxFastPaths, MatchThePlainLoopOnRandomScenes) {
         int alphaStyle = rnd(4);
         for (auto& t : texels) {
             t = rng();
-            if (alphaStyle == 0) t &= rnd(4) == 0 ? 0xFFFFFFFFu : 0x00FFFFFFu;  // mostly transparent
+            if (alphaStyle == 0)
+                t &= rnd(4) == 0 ? 0xFFFFFFFFu : 0x00FFFFFFu;  // mostly transparent
             if (alphaStyle == 1) t |= 0xFF000000u;
             if (alphaStyle == 3 && rnd(40) != 0) t &= 0x00FFFFFFu;  // the sparse particle image
         }
@@ -244,10 +251,12 @@ TEST(GfxFastPaths, MatchThePlainLoopOnRandomScenes) {
         uint32_t colour = rnd(3) == 0 ? 0xFFFFFFFFu : rng();
         switch (rnd(4)) {
         case 0: {  // one texel per pixel, possibly off-screen and wrapping
-            float x0 = float(int(rnd(160)) - 60) + (rnd(2) ? 0.5f : 0.0f), y0 = float(int(rnd(100)) - 30);
+            float x0 = float(int(rnd(160)) - 60) + (rnd(2) ? 0.5f : 0.0f),
+                  y0 = float(int(rnd(100)) - 30);
             float sx = rnd(3) == 0 ? 2.0f : 1.0f;
             verts = rectQuad(x0, y0, x0 + tw * sx, y0 + th, colour);
-            if (sx == 2.0f) for (auto& v : verts) v.u *= 2;  // wraps twice across
+            if (sx == 2.0f)
+                for (auto& v : verts) v.u *= 2;  // wraps twice across
             break;
         }
         case 1: verts = rectQuad(-3.3f, 2.7f, 90.1f, 50.2f, colour); break;
@@ -260,11 +269,12 @@ TEST(GfxFastPaths, MatchThePlainLoopOnRandomScenes) {
         uint32_t clearColour = rng();
         uint32_t ops[] = {kTopModulate, kTopSelectArg1, kTopSelectArg2, kTopDisable};
         uint32_t args[] = {kTaTexture, kTaDiffuse, kTaCurrent};
-        uint32_t blends[] = {kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendOne, kBlendZero, kBlendInvDestColor,
-                             kBlendDestAlpha, kBlendSrcColor};
+        uint32_t blends[] = {kBlendSrcAlpha,     kBlendInvSrcAlpha, kBlendOne,     kBlendZero,
+                             kBlendInvDestColor, kBlendDestAlpha,   kBlendSrcColor};
         bool standard = rnd(2) == 0;
-        uint32_t states[9] = {rnd(2), blends[rnd(7)], blends[rnd(7)], ops[rnd(4)], args[rnd(3)], args[rnd(3)],
-                              ops[rnd(4)], args[rnd(3)], args[rnd(3)]};
+        uint32_t states[9] = {rnd(2),      blends[rnd(7)], blends[rnd(7)],
+                              ops[rnd(4)], args[rnd(3)],   args[rnd(3)],
+                              ops[rnd(4)], args[rnd(3)],   args[rnd(3)]};
         bool withTexture = rnd(8) != 0;
         std::vector<uint32_t> out[2];
         int k = 0;
@@ -293,22 +303,25 @@ TEST(GfxFastPaths, MatchThePlainLoopOnRandomScenes) {
         size_t firstDiff = 0;
         while (firstDiff < out[0].size() && out[0][firstDiff] == out[1][firstDiff]) ++firstDiff;
         ASSERT_EQ(firstDiff, out[0].size())
-            << "scene " << scene << " pixel " << firstDiff % W << "," << firstDiff / W << std::hex << " fast "
-            << out[0][firstDiff] << " plain " << out[1][firstDiff] << " states " << standard << " " << states[0] << " "
-            << states[1] << " " << states[2] << " " << states[3] << " " << states[4] << " " << states[5] << " "
-            << states[6] << " " << states[7] << " " << states[8] << " colour " << colour;
+            << "scene " << scene << " pixel " << firstDiff % W << "," << firstDiff / W << std::hex
+            << " fast " << out[0][firstDiff] << " plain " << out[1][firstDiff] << " states "
+            << standard << " " << states[0] << " " << states[1] << " " << states[2] << " "
+            << states[3] << " " << states[4] << " " << states[5] << " " << states[6] << " "
+            << states[7] << " " << states[8] << " colour " << colour;
     }
 }
 
 TEST(GfxArithmetic, ModulateAndBlendRoundExactly) {
     for (uint32_t a = 0; a < 256; ++a)
-        for (uint32_t b = 0; b < 256; ++b) ASSERT_EQ(mul255(a, b), uint32_t(std::lround(a * b / 255.0))) << a << " " << b;
+        for (uint32_t b = 0; b < 256; ++b)
+            ASSERT_EQ(mul255(a, b), uint32_t(std::lround(a * b / 255.0))) << a << " " << b;
 
     DrawStates st;
     st.blend = true;
     st.srcBlend = kBlendSrcAlpha;
     st.destBlend = kBlendInvSrcAlpha;
-    // Half-transparent red over opaque blue: colour 128 / 127, alpha round((128*128 + 255*127) / 255) = 191.
+    // Half-transparent red over opaque blue: colour 128 / 127, alpha round((128*128 + 255*127) /
+    // 255) = 191.
     EXPECT_EQ(blendPixel(0x80FF0000u, 0xFF0000FFu, st, false), 0xBF80007Fu);
     // Same over an X8 target: alpha stays 0xFF.
     EXPECT_EQ(blendPixel(0x80FF0000u, 0x000000FFu, st, true), 0xFF80007Fu);
@@ -327,7 +340,8 @@ TEST(GfxArithmetic, ModulateAndBlendRoundExactly) {
     mod.alphaOp = kTopModulate;
     mod.alphaArg1 = kTaTexture;
     mod.alphaArg2 = kTaDiffuse;
-    // 0x80 * 0x80 / 255 = 64.25 -> 64; 0xFF * 0x80 -> 128; 0x40 * 0x80 = 32.125 -> 32; 0x20 -> 16.06 -> 16.
+    // 0x80 * 0x80 / 255 = 64.25 -> 64; 0xFF * 0x80 -> 128; 0x40 * 0x80 = 32.125 -> 32; 0x20
+    // -> 16.06 -> 16.
     EXPECT_EQ(combinePixel(0x80FF4020u, 0x80808080u, mod), 0x40802010u);
     // Alpha disabled passes the diffuse alpha (the picture fade-in).
     mod.alphaOp = kTopDisable;
@@ -340,15 +354,17 @@ TEST(GfxArithmetic, ModulateAndBlendRoundExactly) {
 // Texel addresses start from this rounding; it must be llround's, halves included.
 TEST(GfxArithmetic, RoundingMatchesTheLibrary) {
     const double limit = std::ldexp(1.0, 62);
-    for (double x : {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, 0.49999999999999994, -0.49999999999999994,
-                     4503599627370495.5, -4503599627370495.5, 4503599627370497.0, limit, -limit})
+    for (double x :
+         {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, 0.49999999999999994, -0.49999999999999994,
+          4503599627370495.5, -4503599627370495.5, 4503599627370497.0, limit, -limit})
         EXPECT_EQ(roundToInt64(x), std::llround(x)) << x;
     std::mt19937_64 rng(5);
     for (int i = 0; i < 1000000; ++i) {
         const uint64_t b = rng();
         // Quarter steps (many exact halves) and values spread over every binade.
-        double x = i % 2 ? double(int64_t(b) >> 12) / 4.0
-                         : std::ldexp(double(b >> 11), int(b & 63) - 50) * ((b >> 8) & 1 ? -1.0 : 1.0);
+        double x =
+            i % 2 ? double(int64_t(b) >> 12) / 4.0
+                  : std::ldexp(double(b >> 11), int(b & 63) - 50) * ((b >> 8) & 1 ? -1.0 : 1.0);
         x = std::clamp(x, -limit, limit);
         ASSERT_EQ(roundToInt64(x), std::llround(x)) << x;
     }

@@ -72,18 +72,19 @@ Difference compare(const Bitmap& a, const Bitmap& b, bool withAlpha = false) {
     const int top = withAlpha ? 32 : 24;
     for (size_t i = 0; i < a.pixels.size(); ++i)
         for (int shift = 0; shift < top; shift += 8) {
-            const int e = std::abs(int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF));
+            const int e =
+                std::abs(int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF));
             sum += e;
             d.max = std::max(d.max, e);
         }
     d.mean = double(sum) / double(a.pixels.size() * size_t(top / 8));
     return d;
 }
-#define EXPECT_CLOSE(a, b, meanLimit, maxLimit, what)                        \
-    do {                                                                    \
-        Difference d_ = compare(a, b);                                      \
-        EXPECT_LE(d_.mean, meanLimit) << what;                              \
-        EXPECT_LE(d_.max, maxLimit) << what;                                \
+#define EXPECT_CLOSE(a, b, meanLimit, maxLimit, what) \
+    do {                                              \
+        Difference d_ = compare(a, b);                \
+        EXPECT_LE(d_.mean, meanLimit) << what;        \
+        EXPECT_LE(d_.max, maxLimit) << what;          \
     } while (0)
 
 Bitmap opaque(Bitmap b) {
@@ -131,9 +132,10 @@ TEST_F(Decoders, JpegBaselineProgressiveRestartGreyCmykAndYcck) {
     grey.grey = true;
     cmyk.cmyk = true;
     ycck.ycck = true;
-    for (const Case& c : {Case{"baseline.jpg", {}, 1.5, 12}, Case{"progressive.jpg", progressive, 1.5, 12},
-                          Case{"restart.jpg", restart, 1.5, 12}, Case{"cmyk.jpg", cmyk, 2.0, 16},
-                          Case{"ycck.jpg", ycck, 2.0, 16}}) {
+    for (const Case& c :
+         {Case{"baseline.jpg", {}, 1.5, 12}, Case{"progressive.jpg", progressive, 1.5, 12},
+          Case{"restart.jpg", restart, 1.5, 12}, Case{"cmyk.jpg", cmyk, 2.0, 16},
+          Case{"ycck.jpg", ycck, 2.0, 16}}) {
         ASSERT_TRUE(gxtest::encodeJpeg(at(c.name), source, c.options)) << c.name;
         EXPECT_CLOSE(read(c.name, FileFormat::Jpg), source, c.mean, c.max, c.name);
     }
@@ -147,7 +149,8 @@ TEST_F(Decoders, JpegBaselineProgressiveRestartGreyCmykAndYcck) {
 TEST_F(Decoders, JpegExifOrientationWhereverTheBlockLies) {
     for (size_t padding : {size_t(0), size_t(300 * 1024)}) {
         for (int orientation : {1, 2, 3, 4, 5, 6, 7, 8}) {
-            const std::string name = "o" + std::to_string(orientation) + "-" + std::to_string(padding) + ".jpg";
+            const std::string name =
+                "o" + std::to_string(orientation) + "-" + std::to_string(padding) + ".jpg";
             gxtest::JpegOptions o;
             o.orientation = orientation;
             o.paddingBeforeExif = padding;
@@ -190,11 +193,12 @@ TEST_F(Decoders, PngEveryDepthPaletteTransparencyAndInterlace) {
     interlaced.interlace = true, interlaced.alpha = true;
     interlaced16.interlace = true, interlaced16.depth = 16;
     const Bitmap opaqueFew = opaque(fewColours);
-    for (const Case& c : {Case{"rgb16.png", rgb16, &colour, false}, Case{"rgba16.png", rgba16, &withAlpha, true},
-                          Case{"palette4.png", palette, &opaqueFew, false},
-                          Case{"palette-trns.png", paletteTrns, &fewColours, true},
-                          Case{"interlaced.png", interlaced, &withAlpha, true},
-                          Case{"interlaced16.png", interlaced16, &colour, false}}) {
+    for (const Case& c :
+         {Case{"rgb16.png", rgb16, &colour, false}, Case{"rgba16.png", rgba16, &withAlpha, true},
+          Case{"palette4.png", palette, &opaqueFew, false},
+          Case{"palette-trns.png", paletteTrns, &fewColours, true},
+          Case{"interlaced.png", interlaced, &withAlpha, true},
+          Case{"interlaced16.png", interlaced16, &colour, false}}) {
         ASSERT_TRUE(gxtest::encodePng(at(c.name), *c.source, c.options)) << c.name;
         EXPECT_EQ(read(c.name, FileFormat::Png, c.alpha).pixels, c.source->pixels) << c.name;
     }
@@ -216,7 +220,8 @@ TEST_F(Decoders, PngExifChunkBeforeOrAfterThePixels) {
             gxtest::PngOptions o;
             o.orientation = orientation;
             o.exifAfterPixels = after;
-            const std::string name = "o" + std::to_string(orientation) + (after ? "-after" : "") + ".png";
+            const std::string name =
+                "o" + std::to_string(orientation) + (after ? "-after" : "") + ".png";
             ASSERT_TRUE(gxtest::encodePng(at(name), storedFor(quadrants(40, 30), orientation), o));
             expectUpright(read(name, FileFormat::Png), 40, 30, name);
         }
@@ -243,11 +248,14 @@ TEST_F(Decoders, WebpLosslessLossyAlphaExifAndAnimation) {
     ASSERT_TRUE(gxtest::encodeWebp(at("lossy.webp"), source, false));
     EXPECT_CLOSE(read("lossy.webp", FileFormat::Webp), source, 2.5, 24, "lossy");
     ASSERT_TRUE(gxtest::encodeWebp(at("lossy-alpha.webp"), withAlpha, false));
-    EXPECT_EQ(compare(read("lossy-alpha.webp", FileFormat::Webp, true), withAlpha, true).max < 40, true);
+    EXPECT_EQ(compare(read("lossy-alpha.webp", FileFormat::Webp, true), withAlpha, true).max < 40,
+              true);
     for (bool lossless : {true, false})
         for (int orientation : {2, 6, 8}) {
-            const std::string name = "o" + std::to_string(orientation) + (lossless ? "" : "-lossy") + ".webp";
-            ASSERT_TRUE(gxtest::encodeWebp(at(name), storedFor(quadrants(40, 30), orientation), lossless, orientation));
+            const std::string name =
+                "o" + std::to_string(orientation) + (lossless ? "" : "-lossy") + ".webp";
+            ASSERT_TRUE(gxtest::encodeWebp(at(name), storedFor(quadrants(40, 30), orientation),
+                                           lossless, orientation));
             expectUpright(read(name, FileFormat::Webp), 40, 30, name);
         }
     // An animation shows its first frame.
@@ -261,7 +269,8 @@ TEST_F(Decoders, WebpLosslessLossyAlphaExifAndAnimation) {
 // ---------------------------------------------------------------- GIF
 
 TEST_F(Decoders, GifFirstFrameOnItsScreen) {
-    const Bitmap first = opaque(gxtest::paletted(30, 20, 200)), second = opaque(gxtest::paletted(30, 20, 7));
+    const Bitmap first = opaque(gxtest::paletted(30, 20, 200)),
+                 second = opaque(gxtest::paletted(30, 20, 7));
     ASSERT_TRUE(gxtest::encodeGif(at("anim.gif"), 30, 20, {{first}, {second}}));
     EXPECT_EQ(read("anim.gif", FileFormat::Gif).pixels, first.pixels);
     gxtest::GifFrame interlaced{first};
@@ -304,10 +313,11 @@ TEST_F(Decoders, TiffStripsTilesSixteenBitsCmykPaletteAndOrientation) {
     palette.palette = true;
     alphaStrips.alpha = true;
     deflate.compression = COMPRESSION_ADOBE_DEFLATE;
-    for (const Case& c : {Case{"strips.tif", strips, &source, 0}, Case{"tiles.tif", tiles, &source, 0},
-                          Case{"sixteen.tif", sixteen, &source, 0}, Case{"sixteen-tiles.tif", sixteenTiles, &source, 0},
-                          Case{"cmyk.tif", cmyk, &source, 2}, Case{"palette.tif", palette, &few, 0},
-                          Case{"deflate.tif", deflate, &source, 0}}) {
+    for (const Case& c :
+         {Case{"strips.tif", strips, &source, 0}, Case{"tiles.tif", tiles, &source, 0},
+          Case{"sixteen.tif", sixteen, &source, 0},
+          Case{"sixteen-tiles.tif", sixteenTiles, &source, 0}, Case{"cmyk.tif", cmyk, &source, 2},
+          Case{"palette.tif", palette, &few, 0}, Case{"deflate.tif", deflate, &source, 0}}) {
         ASSERT_TRUE(gxtest::encodeTiff(at(c.name), *c.source, c.options)) << c.name;
         const Bitmap b = read(c.name, FileFormat::Tiff);
         if (c.maxError == 0) {
@@ -348,7 +358,8 @@ TEST_F(Decoders, HeicAndAvifWithTheirTransformsApplied) {
         bool av1;
         FileFormat format;
     };
-    for (Case c : {Case{"p.heic", false, FileFormat::Heif}, Case{"p.avif", true, FileFormat::Avif}}) {
+    for (Case c :
+         {Case{"p.heic", false, FileFormat::Heif}, Case{"p.avif", true, FileFormat::Avif}}) {
         if (!gxtest::heifEncoderAvailable(c.av1)) {
             ADD_FAILURE() << "libheif has no encoder for " << c.name;
             continue;
@@ -358,7 +369,8 @@ TEST_F(Decoders, HeicAndAvifWithTheirTransformsApplied) {
         // Rotated and mirrored by the file's own transforms.
         for (int orientation : {3, 6, 8, 5}) {
             const std::string name = std::string("o") + std::to_string(orientation) + "-" + c.name;
-            ASSERT_TRUE(gxtest::encodeHeif(at(name), storedFor(quadrants(64, 48), orientation), c.av1, 90, orientation));
+            ASSERT_TRUE(gxtest::encodeHeif(at(name), storedFor(quadrants(64, 48), orientation),
+                                           c.av1, 90, orientation));
             expectUpright(read(name, c.format), 64, 48, name);
         }
         const std::string cutName = std::string("half-") + c.name;
@@ -384,7 +396,8 @@ TEST_F(Decoders, JpegXlLosslessLossyAlphaAndOrientation) {
     EXPECT_CLOSE(read("lossy.jxl", FileFormat::Jxl), source, 2.0, 48, "lossy");
     for (int orientation : {2, 3, 5, 6, 8}) {
         const std::string name = "o" + std::to_string(orientation) + ".jxl";
-        ASSERT_TRUE(gxtest::encodeJxl(at(name), storedFor(quadrants(40, 30), orientation), true, orientation));
+        ASSERT_TRUE(gxtest::encodeJxl(at(name), storedFor(quadrants(40, 30), orientation), true,
+                                      orientation));
         EXPECT_EQ(read(name, FileFormat::Jxl).pixels, quadrants(40, 30).pixels) << name;
     }
     cut("lossy.jxl", "half.jxl", gxtest::readFile(at("lossy.jxl")).size() / 2);
@@ -415,32 +428,41 @@ std::string pnmSamples(const Bitmap& b, int channels, uint32_t maxValue, bool te
 TEST_F(Decoders, PnmEveryKindAndMaximumValue) {
     // 16 bits a sample, large enough that reading it as 8-bit data ran far off the end.
     const Bitmap big = gxtest::gradient(640, 480), bigGrey = gxtest::greys(640, 480);
-    std::ofstream(at("wide.ppm"), std::ios::binary) << "P6\n640 480\n65535\n" << pnmSamples(big, 3, 65535, false);
-    std::ofstream(at("wide.pgm"), std::ios::binary) << "P5 640 480 65535\n" << pnmSamples(bigGrey, 1, 65535, false);
+    std::ofstream(at("wide.ppm"), std::ios::binary) << "P6\n640 480\n65535\n"
+                                                    << pnmSamples(big, 3, 65535, false);
+    std::ofstream(at("wide.pgm"), std::ios::binary) << "P5 640 480 65535\n"
+                                                    << pnmSamples(bigGrey, 1, 65535, false);
     EXPECT_EQ(read("wide.ppm", FileFormat::Ppm).pixels, big.pixels);
     EXPECT_EQ(read("wide.pgm", FileFormat::Ppm).pixels, bigGrey.pixels);
 
     // Maximum value 15: white stays white, and every level lands on its 8-bit value.
     Bitmap levels;
     levels.width = 16, levels.height = 2;
-    for (uint32_t i = 0; i < 32; ++i) levels.pixels.push_back(0xFF000000u | (i % 16) * 17 * 0x010101u);
-    std::ofstream(at("fifteen.ppm"), std::ios::binary) << "P6\n16 2\n15\n" << pnmSamples(levels, 3, 15, false);
+    for (uint32_t i = 0; i < 32; ++i)
+        levels.pixels.push_back(0xFF000000u | (i % 16) * 17 * 0x010101u);
+    std::ofstream(at("fifteen.ppm"), std::ios::binary) << "P6\n16 2\n15\n"
+                                                       << pnmSamples(levels, 3, 15, false);
     const Bitmap fifteen = read("fifteen.ppm", FileFormat::Ppm);
     EXPECT_EQ(fifteen.pixels, levels.pixels);
     EXPECT_EQ(fifteen.at(15, 0), 0xFFFFFFFFu);
 
     // Plain text colour and grey, with comments; 1000 is an odd maximum that rounds.
     const Bitmap small = gxtest::gradient(13, 7);
-    std::ofstream(at("plain.ppm")) << "P3\n# made by hand\n13 7\n# comment\n255\n" << pnmSamples(small, 3, 255, true);
+    std::ofstream(at("plain.ppm")) << "P3\n# made by hand\n13 7\n# comment\n255\n"
+                                   << pnmSamples(small, 3, 255, true);
     EXPECT_EQ(read("plain.ppm", FileFormat::Ppm).pixels, small.pixels);
-    std::ofstream(at("plain.pgm")) << "P2 13 7 1000\n" << pnmSamples(gxtest::greys(13, 7), 1, 1000, true);
+    std::ofstream(at("plain.pgm")) << "P2 13 7 1000\n"
+                                   << pnmSamples(gxtest::greys(13, 7), 1, 1000, true);
     EXPECT_EQ(read("plain.pgm", FileFormat::Ppm).pixels, gxtest::greys(13, 7).pixels);
-    std::ofstream(at("eight.pgm"), std::ios::binary) << "P5\n#c\n13 7\n255\n" << pnmSamples(gxtest::greys(13, 7), 1, 255, false);
+    std::ofstream(at("eight.pgm"), std::ios::binary)
+        << "P5\n#c\n13 7\n255\n"
+        << pnmSamples(gxtest::greys(13, 7), 1, 255, false);
     EXPECT_EQ(read("eight.pgm", FileFormat::Ppm).pixels, gxtest::greys(13, 7).pixels);
 
     // Bitmaps: 1 is black; the plain kind may run digits together; rows pad to bytes.
     std::ofstream(at("plain.pbm")) << "P1\n# x\n10 2\n1010101010\n0 0 0 0 0 1 1 1 1 1\n";
-    std::ofstream(at("raw.pbm"), std::ios::binary) << "P4\n10 2\n" << std::string("\xAA\x80\x07\xC0", 4);
+    std::ofstream(at("raw.pbm"), std::ios::binary) << "P4\n10 2\n"
+                                                   << std::string("\xAA\x80\x07\xC0", 4);
     const uint32_t K = 0xFF000000u, W = 0xFFFFFFFFu;
     const std::vector<uint32_t> bits = {K, W, K, W, K, W, K, W, K, W, W, W, W, W, W, K, K, K, K, K};
     EXPECT_EQ(read("plain.pbm", FileFormat::Ppm).pixels, bits);
@@ -453,8 +475,11 @@ TEST_F(Decoders, PnmEveryKindAndMaximumValue) {
     std::ofstream(at("fewsamples.ppm")) << "P3 2 2 255\n1 2 3 4 5 6\n";
     // No whitespace after the magic number: not ours, and not handed to a decoder that
     // would take it for Netpbm (stb_image's runs off the end of 16-bit data).
-    std::ofstream(at("glued.pgm"), std::ios::binary) << "P5#c\n640 480\n65535\n" << pnmSamples(bigGrey, 1, 65535, false);
-    for (const char* name : {"short.ppm", "zero.pgm", "toolarge.pgm", "fewsamples.ppm", "glued.pgm"}) expectRefused(name);
+    std::ofstream(at("glued.pgm"), std::ios::binary) << "P5#c\n640 480\n65535\n"
+                                                     << pnmSamples(bigGrey, 1, 65535, false);
+    for (const char* name :
+         {"short.ppm", "zero.pgm", "toolarge.pgm", "fewsamples.ppm", "glued.pgm"})
+        expectRefused(name);
 }
 
 // ---------------------------------------------------------------- BMP
@@ -467,23 +492,26 @@ TEST_F(Decoders, BmpRunLengthBitFieldsAndBothRowOrders) {
     // RLE8, 7 x 3, bottom row first: a run, an absolute run of odd length (padded), a
     // move that skips pixels (they stay transparent), end of line, end of bitmap.
     BmpWriter rle8{7, 3, 8, 1, pal};
-    rle8.data = std::string("\x03\x01", 2) + std::string("\x00\x03\x02\x03\x04\x00", 6) + std::string("\x01\x05", 2) +
-                std::string("\x00\x00", 2) +                                  // row 0 done
-                std::string("\x00\x02\x02\x01", 4) + std::string("\x05\x03", 2) +  // skip 2 right, 1 up
-                std::string("\x00\x00", 2) + std::string("\x07\x04", 2) + std::string("\x00\x01", 2);
+    rle8.data =
+        std::string("\x03\x01", 2) + std::string("\x00\x03\x02\x03\x04\x00", 6) +
+        std::string("\x01\x05", 2) + std::string("\x00\x00", 2) +          // row 0 done
+        std::string("\x00\x02\x02\x01", 4) + std::string("\x05\x03", 2) +  // skip 2 right, 1 up
+        std::string("\x00\x00", 2) + std::string("\x07\x04", 2) + std::string("\x00\x01", 2);
     std::ofstream(at("rle8.bmp"), std::ios::binary) << rle8.file();
     const Bitmap r8 = read("rle8.bmp", FileFormat::Bmp, true);
     ASSERT_EQ(r8.width, 7u);
     ASSERT_EQ(r8.height, 3u);
-    const uint32_t bottom[7] = {colour(1), colour(1), colour(1), colour(2), colour(3), colour(4), colour(5)};
+    const uint32_t bottom[7] = {colour(1), colour(1), colour(1), colour(2),
+                                colour(3), colour(4), colour(5)};
     for (uint32_t x = 0; x < 7; ++x) EXPECT_EQ(r8.at(x, 2), bottom[x]) << x;
     for (uint32_t x = 0; x < 7; ++x) EXPECT_EQ(r8.at(x, 1), 0u) << x;  // skipped by the move
     for (uint32_t x = 0; x < 7; ++x) EXPECT_EQ(r8.at(x, 0), x < 2 ? 0u : colour(3)) << x;
 
     // RLE4: runs alternate their two nibbles; absolute runs pack two a byte.
     BmpWriter rle4{6, 2, 4, 2, pal};
-    rle4.data = std::string("\x05\x12", 2) + std::string("\x01\x40", 2) + std::string("\x00\x00", 2) +
-                std::string("\x00\x05\x34\x51\x20\x00", 6) + std::string("\x01\x00", 2) + std::string("\x00\x01", 2);
+    rle4.data = std::string("\x05\x12", 2) + std::string("\x01\x40", 2) +
+                std::string("\x00\x00", 2) + std::string("\x00\x05\x34\x51\x20\x00", 6) +
+                std::string("\x01\x00", 2) + std::string("\x00\x01", 2);
     std::ofstream(at("rle4.bmp"), std::ios::binary) << rle4.file();
     const Bitmap r4 = read("rle4.bmp", FileFormat::Bmp);
     const int bottom4[6] = {1, 2, 1, 2, 1, 4}, top4[6] = {3, 4, 5, 1, 2, 0};
@@ -511,8 +539,8 @@ TEST_F(Decoders, BmpRunLengthBitFieldsAndBothRowOrders) {
     }
     std::ofstream(at("565.bmp"), std::ios::binary) << b565.file();
     const Bitmap d565 = read("565.bmp", FileFormat::Bmp);
-    EXPECT_LE(compare(d565, source).max, 8);  // 5 and 6 bits a channel, cut when written
-    EXPECT_EQ(d565.at(0, 0) & 0xFFFFFFu, 0u);   // the top row came first
+    EXPECT_LE(compare(d565, source).max, 8);   // 5 and 6 bits a channel, cut when written
+    EXPECT_EQ(d565.at(0, 0) & 0xFFFFFFu, 0u);  // the top row came first
 
     BmpWriter argb{9, 5, 32, 3, {}, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000u}};
     argb.v5 = true;

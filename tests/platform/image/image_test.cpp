@@ -14,24 +14,14 @@
 #include "platform/image/image.h"
 #include "platform/image/image_write.h"
 #include "support/picture_encoders.h"
+#include "support/temp_folder.h"
 
 namespace gx::image {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "gx-image-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
+using gxtest::TempFolder;
 
 // Opaque, odd-sized (blocks and row padding get partial), colourful, with a black patch.
 Bitmap sourcePicture(uint32_t w = 37, uint32_t h = 23) {
@@ -69,7 +59,8 @@ Difference compare(const Bitmap& a, const Bitmap& b) {
     long sum = 0;
     for (size_t i = 0; i < a.pixels.size(); ++i)
         for (int shift = 0; shift < 24; shift += 8) {
-            int e = std::abs(int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF));
+            int e =
+                std::abs(int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF));
             sum += e;
             d.max = std::max(d.max, e);
         }
@@ -104,11 +95,15 @@ TEST(ImageDecoding, EveryTypeFromOneSourcePicture) {
     const Bitmap png = decoded(dir / "p.png");
     ASSERT_EQ(png.pixels, source.pixels);
 
-    struct Lossless { const char* name; FileFormat format; };
-    for (Lossless c : {Lossless{"p.bmp", FileFormat::Bmp}, Lossless{"p.dib", FileFormat::Dib},
-                       Lossless{"p.ppm", FileFormat::Ppm}, Lossless{"p.tga", FileFormat::Tga},
-                       Lossless{"p.pfm", FileFormat::Pfm}, Lossless{"big-endian.pfm", FileFormat::Pfm},
-                       Lossless{"rgb24.dds", FileFormat::Dds}, Lossless{"argb32.dds", FileFormat::Dds}}) {
+    struct Lossless {
+        const char* name;
+        FileFormat format;
+    };
+    for (Lossless c :
+         {Lossless{"p.bmp", FileFormat::Bmp}, Lossless{"p.dib", FileFormat::Dib},
+          Lossless{"p.ppm", FileFormat::Ppm}, Lossless{"p.tga", FileFormat::Tga},
+          Lossless{"p.pfm", FileFormat::Pfm}, Lossless{"big-endian.pfm", FileFormat::Pfm},
+          Lossless{"rgb24.dds", FileFormat::Dds}, Lossless{"argb32.dds", FileFormat::Dds}}) {
         ImageInfo header, info;
         ASSERT_EQ(getImageInfoFromFile(dir / c.name, &header), gfx::kOk) << c.name;
         Bitmap b = decoded(dir / c.name, &info);
@@ -119,12 +114,17 @@ TEST(ImageDecoding, EveryTypeFromOneSourcePicture) {
     }
 
     // Lossy ones, with the tolerance each type's coding allows (per channel, 0..255).
-    struct Lossy { const char* name; FileFormat format; double mean; int max; };
-    for (Lossy c : {Lossy{"p.hdr", FileFormat::Hdr, 0.6, 2},   // shared exponent: 8-bit mantissa
-                    Lossy{"p.jpg", FileFormat::Jpg, 2.5, 40},
-                    Lossy{"bc1.dds", FileFormat::Dds, 6.0, 40},  // 5:6:5 end points, 4 levels a block
-                    Lossy{"bc2.dds", FileFormat::Dds, 6.0, 40},
-                    Lossy{"bc3.dds", FileFormat::Dds, 6.0, 40}}) {
+    struct Lossy {
+        const char* name;
+        FileFormat format;
+        double mean;
+        int max;
+    };
+    for (Lossy c :
+         {Lossy{"p.hdr", FileFormat::Hdr, 0.6, 2},  // shared exponent: 8-bit mantissa
+          Lossy{"p.jpg", FileFormat::Jpg, 2.5, 40},
+          Lossy{"bc1.dds", FileFormat::Dds, 6.0, 40},  // 5:6:5 end points, 4 levels a block
+          Lossy{"bc2.dds", FileFormat::Dds, 6.0, 40}, Lossy{"bc3.dds", FileFormat::Dds, 6.0, 40}}) {
         ImageInfo info;
         Bitmap b = decoded(dir / c.name, &info);
         EXPECT_EQ(info.fileFormat, c.format) << c.name;
@@ -145,7 +145,8 @@ TEST(ImageDecoding, FrameDumpsKeepEveryPixel) {
     std::vector<uint32_t> frame(size_t(pitch) * source.height, 0x12345678u);
     for (uint32_t y = 0; y < source.height; ++y)
         for (uint32_t x = 0; x < source.width; ++x)
-            frame[size_t(y) * pitch + x] = (source.at(x, y) & 0xFFFFFFu) | (x % 2 ? 0x00000000u : 0x5A000000u);
+            frame[size_t(y) * pitch + x] =
+                (source.at(x, y) & 0xFFFFFFu) | (x % 2 ? 0x00000000u : 0x5A000000u);
     ASSERT_TRUE(writeFramePng(dir / "frame.png", frame.data(), source.width, source.height, pitch));
     const Bitmap back = decoded(dir / "frame.png");
     ASSERT_EQ(back.width, source.width);
@@ -160,7 +161,8 @@ TEST(ImageDecoding, FrameDumpsKeepEveryPixel) {
 TEST(ImageDecoding, AlphaSurvivesTheTypesThatCarryIt) {
     TempFolder dir;
     Bitmap source = sourcePicture(8, 8);
-    for (uint32_t i = 0; i < source.pixels.size(); ++i) source.pixels[i] = (source.pixels[i] & 0xFFFFFF) | (i * 4) << 24;
+    for (uint32_t i = 0; i < source.pixels.size(); ++i)
+        source.pixels[i] = (source.pixels[i] & 0xFFFFFF) | (i * 4) << 24;
     ASSERT_TRUE(writePng(dir / "a.png", source));
     ASSERT_TRUE(writeTga(dir / "a.tga", source, true));
     ASSERT_TRUE(writeDds(dir / "a.dds", source, DdsEncoding::Argb32));
@@ -212,8 +214,9 @@ TEST(ImageDecoding, UnreadableFilesAreRefusedNotCrashedOn) {
     std::memset(&zeroWide[16], 0, 4);
     writeBytes(dir / "zero.dds", zeroWide);
 
-    for (const char* name : {"half.png", "half.jpg", "short.dds", "short.pfm", "empty.png", "text.tga",
-                             "anim.png", "zero.pfm", "huge.dds", "zero.dds", "missing.png"}) {
+    for (const char* name :
+         {"half.png", "half.jpg", "short.dds", "short.pfm", "empty.png", "text.tga", "anim.png",
+          "zero.pfm", "huge.dds", "zero.dds", "missing.png"}) {
         Bitmap b;
         EXPECT_EQ(decodeImageFile(dir / name, &b), kInvalidData) << name;
     }
@@ -232,12 +235,14 @@ TEST(ImageDecoding, UnreadableFilesAreRefusedNotCrashedOn) {
     EXPECT_EQ(getImageInfoFromFile(dir / "huge.dds", &info), kInvalidData);
 }
 
-std::vector<uint8_t> pfmBytes(const char* header, const std::vector<float>& values, bool littleEndian) {
+std::vector<uint8_t> pfmBytes(const char* header, const std::vector<float>& values,
+                              bool littleEndian) {
     std::vector<uint8_t> out(header, header + std::strlen(header));
     for (float f : values) {
         uint32_t v;
         std::memcpy(&v, &f, 4);
-        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (littleEndian ? 8 * i : 24 - 8 * i)));
+        for (int i = 0; i < 4; ++i)
+            out.push_back(uint8_t(v >> (littleEndian ? 8 * i : 24 - 8 * i)));
     }
     return out;
 }
@@ -246,8 +251,8 @@ TEST(ImageDecoding, FloatPicturesAreClampedAndStoredBottomUp) {
     TempFolder dir;
     const float nan = std::nanf("");
     // Bottom row first: the second row of the file is the top of the picture.
-    std::vector<float> values = {0.5f, -1.0f, 2.0f,   nan, 1.0f, 0.0f,
-                                 0.0f, 0.0f, 1.0f,    1.0f, 1.0f, 1.0f};
+    std::vector<float> values = {0.5f, -1.0f, 2.0f, nan,  1.0f, 0.0f,
+                                 0.0f, 0.0f,  1.0f, 1.0f, 1.0f, 1.0f};
     writeBytes(dir / "le.pfm", pfmBytes("PF\n2 2\n-1.0\n", values, true));
     writeBytes(dir / "be.pfm", pfmBytes("PF 2 2 1.0\n", values, false));
     for (const char* name : {"le.pfm", "be.pfm"}) {
@@ -270,9 +275,13 @@ TEST(ImageDecoding, ExifOrientationShowsPhotosUpright) {
     TempFolder dir;
     const uint32_t R = 0xFFFF0000u, G = 0xFF00FF00u, B = 0xFF0000FFu, W = 0xFFFFFFFFu;
     // Stored 48 × 32: red top-left, blue top-right, green bottom-left, white bottom-right.
-    struct Case { int orientation; uint32_t w, h, topLeft, topRight, bottomLeft, bottomRight; };
-    for (Case c : {Case{1, 48, 32, R, B, G, W}, Case{3, 48, 32, W, G, B, R}, Case{2, 48, 32, B, R, W, G},
-                   Case{6, 32, 48, G, R, W, B}, Case{8, 32, 48, B, W, R, G}, Case{5, 32, 48, R, G, B, W}}) {
+    struct Case {
+        int orientation;
+        uint32_t w, h, topLeft, topRight, bottomLeft, bottomRight;
+    };
+    for (Case c :
+         {Case{1, 48, 32, R, B, G, W}, Case{3, 48, 32, W, G, B, R}, Case{2, 48, 32, B, R, W, G},
+          Case{6, 32, 48, G, R, W, B}, Case{8, 32, 48, B, W, R, G}, Case{5, 32, 48, R, G, B, W}}) {
         std::string name = "o";
         name += std::to_string(c.orientation);
         name += ".jpg";
@@ -313,7 +322,8 @@ std::vector<uint32_t> texels(const gfx::TexturePtr& texture, uint32_t* width, ui
     EXPECT_EQ(texture->lockRect(0, &locked, nullptr, gfx::kLockReadOnly), gfx::kOk);
     std::vector<uint32_t> out;
     for (uint32_t y = 0; y < desc.height; ++y) {
-        auto* row = reinterpret_cast<const uint32_t*>(static_cast<uint8_t*>(locked.bits) + size_t(locked.pitch) * y);
+        auto* row = reinterpret_cast<const uint32_t*>(static_cast<uint8_t*>(locked.bits) +
+                                                      size_t(locked.pitch) * y);
         out.insert(out.end(), row, row + desc.width);
     }
     texture->unlockRect(0);
@@ -358,19 +368,23 @@ TEST(ImageTextures, APictureOverTheMaximumSizeIsRefusedBeforeDecoding) {
     writeBytes(dir / "claims-huge.png", bytes);
     auto device = makeDevice(64);
     gfx::TexturePtr texture;
-    EXPECT_EQ(createTextureFromFile(device.get(), dir / "wide.png", 0, 0, 1, 0, gfx::Format::Unknown,
-                                    gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
-              gfx::kInvalidCall);
-    EXPECT_EQ(createTextureFromFile(device.get(), dir / "claims-huge.png", 0, 0, 1, 0, gfx::Format::Unknown,
-                                    gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
+    EXPECT_EQ(
+        createTextureFromFile(device.get(), dir / "wide.png", 0, 0, 1, 0, gfx::Format::Unknown,
+                              gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
+        gfx::kInvalidCall);
+    EXPECT_EQ(createTextureFromFile(device.get(), dir / "claims-huge.png", 0, 0, 1, 0,
+                                    gfx::Format::Unknown, gfx::Pool::Managed, 0xFF000000u, nullptr,
+                                    &texture),
               gfx::kInvalidCall);
     EXPECT_FALSE(texture);
     Bitmap unused;
     EXPECT_EQ(decodeImageFile(dir / "claims-huge.png", &unused), kInvalidData);
-    EXPECT_EQ(createTextureFromFile(device.get(), dir / "fits.png", 0, 0, 1, 0, gfx::Format::Unknown,
-                                    gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
-              gfx::kOk);
-    EXPECT_EQ(createTexture(device.get(), 65, 1, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed, &texture),
+    EXPECT_EQ(
+        createTextureFromFile(device.get(), dir / "fits.png", 0, 0, 1, 0, gfx::Format::Unknown,
+                              gfx::Pool::Managed, 0xFF000000u, nullptr, &texture),
+        gfx::kOk);
+    EXPECT_EQ(createTexture(device.get(), 65, 1, 1, 0, gfx::Format::A8R8G8B8, gfx::Pool::Managed,
+                            &texture),
               gfx::kInvalidCall);
 }
 

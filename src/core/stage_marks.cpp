@@ -1,0 +1,7 @@
+#include "core/stage_marks.h"
+
+namespace gx {
+
+StageListener stageListener = nullptr;
+
+}  // namespace gx

@@ -1,7 +1,0 @@
-#include "platform/os/stage_marks.h"
-
-namespace gx {
-
-StageListener stageListener = nullptr;
-
-}  // namespace gx
