@@ -46,14 +46,18 @@ public:
         : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight), written_(written),
           room_(room) {}
 
+    // A texel is recorded once, when it is first written: the compose draws each recorded
+    // texel once.
     void put(const Particle* p) {
         if (uint32_t* texel = texelOf(p)) {
+            if (*texel == 0) {
+                if (count_ < room_) written_[count_] = uint32_t(texel - bits_);
+                ++count_;
+            }
             *texel = p->colour;
-            if (count_ < room_) written_[count_] = uint32_t(texel - bits_);
-            ++count_;
         }
     }
-    // How many texels were written; more than the room means the record is incomplete.
+    // How many texels were recorded; more than the room means the record is incomplete.
     size_t count() const { return count_; }
     // Particles lie anywhere in an image of many megabytes: fetch the texel ahead.
     void fetch(const Particle* p) {
@@ -137,7 +141,11 @@ public:
         WrittenTexels& last = sim.writtenTexels;
         if (last.valid && last.generation == particleImageGeneration && last.pitch == pitch_ &&
             last.width == width_ && last.height == height_) {
-            for (size_t k = 0; k < last.count; ++k) bits_[last.offsets[k]] = 0;
+            constexpr size_t kAhead = 16;
+            for (size_t k = 0; k < last.count; ++k) {
+                if (k + kAhead < last.count) prefetchForRead(&bits_[last.offsets[k + kAhead]]);
+                bits_[last.offsets[k]] = 0;
+            }
         } else {
             std::memset(bits_, 0, size_t(pitch_) * height_);
         }
@@ -265,7 +273,19 @@ void composeFrame(gfx::Device* device) {
     device->setTexture(0, SpriteLayerTexture);
     device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
     device->setTexture(0, ParticleImageTexture);
-    device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
+    // Every texel the last fill did not record is clear, so the recorded ones are the
+    // whole layer: a few hundred thousand pixels instead of the whole screen.
+    const WrittenTexels& written = sim.writtenTexels;
+    gfx::SurfaceDesc image;
+    const bool recorded =
+        written.valid && written.generation == particleImageGeneration && ParticleImageTexture &&
+        gfx::succeeded(ParticleImageTexture->getLevelDesc(0, &image)) &&
+        written.width == image.width && written.height == image.height &&
+        written.pitch == int32_t(image.width * 4) && spriteLayerWidth == int(image.width) &&
+        spriteLayerHeight == int(image.height);
+    if (!recorded ||
+        gfx::failed(device->drawTexels(0xFFFFFFFFu, written.offsets.data(), written.count)))
+        device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
     if (overlay != nullptr) overlay();
 }
 

@@ -100,6 +100,7 @@ public:
                            uint32_t stride) override;
     Result drawPrimitive(PrimitiveType type, uint32_t startVertex,
                          uint32_t primitiveCount) override;
+    Result drawTexels(uint32_t diffuse, const uint32_t* offsets, size_t count) override;
 
     Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) override;
     Result getFrontBufferData(uint32_t swapChain, const SurfacePtr& dest) override;
@@ -376,6 +377,24 @@ Result DeviceImpl::drawPrimitive(PrimitiveType type, uint32_t startVertex,
     std::vector<ScreenVertex> v(size_t(primitiveCount) * 3);
     std::memcpy(v.data(), bytes, v.size() * sizeof(ScreenVertex));
     drawTriangles(target, source, states_, v.data(), primitiveCount);
+    return kOk;
+}
+
+Result DeviceImpl::drawTexels(uint32_t diffuse, const uint32_t* offsets, size_t count) {
+    if (!inScene_ || !renderTarget_ || !texture_ || (count > 0 && offsets == nullptr))
+        return kInvalidCall;
+    Storage& rt = renderTarget_->storage();
+    Storage& t = texture_->storage();
+    if (t.locked || &t == &rt || t.width() != rt.width() || t.height() != rt.height())
+        return kInvalidCall;
+    const size_t pixels = size_t(rt.width()) * rt.height();
+    for (size_t k = 0; k < count; ++k)
+        if (offsets[k] >= pixels) return kInvalidCall;
+    PixelTarget target{rt.pixels.data(), int(rt.width()), int(rt.height()), rt.opaqueAlpha()};
+    if (rt.lazy.active) target.lazy = &rt.lazy;
+    PixelSource source{t.pixels.data(), int(t.width()), int(t.height()), t.opaqueAlpha()};
+    if (t.lazy.active) source.lazy = &t.lazy;
+    drawTexelList(target, source, states_, diffuse, offsets, count);
     return kOk;
 }
 

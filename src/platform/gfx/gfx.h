@@ -246,6 +246,13 @@ public:
                                    uint32_t stride) = 0;
     virtual Result drawPrimitive(PrimitiveType type, uint32_t startVertex,
                                  uint32_t primitiveCount) = 0;
+    // The texels at the given offsets (row * width + column) of the current texture, which
+    // has the render target's size, each drawn onto the pixel at the same offset through
+    // the stage states with one diffuse colour and the blend. Where every other texel
+    // would leave its pixel as it is (transparent under alpha blending), this draws what a
+    // whole-target quad of the texture would, at a cost that follows the list: for sparse
+    // layers. An offset listed twice is drawn twice.
+    virtual Result drawTexels(uint32_t diffuse, const uint32_t* offsets, size_t count) = 0;
 
     // Copies a render target into a system-memory surface of the same size and format.
     virtual Result getRenderTargetData(const SurfacePtr& renderTarget, const SurfacePtr& dest) = 0;

@@ -832,6 +832,38 @@ uint32_t blendPixel(uint32_t src, uint32_t dst, const DrawStates& st, bool opaqu
     return out | orMask;
 }
 
+void drawTexelList(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
+                   uint32_t diffuse, const uint32_t* offsets, size_t count) {
+    const uint32_t texOr = tex.opaqueAlpha ? kAlpha : 0;
+    const Reduced r = reduceStage(st, diffuse, tex.opaqueAlpha);
+    const BlendKind kind = blendKind(st);
+    const bool fast = st.fastPaths && r.linear && kind != BlendKind::Generic;
+    const uint32_t orMask = target.opaqueAlpha ? kAlpha : 0;
+    LazyFill* z = target.lazy;
+    // The texels lie anywhere in layers of many megabytes: fetch both lines ahead.
+    constexpr size_t kAhead = 16;
+    for (size_t k = 0; k < count; ++k) {
+        if (k + kAhead < count) {
+            __builtin_prefetch(target.bits + offsets[k + kAhead], 1, 3);
+            __builtin_prefetch(tex.bits + offsets[k + kAhead], 0, 3);
+        }
+        const uint32_t at = offsets[k];
+        const int y = int(at / uint32_t(target.width)), x = int(at - uint32_t(y) * target.width);
+        if (z && !z->isReal(y, x)) fillTiles(target, y, x >> z->tileShift, x >> z->tileShift);
+        uint32_t& d = target.bits[at];
+        const uint32_t texel =
+            (tex.lazy && !tex.lazy->isReal(y, x) ? tex.lazy->colour : tex.bits[at]) | texOr;
+        if (!fast) {
+            d = blendPixel(combinePixel(texel, diffuse, st), d, st, target.opaqueAlpha);
+            continue;
+        }
+        const uint32_t src = applyReduced(texel, r);
+        const uint32_t a = src >> 24;
+        if (kind == BlendKind::Replace) d = src | orMask;
+        else if (a != 0) d = (a == 255 ? src : alphaBlend(src, d | orMask)) | orMask;
+    }
+}
+
 namespace {
 
 enum class Loop { Reference, Affine, Aligned };

@@ -70,4 +70,11 @@ void drawTriangle(const PixelTarget& target, const PixelSource& texture, const D
 void drawTriangles(const PixelTarget& target, const PixelSource& texture, const DrawStates& st,
                    const ScreenVertex* v, size_t count);
 
+// Texels at the given offsets of a texture the size of the target, each drawn onto the
+// pixel at the same offset through the stage (with one diffuse colour) and the blend. Where
+// every other texel leaves its pixel as it is, this is a whole-target quad of the texture,
+// at a cost that follows the list. An offset listed twice is drawn twice.
+void drawTexelList(const PixelTarget& target, const PixelSource& tex, const DrawStates& st,
+                   uint32_t diffuse, const uint32_t* offsets, size_t count);
+
 }  // namespace gx::gfx

@@ -392,5 +392,92 @@ TEST(GfxArithmetic, DrawnPixelsFollowTheStageAndBlend) {
     EXPECT_EQ(px[3], 0xFF00FF00u);
 }
 
+// A sparse layer drawn texel by texel from a list of its non-transparent texels gives the
+// pixels of the whole-target quad of it, over targets partly drawn and partly a pending
+// clear, in the quick loops and the plain one.
+TEST(GfxTexelList, MatchesTheWholeTargetQuadOfASparseLayer) {
+    std::mt19937 rng(777);
+    auto rnd = [&](uint32_t n) { return uint32_t(rng() % n); };
+    for (int scene = 0; scene < 120; ++scene) {
+        const uint32_t W = rnd(2) ? 97 : 1300, H = 23;
+        std::vector<uint32_t> texels(size_t(W) * H, 0), listed;
+        for (uint32_t i = 0; i < texels.size(); ++i)
+            if (rnd(25) == 0) {
+                texels[i] = rng() | (rnd(3) ? 0xFF000000u : 0u);
+                if (texels[i] >> 24) listed.push_back(i);
+            }
+        std::shuffle(listed.begin(), listed.end(), rng);
+        const uint32_t clearColour = rnd(2) ? 0u : rng(), diffuse = rnd(2) ? 0xFFFFFFFFu : rng();
+        const bool targetTexture = rnd(2) == 0, underlay = rnd(2) == 0, select = rnd(3) == 0;
+        const std::vector<ScreenVertex> patch = turnedQuad(float(rnd(W)), 11.f, 9.f, 0.4f);
+        std::vector<uint32_t> underTexels(size_t(W) * H);
+        for (auto& t : underTexels) t = rng();
+        for (bool fast : {true, false}) {
+            std::vector<uint32_t> out[2];
+            for (int how = 0; how < 2; ++how) {
+                DeviceOptions o;
+                o.fastPaths = fast;
+                auto d = makeDevice(W, H, o);
+                TexturePtr rtTex;
+                SurfacePtr rt;
+                if (targetTexture) rt = useTargetTexture(*d, W, H, &rtTex, clearColour);
+                else d->getBackBuffer(&rt), d->clear(kClearTarget, clearColour, 1, 0);
+                setDefaultStates(*d);
+                // Some tiles drawn for real, the rest still a pending clear.
+                if (underlay) {
+                    ASSERT_EQ(draw(*d, makeTexture(*d, W, H, underTexels), patch), kOk);
+                }
+                if (select) {
+                    d->setTextureStageState(0, StageState::ColorOp, kTopSelectArg1);
+                    d->setTextureStageState(0, StageState::AlphaOp, kTopSelectArg1);
+                }
+                TexturePtr layer = makeTexture(*d, W, H, texels);
+                if (how == 0) {
+                    ASSERT_EQ(draw(*d, layer, rectQuad(0, 0, float(W), float(H), diffuse)), kOk);
+                } else {
+                    d->setTexture(0, layer);
+                    ASSERT_EQ(d->beginScene(), kOk);
+                    ASSERT_EQ(d->drawTexels(diffuse, listed.data(), listed.size()), kOk);
+                    d->endScene();
+                }
+                out[how] = readBack(*d, rt);
+            }
+            size_t firstDiff = 0;
+            while (firstDiff < out[0].size() && out[0][firstDiff] == out[1][firstDiff]) ++firstDiff;
+            ASSERT_EQ(firstDiff, out[0].size())
+                << "scene " << scene << (fast ? " fast" : " plain") << " pixel " << firstDiff
+                << std::hex << " quad " << out[0][firstDiff] << " list " << out[1][firstDiff];
+        }
+    }
+}
+
+TEST(GfxTexelList, RefusesWhatAQuadCouldNotDraw) {
+    auto d = makeDevice(40, 30);
+    setDefaultStates(*d);
+    const uint32_t inside[] = {0, 1199}, outside[] = {5, 1200};
+    TexturePtr same = makeTexture(*d, 40, 30, std::vector<uint32_t>(1200, 0xFF00FF00u));
+    TexturePtr smaller = makeTexture(*d, 39, 30, std::vector<uint32_t>(1170, 0xFF00FF00u));
+    d->setTexture(0, same);
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, inside, 2), kInvalidCall) << "outside a scene";
+    ASSERT_EQ(d->beginScene(), kOk);
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, outside, 2), kInvalidCall) << "past the last texel";
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, nullptr, 2), kInvalidCall);
+    d->setTexture(0, smaller);
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, inside, 2), kInvalidCall) << "not the target's size";
+    d->setTexture(0, nullptr);
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, inside, 2), kInvalidCall) << "no texture";
+    d->setTexture(0, same);
+    LockedRect lr;
+    ASSERT_EQ(same->lockRect(0, &lr, nullptr, 0), kOk);
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, inside, 2), kInvalidCall) << "a locked texture";
+    same->unlockRect(0);
+    EXPECT_EQ(d->drawTexels(0xFFFFFFFFu, inside, 2), kOk);
+    d->endScene();
+    auto px = readBackBuffer(*d);
+    EXPECT_EQ(px[0], 0xFF00FF00u);
+    EXPECT_EQ(px[1199], 0xFF00FF00u);
+    EXPECT_EQ(px[600], 0xFF000000u) << "only the listed texels";
+}
+
 }  // namespace
 }  // namespace gx::gfx::test
