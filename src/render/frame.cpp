@@ -46,18 +46,14 @@ public:
         : bits_(bits), pitch_(pitchPixels), width_(texWidth), height_(texHeight), written_(written),
           room_(room) {}
 
-    // A texel is recorded once, when it is first written: the compose draws each recorded
-    // texel once.
     void put(const Particle* p) {
         if (uint32_t* texel = texelOf(p)) {
-            if (*texel == 0) {
-                if (count_ < room_) written_[count_] = uint32_t(texel - bits_);
-                ++count_;
-            }
             *texel = p->colour;
+            if (count_ < room_) written_[count_] = uint32_t(texel - bits_);
+            ++count_;
         }
     }
-    // How many texels were recorded; more than the room means the record is incomplete.
+    // How many texels were written; more than the room means the record is incomplete.
     size_t count() const { return count_; }
     // Particles lie anywhere in an image of many megabytes: fetch the texel ahead.
     void fetch(const Particle* p) {
@@ -167,8 +163,9 @@ public:
                                        last.offsets.data(), last.offsets.size());
             if (sim.sparseFlag == 0) {
                 // Back to front: of two particles in one cell the lower index shows.
-                constexpr uint32_t kAhead = 16;
+                constexpr uint32_t kAhead = 16, kRecordAhead = 32;
                 for (uint32_t i = sim.particleCount; i-- > 0;) {
+                    if (i >= kRecordAhead) prefetchForRead(&sim.particles[i - kRecordAhead]);
                     if (i >= kAhead) writer.fetch(&sim.particles[i - kAhead]);
                     writer.put(&sim.particles[i]);
                 }
@@ -274,7 +271,9 @@ void composeFrame(gfx::Device* device) {
     device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);
     device->setTexture(0, ParticleImageTexture);
     // Every texel the last fill did not record is clear, so the recorded ones are the
-    // whole layer: a few hundred thousand pixels instead of the whole screen.
+    // whole layer: a few hundred thousand pixels instead of the whole screen. A cell two
+    // particles share is listed twice; particle colours are opaque, so drawing it twice
+    // leaves what drawing it once does.
     const WrittenTexels& written = sim.writtenTexels;
     gfx::SurfaceDesc image;
     const bool recorded =
