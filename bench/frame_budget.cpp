@@ -138,11 +138,8 @@ void runScene(const gxtest::Scene& scene, const std::string& dataFile, std::FILE
     gx::image::decodeImageFile(scene.picture, &bitmap);
     const double decodeMs = std::chrono::duration<double, std::milli>(Clock::now() - d0).count();
 
-    gxtest::SaverOptions o;
-    o.width = scene.width;
-    o.height = scene.height;
+    gxtest::SaverOptions o = gxtest::sceneOptions(scene);
     o.duration = kDuration;
-    o.imagePath = scene.picture;
     o.dataFile = dataFile;
     const auto t0 = Clock::now();
     gxtest::Saver saver(o);
@@ -186,11 +183,7 @@ void runScene(const gxtest::Scene& scene, const std::string& dataFile, std::FILE
 // CPU seconds of a 60-second virtual run at 1080p, start-up included.
 void runWhole(const gxtest::Scene& scene, const std::string& dataFile, std::FILE* out) {
     const double c0 = cpuSeconds();
-    gxtest::SaverOptions o;
-    o.width = scene.width;
-    o.height = scene.height;
-    o.duration = 130;
-    o.imagePath = scene.picture;
+    gxtest::SaverOptions o = gxtest::sceneOptions(scene);
     o.dataFile = dataFile;
     gxtest::Saver saver(o);
     if (!saver.started) return;

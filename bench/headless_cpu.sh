@@ -6,6 +6,7 @@
 #                         [--points "1920x1080:60 3840x2160:30"]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/saver_home.sh
 
 runs=3
 program=""
@@ -27,14 +28,7 @@ program="${program:-$PWD/$build_dir/glimmerax}"
 work=$(mktemp -d /tmp/gxheadless-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# The data file is made once, outside the measured runs.
-mkdir -p "$work/home"
-GLIMMERAX_HOME="$work/home" "$program" /s --headless --size 64x48 --seconds 0.1 >/dev/null 2>&1 || true
-# Written before every run: a run stores its screen size, which the next run would take
-# over the headless desktop's.
-settings() {
-  printf 'ImagePath = ""\r\nScreenWidth = 0\r\nScreenHeight = 0\r\nResourcePath = "Default"\r\nLanguageFile = "English.txt"\r\nFullscreen = false\r\nDuration = 600\r\nGameSpeed = 10\r\n' >"$work/home/Glimmerax.ini"
-}
+make_home "$work/home" "$program"
 
 report() {
   echo "# CPU per second of saver time, headless, Duration 600, $(date -u +%Y-%m-%d)"
@@ -43,7 +37,7 @@ report() {
     local size=${point%%:*} seconds=${point##*:} all=()
     for _ in $(seq "$runs"); do
       local cpu
-      settings
+      write_settings "$work/home" 600
       cpu=$( { TIMEFORMAT='%U %S'; time GLIMMERAX_HOME="$work/home" "$program" /s --headless \
                  --size "$size" --seconds "$seconds" >/dev/null 2>&1; } 2>&1)
       all+=("$(awk -v c="$cpu" -v s="$seconds" 'BEGIN { split(c, t, " "); printf "%.3f", (t[1] + t[2]) / s }')")

@@ -31,12 +31,7 @@ void SimulationFrame(benchmark::State& state) {
         return;
     }
     const gxtest::Scene& scene = scenes[which];
-    gxtest::SaverOptions o;
-    o.width = scene.width;
-    o.height = scene.height;
-    o.imagePath = scene.picture;
-    o.dataFile = gxtest::sharedDataFile();
-    gxtest::Saver s(o);
+    gxtest::Saver s(gxtest::sceneOptions(scene));
     if (!s.started || !s.runUntil(&gx::simulationState)) {
         state.SkipWithError("scene could not start");
         return;

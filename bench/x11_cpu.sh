@@ -7,6 +7,7 @@
 #                    [--program PATH]   (another glimmerax binary, to compare two builds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/saver_home.sh
 
 seconds=30
 program=""
@@ -68,8 +69,7 @@ measure() {
   xpid=$!
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
   x0=$(cpu_ticks "$xpid")
-  mkdir -p "$work/home"
-  settings
+  write_settings "$work/home" 130
   GLIMMERAX_HOME="$work/home" DISPLAY=":$n" "$@" >"$work/$name.log" 2>&1 &
   pid=$!
   if [ "${warm:-0}" != 0 ]; then
@@ -88,14 +88,7 @@ measure() {
     'BEGIN { printf "%-14s %-10s %8.3f %8.3f %8.3f\n", n, s, p / t / d, x / t / d, (p + x) / t / d }'
 }
 
-# The saver's data file is made once, outside the measured runs.
-mkdir -p "$work/home"
-GLIMMERAX_HOME="$work/home" "$program" /s --headless --size 64x48 --seconds 0.1 >/dev/null 2>&1 || true
-# Written before every run: a full-screen run stores its screen size, which the next run
-# would ask for on a screen of another size.
-settings() {
-  printf 'ImagePath = ""\r\nScreenWidth = 0\r\nScreenHeight = 0\r\nResourcePath = "Default"\r\nLanguageFile = "English.txt"\r\nFullscreen = false\r\nDuration = 130\r\nGameSpeed = 10\r\n' >"$work/home/Glimmerax.ini"
-}
+make_home "$work/home" "$program"
 
 report() {
   echo "# CPU per second of saver time on Xvfb (cores), ${seconds} s each, $(date -u +%Y-%m-%d)"

@@ -274,14 +274,13 @@ void composeFrame(gfx::Device* device) {
     // whole layer: a few hundred thousand pixels instead of the whole screen. A cell two
     // particles share is listed twice; particle colours are opaque, so drawing it twice
     // leaves what drawing it once does.
+    // The generation names the image the record was made on; the device refuses a list
+    // for an image that is not the screen's size.
     const WrittenTexels& written = sim.writtenTexels;
-    gfx::SurfaceDesc image;
-    const bool recorded =
-        written.valid && written.generation == particleImageGeneration && ParticleImageTexture &&
-        gfx::succeeded(ParticleImageTexture->getLevelDesc(0, &image)) &&
-        written.width == image.width && written.height == image.height &&
-        written.pitch == int32_t(image.width * 4) && spriteLayerWidth == int(image.width) &&
-        spriteLayerHeight == int(image.height);
+    const bool recorded = written.valid && written.generation == particleImageGeneration &&
+                          written.pitch == int32_t(written.width * 4) &&
+                          spriteLayerWidth == int(written.width) &&
+                          spriteLayerHeight == int(written.height);
     if (!recorded ||
         gfx::failed(device->drawTexels(0xFFFFFFFFu, written.offsets.data(), written.count)))
         device->drawPrimitive(gfx::PrimitiveType::TriangleList, 0, 2);

@@ -198,20 +198,10 @@ TEST_F(ResourcesTest, PictureQuadIsCentredAndFadesIn) {
     ASSERT_EQ(screenQuad.setRect(90, 70, 110, 80, 0xFFFFFFFFu), gfx::kOk);
     screenQuad.drawTextured(nullptr);
     {
-        gfx::SurfacePtr bb, copy;
-        ASSERT_EQ(device->getBackBuffer(&bb), gfx::kOk);
-        ASSERT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
-                                                      gfx::Pool::SystemMem, &copy),
-                  gfx::kOk);
-        ASSERT_EQ(device->getRenderTargetData(bb, copy), gfx::kOk);
-        gfx::LockedRect lr;
-        ASSERT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
-        auto px = [&](int x, int y) {
-            return static_cast<uint32_t*>(lr.bits)[y * (lr.pitch / 4) + x] & 0xFFFFFFu;
-        };
-        EXPECT_EQ(px(100, 75), 0xFF0000u);
-        EXPECT_EQ(px(50, 75), 0u);
-        copy->unlockRect();
+        const std::vector<uint32_t> px = screenPixels();
+        ASSERT_EQ(px.size(), size_t(screenW) * screenH);
+        EXPECT_EQ(px[75 * screenW + 100], 0xFF0000u);
+        EXPECT_EQ(px[75 * screenW + 50], 0u);
     }
 
     // A reset with a picture loaded re-creates the quad; destroying releases it.

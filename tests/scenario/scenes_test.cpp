@@ -37,11 +37,7 @@ TEST(Scenes, GridEntriesNameTheirOwnCell) {
     for (const char* name : {"sunset@1920x1080", "tiles@1920x1080"}) {
         const gxtest::Scene* scene = gxtest::findScene(scenes, name);
         ASSERT_NE(scene, nullptr);
-        gxtest::SaverOptions o;
-        o.width = scene->width;
-        o.height = scene->height;
-        o.imagePath = scene->picture;
-        o.dataFile = gxtest::sharedDataFile();
+        gxtest::SaverOptions o = gxtest::sceneOptions(*scene);
         gxtest::Saver s(o);
         ASSERT_TRUE(s.started) << s.boxes;
         ASSERT_TRUE(s.runUntil(&simulationState));
@@ -111,11 +107,7 @@ TEST(Scenes, PinnedTracesAndFrames) {
     for (const char* name : {"tiles@1920x1080", "sunset@1920x1080"}) {
         const gxtest::Scene* scene = gxtest::findScene(scenes, name);
         ASSERT_NE(scene, nullptr);
-        gxtest::SaverOptions o;
-        o.width = scene->width;
-        o.height = scene->height;
-        o.imagePath = scene->picture;
-        o.dataFile = gxtest::sharedDataFile();
+        gxtest::SaverOptions o = gxtest::sceneOptions(*scene);
         o.duration = 31;  // the wind-down begins after simulation frame 465
         gxtest::Saver s(o);
         ASSERT_TRUE(s.started) << s.boxes;

@@ -93,6 +93,25 @@ protected:
         ASSERT_EQ(gfx::createDevice(pp, gfx::DeviceOptions{}, &device), gfx::kOk);
     }
 
+    // The back buffer as it reads now, screenW pixels a row, low 24 bits.
+    std::vector<uint32_t> screenPixels() {
+        std::vector<uint32_t> out;
+        gfx::SurfacePtr bb, copy;
+        EXPECT_EQ(device->getBackBuffer(&bb), gfx::kOk);
+        EXPECT_EQ(device->createOffscreenPlainSurface(screenW, screenH, gfx::Format::X8R8G8B8,
+                                                      gfx::Pool::SystemMem, &copy),
+                  gfx::kOk);
+        if (!bb || !copy || gfx::failed(device->getRenderTargetData(bb, copy))) return out;
+        gfx::LockedRect lr;
+        EXPECT_EQ(copy->lockRect(&lr, nullptr, gfx::kLockReadOnly), gfx::kOk);
+        for (uint32_t y = 0; y < screenH; ++y)
+            for (uint32_t x = 0; x < screenW; ++x)
+                out.push_back(static_cast<uint32_t*>(lr.bits)[size_t(y) * (lr.pitch / 4) + x] &
+                              0xFFFFFFu);
+        copy->unlockRect();
+        return out;
+    }
+
     // The error report of this test, empty when none was written.
     std::string report() const {
         std::ifstream in(home + "/error.log");

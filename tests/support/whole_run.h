@@ -20,6 +20,7 @@
 #include "platform/image/image_write.h"
 #include "platform/os/message_box.h"
 #include "support/run.h"
+#include "support/scenes.h"
 #include "universe/world.h"
 
 namespace gxtest {
@@ -32,6 +33,16 @@ struct SaverOptions {
     std::string script;     // headless input, as --script takes it
     std::string dataFile;   // copied into the home first when set (skips generating it)
 };
+
+// The saver on a named scene: its screen and its picture, with the shared data file.
+inline SaverOptions sceneOptions(const Scene& scene) {
+    SaverOptions o;
+    o.width = scene.width;
+    o.height = scene.height;
+    o.imagePath = scene.picture;
+    o.dataFile = sharedDataFile();
+    return o;
+}
 
 // A picture of w x h bright, varied colours.
 inline gx::image::Bitmap testBitmap(uint32_t w, uint32_t h, uint32_t seed = 1) {
